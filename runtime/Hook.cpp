@@ -1,0 +1,77 @@
+#include "runtime/Hook.h"
+
+#include <mutex>
+
+namespace Runtime {
+
+namespace {
+
+std::mutex s_journalLock;
+std::vector<HookRecord>& journal()
+{
+    static auto* records = new std::vector<HookRecord>;
+    return *records;
+}
+
+void record(Class* cls, Selector selector, HookOutcome outcome, std::string reason = {})
+{
+    std::lock_guard guard(s_journalLock);
+    journal().push_back({ cls ? cls->name() : "(nil)", std::string(selector.name()), outcome, std::move(reason) });
+}
+
+void skip(Class* cls, Selector selector, std::string reason)
+{
+    warn("MSHookMessageEx: not hooking " + std::string(cls ? cls->name() : "(nil class)") + " "
+        + std::string(selector.name()) + ": " + reason);
+    record(cls, selector, HookOutcome::Skipped, std::move(reason));
+}
+
+} // namespace
+
+std::vector<HookRecord> hookJournal()
+{
+    std::lock_guard guard(s_journalLock);
+    return journal();
+}
+
+void clearHookJournal()
+{
+    std::lock_guard guard(s_journalLock);
+    journal().clear();
+}
+
+void hookMessageErased(Class* cls, Selector selector, Imp replacement, const std::type_info& signature, SavedSlot* saved)
+{
+    if (!cls)
+        return skip(cls, selector, "nil class");
+    if (selector.isNull())
+        return skip(cls, selector, "nil selector");
+    if (!replacement)
+        return skip(cls, selector, "nil replacement");
+
+    if (Method* own = cls->ownMethod(selector)) {
+        if (own->signature() != signature)
+            own->checkSignatureSlow(signature); // throws: the replacement's type is wrong
+        if (saved) {
+            saved->lookupFrom.store(nullptr);
+            saved->implementation.store(own->implementation(), std::memory_order_release);
+        }
+        own->setImplementation(replacement);
+        record(cls, selector, HookOutcome::Replaced);
+        return;
+    }
+
+    const Method* inherited = cls->superclass() ? cls->superclass()->lookup(selector) : nullptr;
+    if (!inherited)
+        return skip(cls, selector, "selector not found");
+    if (inherited->signature() != signature)
+        inherited->checkSignatureSlow(signature);
+    if (saved) {
+        saved->implementation.store(nullptr);
+        saved->lookupFrom.store(cls->superclass(), std::memory_order_release);
+    }
+    cls->addMethod(selector, replacement, signature);
+    record(cls, selector, HookOutcome::AddedOverride);
+}
+
+} // namespace Runtime

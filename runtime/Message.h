@@ -1,0 +1,149 @@
+// Message sending. Every method is a plain function `R (Object* self, Selector,
+// Args...)` whose C++ signature was recorded when it was registered; `send`
+// finds it through the receiver's class and checks the signature first.
+//
+// Object-typed arguments travel as `Object*` (borrowed, like `id`), object
+// results as `RefPtr<Object>`; callers may pass any object pointer, Ref or
+// RefPtr and may ask for `RefPtr<T>` of a subclass, which is checked.
+#pragma once
+
+#include "runtime/Class.h"
+#include "runtime/NSException.h"
+
+#include <type_traits>
+
+namespace Runtime {
+
+namespace Detail {
+
+template<typename T> struct IsRefPointer : std::false_type { };
+template<typename T> struct IsRefPointer<RefPtr<T>> : std::true_type {
+    using Pointee = T;
+};
+template<typename T> struct IsRefPointer<Ref<T>> : std::true_type {
+    using Pointee = T;
+};
+
+template<typename T>
+concept ObjectPointer = std::is_pointer_v<T> && std::is_base_of_v<Object, std::remove_cv_t<std::remove_pointer_t<T>>>;
+template<typename T>
+concept ObjectReference = IsRefPointer<T>::value;
+
+// The type an argument travels as.
+template<typename T, typename D = std::decay_t<T>> struct Normalize {
+    using Type = D;
+};
+template<typename T, ObjectPointer D> struct Normalize<T, D> {
+    using Type = Object*;
+};
+template<typename T, ObjectReference D> struct Normalize<T, D> {
+    using Type = Object*;
+};
+template<typename T> struct Normalize<T, std::nullptr_t> {
+    using Type = Object*;
+};
+template<typename T> using Normalized = typename Normalize<T>::Type;
+
+// The type a result travels as.
+template<typename R, typename D = std::decay_t<R>> struct NormalizeResult {
+    using Type = D;
+};
+template<typename R, ObjectPointer D> struct NormalizeResult<R, D> {
+    using Type = RefPtr<Object>;
+};
+template<typename R, ObjectReference D> struct NormalizeResult<R, D> {
+    using Type = RefPtr<Object>;
+};
+template<typename R> using NormalizedResult = typename NormalizeResult<R>::Type;
+
+template<typename T> Object* toObject(T* object)
+    requires std::is_base_of_v<Object, std::remove_cv_t<T>>
+{
+    return const_cast<Object*>(static_cast<const Object*>(object));
+}
+template<typename T> Object* toObject(const RefPtr<T>& object) { return toObject(object.get()); }
+template<typename T> Object* toObject(const Ref<T>& object) { return toObject(object.ptr()); }
+inline Object* toObject(std::nullptr_t) { return nullptr; }
+
+template<typename T> decltype(auto) toArgument(T&& value)
+{
+    if constexpr (std::is_same_v<Normalized<T>, Object*> && !std::is_same_v<std::remove_cvref_t<T>, Object*>)
+        return toObject(value);
+    else
+        return std::forward<T>(value);
+}
+
+[[noreturn]] void throwWrongClass(const Object*, const char* wanted);
+
+// An object of the runtime's choosing handed to code that declared a subclass.
+template<typename T> T* checkedDowncast(Object* object)
+{
+    if constexpr (std::is_same_v<T, Object>)
+        return object;
+    else {
+        if (!object)
+            return nullptr;
+        if (auto* result = dynamic_cast<T*>(object))
+            return result;
+        throwWrongClass(object, typeid(T).name());
+    }
+}
+
+template<typename R> R fromResult(NormalizedResult<R>&& value)
+{
+    if constexpr (IsRefPointer<std::remove_cvref_t<R>>::value && !std::is_same_v<std::remove_cvref_t<R>, RefPtr<Object>>) {
+        using T = typename IsRefPointer<std::remove_cvref_t<R>>::Pointee;
+        return RefPtr<T>(checkedDowncast<T>(value.get()));
+    } else
+        return std::move(value);
+}
+
+template<typename R> R zeroResult()
+{
+    if constexpr (!std::is_void_v<R>)
+        return R {};
+}
+
+} // namespace Detail
+
+// Raises NSInvalidArgumentException "unrecognized selector sent to instance".
+[[noreturn]] void throwUnrecognizedSelector(const Object* receiver, Selector);
+
+template<typename Receiver> Object* receiverObject(const Receiver& receiver) { return Detail::toObject(receiver); }
+
+// [receiver selector:args...]. A nil receiver does nothing and yields the zero
+// value of R (nil, NO, 0, an all-zero struct).
+template<typename R = void, typename Receiver, typename... Args> R send(const Receiver& receiver, Selector selector, Args&&... args)
+{
+    using Result = Detail::NormalizedResult<R>;
+    using Function = Result (*)(Object*, Selector, Detail::Normalized<Args>...);
+
+    Object* object = Detail::toObject(receiver);
+    if (!object)
+        return Detail::zeroResult<R>();
+    const Method* method = object->isa()->lookup(selector);
+    if (!method) [[unlikely]]
+        throwUnrecognizedSelector(object, selector);
+    method->checkSignature<Result(Detail::Normalized<Args>...)>();
+    auto function = reinterpret_cast<Function>(method->implementation());
+    if constexpr (std::is_void_v<R>)
+        function(object, selector, Detail::toArgument(std::forward<Args>(args))...);
+    else
+        return Detail::fromResult<R>(function(object, selector, Detail::toArgument(std::forward<Args>(args))...));
+}
+
+template<typename R = void, typename Receiver, typename... Args>
+R send(const Receiver& receiver, std::string_view selector, Args&&... args)
+{
+    return send<R>(receiver, sel(selector), std::forward<Args>(args)...);
+}
+template<typename R = void, typename Receiver, typename... Args>
+R send(const Receiver& receiver, const char* selector, Args&&... args)
+{
+    return send<R>(receiver, sel(selector), std::forward<Args>(args)...);
+}
+
+// [[cls alloc] init].
+RefPtr<Object> allocInit(Class*);
+
+} // namespace Runtime
