@@ -1,5 +1,6 @@
 #include "runtime/Hook.h"
 
+#include <functional>
 #include <mutex>
 
 namespace Runtime {
@@ -40,8 +41,27 @@ void clearHookJournal()
     journal().clear();
 }
 
+static std::function<void(Class*, Selector)>& interceptor()
+{
+    static auto* function = new std::function<void(Class*, Selector)>;
+    return *function;
+}
+
+void setHookInterceptorForTesting(std::function<void(Class*, Selector)> function)
+{
+    std::lock_guard guard(s_journalLock);
+    interceptor() = std::move(function);
+}
+
 void hookMessageErased(Class* cls, Selector selector, Imp replacement, const std::type_info& signature, SavedSlot* saved)
 {
+    std::function<void(Class*, Selector)> intercept;
+    {
+        std::lock_guard guard(s_journalLock);
+        intercept = interceptor();
+    }
+    if (intercept)
+        intercept(cls, selector);
     if (!cls)
         return skip(cls, selector, "nil class");
     if (selector.isNull())

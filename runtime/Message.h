@@ -106,6 +106,9 @@ template<typename R> R zeroResult()
 
 } // namespace Detail
 
+// The object as T*, null for null; an object of another class throws SignatureMismatch.
+using Detail::checkedDowncast;
+
 // Raises NSInvalidArgumentException "unrecognized selector sent to instance".
 [[noreturn]] void throwUnrecognizedSelector(const Object* receiver, Selector);
 

@@ -1,0 +1,9 @@
+// Load-time set-up: the engine's only entry point. In SpringBoard it installs
+// the hook table; in every other process it does nothing at all.
+#pragma once
+
+extern "C" __attribute__((visibility("default"))) void kestrelInstall();
+
+// Puts the engine back to its state at load (empty slots, no shared state),
+// for tests that install it more than once in one process.
+void kestrelResetForTesting();

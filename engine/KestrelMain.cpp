@@ -1,0 +1,4 @@
+// The library's load-time initialiser.
+#include "engine/KestrelInstall.h"
+
+__attribute__((constructor)) static void kestrelLoad() { kestrelInstall(); }

@@ -1,0 +1,179 @@
+// The unlock-attempt replacement: after a successful biometric match, decide
+// whether the lock screen goes away now, later, or stays.
+#include "engine/Hooks.h"
+#include "engine/KSTPreferencesManager.h"
+#include "engine/PloverKestrel.h"
+#include "platform/dispatch/DispatchTime.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/foundation/CoreFoundation.h"
+
+using namespace Runtime;
+
+namespace Hooks {
+
+SavedImplementation<bool(Object*, bool, bool, Object*)> savedAttemptUnlock;
+
+namespace {
+
+const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+const Selector s_sharedInstance = sel("sharedInstance");
+const Selector s_isUILocked = sel("isUILocked");
+const Selector s_isOtherAudioPlaying = sel("isOtherAudioPlaying");
+const Selector s_respondsToSelector = sel("respondsToSelector:");
+const Selector s_notificationPriorityList = sel("notificationPriorityList");
+const Selector s_count = sel("count");
+const Selector s_notificationRequestAtIndex = sel("notificationRequestAtIndex:");
+const Selector s_incomingSectionList = sel("incomingSectionList");
+const Selector s_allNotificationRequests = sel("allNotificationRequests");
+const Selector s_copy = sel("copy");
+const Selector s_objectAtIndex = sel("objectAtIndex:");
+const Selector s_sectionIdentifier = sel("sectionIdentifier");
+const Selector s_isEqualToString = sel("isEqualToString:");
+
+// The iOS 12.0 CoreFoundation: from here on, a lone do-not-disturb notice does not count.
+constexpr double coreFoundationWithDoNotDisturbNotice = 1556.0;
+
+// The one class reference the engine keeps: filled on first use, never refreshed.
+Class* s_lockScreenManagerClass = nullptr;
+uint64_t s_lockScreenManagerGeneration = 0;
+
+Class* lockScreenManagerClass()
+{
+    // A registry reset (tests only) starts the cache afresh, as a new process would.
+    if (!s_lockScreenManagerClass || s_lockScreenManagerGeneration != registryGeneration()) {
+        s_lockScreenManagerClass = getClass("SBLockScreenManager");
+        s_lockScreenManagerGeneration = registryGeneration();
+    }
+    return s_lockScreenManagerClass;
+}
+
+const ClassReference s_audioSessionClass("AVAudioSession");
+
+// Reads an object instance variable by name; nil when the object's class has
+// no such variable, so a missing variable is never read through.
+RefPtr<Object> instanceVariable(Object* object, std::string_view name)
+{
+    const Ivar* ivar = classGetInstanceVariable(objectGetClass(object), name);
+    if (!ivar)
+        return nullptr;
+    return objectGetIvar(object, ivar);
+}
+
+bool offersPriorityList(Object* controller)
+{
+    return send<bool>(controller, s_respondsToSelector, s_notificationPriorityList);
+}
+
+// How many notifications wait on the lock screen. On the structured route the
+// request list is copied into `requests` for the single-request test after.
+// A controller that is missing, or that lacks either instance variable on the
+// way, counts as no notifications: nothing visible is waiting that we could know of.
+uint64_t notificationCount(RefPtr<Object>& requests)
+{
+    Object* controller = PloverKestrel::sharedInstance().notificationListController();
+    if (offersPriorityList(controller))
+        return send<uint64_t>(send<RefPtr<Object>>(controller, s_notificationPriorityList), s_count);
+
+    auto structuredList = instanceVariable(controller, "_structuredListViewController");
+    auto masterList = instanceVariable(structuredList.get(), "_masterList");
+    auto sectionList = send<RefPtr<Object>>(masterList, s_incomingSectionList);
+    auto all = send<RefPtr<Object>>(sectionList, s_allNotificationRequests);
+    requests = send<RefPtr<Object>>(all, s_copy);
+    return send<uint64_t>(requests, s_count);
+}
+
+RefPtr<Object> singleNotificationRequest(const RefPtr<Object>& requests)
+{
+    Object* controller = PloverKestrel::sharedInstance().notificationListController();
+    if (offersPriorityList(controller)) {
+        auto priorityList = send<RefPtr<Object>>(controller, s_notificationPriorityList);
+        return send<RefPtr<Object>>(priorityList, s_notificationRequestAtIndex, uint64_t(0));
+    }
+    return send<RefPtr<Object>>(requests, s_objectAtIndex, uint64_t(0));
+}
+
+bool notificationsBlockUnlock()
+{
+    RefPtr<Object> requests;
+    uint64_t count = notificationCount(requests);
+    if (!count)
+        return false;
+    if (kCFCoreFoundationVersionNumber < coreFoundationWithDoNotDisturbNotice)
+        return true;
+    if (count != 1)
+        return true;
+    auto sectionIdentifier = send<RefPtr<Object>>(singleNotificationRequest(requests), s_sectionIdentifier);
+    return !send<bool>(sectionIdentifier, s_isEqualToString, NSString::create("com.apple.donotdisturb"));
+}
+
+void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object* completion)
+{
+    int64_t delay = Platform::secondsToNanoseconds(floatPref("DelayTime"));
+    // The block holds the passcode and the completion; the receiver only weakly,
+    // so a manager that has gone away is simply not messaged.
+    Platform::mainQueue().after(delay,
+        [weakReceiver = WeakPtr<Object>(receiver), passcode = RefPtr<Object>(passcode), mesa,
+            completion = RefPtr<Object>(completion)] {
+            delayedUnlockInProgress = true;
+            if (!screenTouched) {
+                if (auto strongReceiver = weakReceiver.get())
+                    send<bool>(strongReceiver, s_attemptUnlock, passcode.get(), mesa, true, completion.get());
+            }
+            delayedUnlockInProgress = false;
+            screenTouched = false;
+        });
+}
+
+} // namespace
+
+bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
+{
+    bool enabled = boolPref("Enabled");
+    if (delayedUnlockInProgress || !enabled) {
+        screenTouched = false;
+        delayedUnlockInProgress = false;
+        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
+    }
+
+    bool uiLocked = send<bool>(send<RefPtr<Object>>(lockScreenManagerClass(), s_sharedInstance), s_isUILocked);
+
+    auto blocked = [&] {
+        screenTouched = false;
+        return savedAttemptUnlock(self, cmd, passcode, mesa, false, completion);
+    };
+    if (boolPref("DisableIfMusic")
+        && send<bool>(send<RefPtr<Object>>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
+        return blocked();
+    if (boolPref("DisableIfFlashlight") && PloverKestrel::sharedInstance().flashlightOn())
+        return blocked();
+    if (PloverKestrel::sharedInstance().externalBlocksUnlock())
+        return blocked();
+    if (boolPref("DisableIfNotifications") && notificationsBlockUnlock())
+        return blocked();
+
+    if (screenTouched && boolPref("BlockForTouch")) {
+        screenTouched = false;
+        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
+    }
+
+    bool delayBeforeUnlock = boolPref("DelayBeforeUnlock");
+    if (!(uiLocked && delayBeforeUnlock)) {
+        screenTouched = false;
+        return savedAttemptUnlock(self, cmd, passcode, mesa, true, completion);
+    }
+
+    if (!mesa)
+        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
+    if (!savedAttemptUnlock(self, cmd, passcode, true, finishUIUnlock, completion))
+        return false;
+    scheduleDelayedUnlock(self, passcode, mesa, completion);
+    return true;
+}
+
+void resetUnlockDecisionForTesting()
+{
+    s_lockScreenManagerClass = nullptr;
+    s_lockScreenManagerGeneration = 0;
+}
+
+} // namespace Hooks

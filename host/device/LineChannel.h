@@ -1,0 +1,45 @@
+// A line-at-a-time conversation over a socket: how the scenario driver and the
+// SpringBoard it supervises talk. Writes are whole lines and thread-safe.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Device {
+
+class LineChannel {
+public:
+    explicit LineChannel(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~LineChannel();
+    LineChannel(const LineChannel&) = delete;
+    LineChannel& operator=(const LineChannel&) = delete;
+
+    int fd() const { return m_fd; }
+    // False once the peer is gone. A line break inside the text becomes a blank.
+    bool writeLine(std::string_view);
+    // The next line without its line break; nullopt at the end of the stream.
+    // Lines longer than 1 MiB are cut there.
+    std::optional<std::string> readLine();
+    // Ends both directions, waking a reader blocked on the other side too.
+    void shutdown();
+
+private:
+    int m_fd;
+    std::mutex m_writeLock;
+    std::string m_buffer;
+};
+
+// Text of any bytes as a single word, and back ("-" stands for nil).
+std::string encodeWord(const std::optional<std::string>&);
+std::optional<std::string> decodeWord(std::string_view);
+
+// How timeline lines show a text value: bare when it is a plain word, in
+// double quotes (with \ and " escaped) otherwise, nil for none.
+std::string displayWord(const std::optional<std::string>&);
+
+} // namespace Device

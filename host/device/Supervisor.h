@@ -1,0 +1,90 @@
+// The device's launcher: starts SpringBoard, talks to it over a private
+// channel, and starts it again whenever it dies (which is how a restart
+// request takes effect). Its own events ("springboard exited signal=9",
+// "springboard started generation=2") join SpringBoard's on the timeline.
+#pragma once
+
+#include "host/device/LineChannel.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace Device {
+
+struct BootConfiguration {
+    bool virtualClock { true };
+    std::string iosVersion { "14.0" };
+    std::optional<double> coreFoundationVersion;
+    std::optional<std::string> notificationRoute;
+    // The last component of SpringBoard's first argument.
+    std::string processName { "SpringBoard" };
+    // Real-time runs stamp events relative to this monotonic instant.
+    int64_t origin { 0 };
+};
+
+class Supervisor {
+public:
+    // Timeline events, SpringBoard's and the supervisor's, with their stamps in nanoseconds.
+    using EventHandler = std::function<void(int64_t stamp, const std::string& text)>;
+    // The driver's current time, for virtual-clock boots and the supervisor's own events.
+    using Clock = std::function<int64_t()>;
+
+    Supervisor(std::string deviceRoot, BootConfiguration, Clock, EventHandler);
+    ~Supervisor();
+
+    // Starts the first SpringBoard and waits until it has booted. With
+    // finishLaunching false it does not send applicationDidFinishLaunching:.
+    std::optional<std::string> boot(bool finishLaunching);
+    bool hasBooted() const;
+    bool isRunning() const;
+    int generation() const;
+
+    struct Reply {
+        bool delivered { false }; // false: no SpringBoard answered (it died, or none runs)
+        bool ok { false };
+        std::string text;
+    };
+    // Waits for a SpringBoard (a restart may be under way), sends, waits for the answer.
+    Reply command(const std::string& line);
+
+    // How many times SpringBoard was killed with signal 9 and started again.
+    uint64_t killRestartCount() const;
+    // Children SpringBoard started that have ended, in the current generation.
+    uint64_t childrenExited() const;
+    // Waits (real time) until the predicate holds or the timeout passes; true if it held.
+    bool waitFor(const std::function<bool()>& predicate, int64_t timeoutMilliseconds);
+
+    void shutdown();
+
+private:
+    struct Generation;
+    std::optional<std::string> start(int number, bool finishLaunching);
+    void watch(std::shared_ptr<Generation>);
+    void read(std::shared_ptr<Generation>);
+
+    std::string m_deviceRoot;
+    BootConfiguration m_configuration;
+    Clock m_clock;
+    EventHandler m_events;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::mutex m_commandLock;
+    std::shared_ptr<Generation> m_current;
+    int m_generation { 0 };
+    bool m_booted { false };
+    bool m_shuttingDown { false };
+    bool m_restarting { false };
+    uint64_t m_killRestarts { 0 };
+    int m_quickDeaths { 0 };
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace Device

@@ -1,0 +1,67 @@
+// The simulated device's state as SpringBoard sees it: the lock, the lock
+// screen, other audio, the flashlight, the waiting notifications, and what the
+// scenario has arranged for the next biometric match. One per process.
+#pragma once
+
+#include "platform/foundation/CoreFoundation.h"
+#include "runtime/Runtime.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace SpringBoardHost {
+
+enum class NotificationRoute { Priority, Structured, None };
+
+struct HostProfile {
+    Platform::SystemVersion iosVersion { 14, 0, 0 };
+    double coreFoundationVersion { 1740.00 };
+    NotificationRoute notificationRoute { NotificationRoute::Structured };
+};
+
+// The route a release offers: the priority list until iOS 14, the structured list from then on.
+NotificationRoute defaultNotificationRoute(int iosMajor);
+const char* notificationRouteName(NotificationRoute);
+
+enum class MatchOutcome { Match, Fail };
+
+struct HostState {
+    static HostState& shared();
+
+    // The device's passcode; any other passcode is wrong.
+    static constexpr const char* passcode = "1234";
+
+    bool deviceLocked { true };
+    bool uiLocked { true };
+    bool otherAudioPlaying { false };
+    bool launched { false };
+    int64_t flashlightLevel { 0 };
+    // Waiting notifications by section identifier (nullopt: a request without one).
+    std::vector<std::optional<std::string>> notifications;
+    // What the host's own unlock attempt answers; YES unless the scenario says otherwise.
+    bool attemptResult { true };
+    std::deque<MatchOutcome> queuedMatches;
+    int nextNotificationListId { 1 };
+
+    // The objects SpringBoard made at launch (and keeps).
+    Runtime::RefPtr<Runtime::Object> application;
+    Runtime::RefPtr<Runtime::Object> lockScreenManager;
+    Runtime::RefPtr<Runtime::Object> biometricResource;
+    Runtime::RefPtr<Runtime::Object> coverSheetWindow;
+    Runtime::RefPtr<Runtime::Object> quickActionsController;
+    Runtime::RefPtr<Runtime::Object> notificationListController;
+    Runtime::RefPtr<Runtime::Object> audioSession;
+    Runtime::RefPtr<Runtime::Object> companionWindow;
+
+    void setDeviceLocked(bool);
+    void setUILocked(bool);
+};
+
+// One line on the timeline, e.g. "attempt passcode=nil mesa=yes ...".
+void hostEvent(std::string_view text);
+
+const char* yesNo(bool);
+
+} // namespace SpringBoardHost

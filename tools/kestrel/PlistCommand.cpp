@@ -1,0 +1,33 @@
+#include "tools/kestrel/PlistCommand.h"
+
+#include "platform/plist/PropertyListReader.h"
+#include "platform/plist/PropertyListWriter.h"
+
+#include <iostream>
+
+static constexpr const char* plistUsage = "usage: kestrel plist print FILE\n";
+
+int runPlistCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.size() != 2 || args[0] != "print") {
+        err << plistUsage;
+        return 2;
+    }
+    const std::string& path = args[1];
+    auto result = Platform::Plist::readFile(path);
+    if (!result.ok()) {
+        err << "kestrel: " << path << ": " << result.reason << '\n';
+        return 1;
+    }
+    out << Platform::Plist::toXml(result.value) << std::flush;
+    if (!out) {
+        err << "kestrel: standard output: write error\n";
+        return 1;
+    }
+    return 0;
+}
+
+int runPlistCommand(const std::vector<std::string>& args)
+{
+    return runPlistCommand(args, std::cout, std::cerr);
+}

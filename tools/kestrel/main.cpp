@@ -1,0 +1,202 @@
+// The kestrel command: lay out simulated devices, run scenarios against them,
+// look at the settings pane, and read property lists.
+#include "host/device/DeviceLayout.h"
+#include "tools/kestrel/Demo.h"
+#include "tools/kestrel/PlistCommand.h"
+#include "tools/kestrel/ScenarioRunner.h"
+#include "tools/kestrel/SettingsCommand.h"
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* usageText = "usage:\n"
+                                  "  kestrel demo [--keep DIR]\n"
+                                  "  kestrel init DIR [--companion]\n"
+                                  "  kestrel run DIR SCENARIO [--real-time]\n"
+                                  "  kestrel boot DIR [--real-time]\n"
+                                  "  kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n"
+                                  "  kestrel plist print FILE\n";
+
+int usage()
+{
+    std::fputs(usageText, stderr);
+    return 2;
+}
+
+int error(const std::string& message)
+{
+    std::fprintf(stderr, "kestrel: %s\n", message.c_str());
+    return 2;
+}
+
+// The words after the subcommand, with the flags taken out.
+struct Arguments {
+    std::vector<std::string> positional;
+    std::vector<std::string> flags;
+    bool has(std::string_view flag) const
+    {
+        for (auto& given : flags) {
+            if (given == flag)
+                return true;
+        }
+        return false;
+    }
+};
+
+Arguments splitArguments(int argc, char** argv, int first)
+{
+    Arguments arguments;
+    for (int i = first; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word.starts_with("--") && word.size() > 2)
+            arguments.flags.push_back(word);
+        else
+            arguments.positional.push_back(word);
+    }
+    return arguments;
+}
+
+bool onlyFlags(const Arguments& arguments, std::initializer_list<std::string_view> allowed)
+{
+    for (auto& flag : arguments.flags) {
+        bool known = false;
+        for (auto name : allowed)
+            known = known || flag == name;
+        if (!known)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::string> absolutePath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved))
+        return std::nullopt;
+    return std::string(resolved);
+}
+
+// The device at DIR, or an error line.
+std::optional<std::string> deviceAt(const std::string& directory, std::string& problem)
+{
+    auto root = absolutePath(directory);
+    if (!root || !Device::isDevice(*root)) {
+        problem = directory + " is not a device (make one with: kestrel init " + directory + ")";
+        return std::nullopt;
+    }
+    return root;
+}
+
+int init(const Arguments& arguments)
+{
+    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion" }))
+        return usage();
+    const auto& directory = arguments.positional[0];
+    Device::InitOptions options;
+    options.companion = arguments.has("--companion");
+    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable()))
+        return error(*failure);
+    std::printf("device ready at %s\n", absolutePath(directory).value_or(directory).c_str());
+    return 0;
+}
+
+int run(const Arguments& arguments)
+{
+    if (arguments.positional.size() != 2 || !onlyFlags(arguments, { "--real-time" }))
+        return usage();
+    std::string problem;
+    auto root = deviceAt(arguments.positional[0], problem);
+    if (!root)
+        return error(problem);
+    const auto& file = arguments.positional[1];
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream)
+        return error(file + ": cannot read the scenario");
+    std::ostringstream text;
+    text << stream.rdbuf();
+    auto scenario = Kestrel::parseScenario(text.str(), problem);
+    if (!scenario)
+        return error(file + ":" + problem);
+
+    Kestrel::RunOptions options;
+    options.realTime = arguments.has("--real-time");
+    Kestrel::ScenarioRunner runner(*root, options);
+    runner.run(*scenario);
+    runner.shutdown();
+    if (runner.failures()) {
+        std::fprintf(stderr, "kestrel: %d failure%s\n", runner.failures(), runner.failures() == 1 ? "" : "s");
+        return 1;
+    }
+    return 0;
+}
+
+int boot(const Arguments& arguments)
+{
+    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--real-time" }))
+        return usage();
+    std::string problem;
+    auto root = deviceAt(arguments.positional[0], problem);
+    if (!root)
+        return error(problem);
+    Kestrel::RunOptions options;
+    options.realTime = arguments.has("--real-time");
+    Kestrel::ScenarioRunner runner(*root, options);
+    if (!runner.runLine({ 0, { "boot" } }))
+        return 1;
+    Kestrel::ScenarioPhase phase { true };
+    std::string line;
+    int number = 0;
+    while (std::getline(std::cin, line)) {
+        ++number;
+        auto words = Kestrel::splitWords(line, problem);
+        if (!words) {
+            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, problem.c_str());
+            continue;
+        }
+        if (words->empty())
+            continue;
+        if (auto invalid = Kestrel::validateLine(*words, phase)) {
+            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, invalid->c_str());
+            continue;
+        }
+        runner.runLine({ number, std::move(*words) });
+    }
+    runner.shutdown();
+    return runner.failures() ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2)
+        return usage();
+    std::string command = argv[1];
+    try {
+        if (command == "init")
+            return init(splitArguments(argc, argv, 2));
+        if (command == "run")
+            return run(splitArguments(argc, argv, 2));
+        if (command == "boot")
+            return boot(splitArguments(argc, argv, 2));
+        if (command == "demo")
+            return Kestrel::runDemo(std::vector<std::string>(argv + 2, argv + argc));
+        if (command == "settings")
+            return Kestrel::runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc));
+        if (command == "plist")
+            return runPlistCommand(std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::exception& exception) {
+        return error(exception.what());
+    }
+    return usage();
+}
