@@ -141,6 +141,13 @@ void ScenarioRunner::printEvent(int64_t stamp, const std::string& text)
     m_options.output(prefix + text);
 }
 
+void ScenarioRunner::discardUncheckedCalls()
+{
+    std::lock_guard guard(m_lock);
+    m_attempts.clear();
+    m_biometricCalls.clear();
+}
+
 void ScenarioRunner::say(const std::string& text) { printEvent(now(), text); }
 
 bool ScenarioRunner::fail(const ScenarioLine& line, const std::string& expected, const std::string& got)
@@ -267,7 +274,7 @@ bool ScenarioRunner::applySettings(const ScenarioLine& line)
         for (size_t i = 1; i < line.words.size(); ++i) {
             auto [key, text] = splitAssignment(line.words[i]);
             std::string error;
-            auto value = toPlistValue(*parseValue(text, error));
+            auto value = toPlistValue(parseValue(text, error).value());
             if (value)
                 settings.set(key, *value);
             else
@@ -293,7 +300,7 @@ bool ScenarioRunner::checkSetting(const ScenarioLine& line)
     if (absentCheck)
         return stored ? fail(line, key + " absent", got) : true;
     std::string error;
-    auto expected = *parseValue(splitAssignment(line.words[2]).second, error);
+    auto expected = parseValue(splitAssignment(line.words[2]).second, error).value();
     if (expected.kind == ScenarioValue::Kind::Nil)
         return stored ? fail(line, key + " absent", got) : true;
     if (!stored || !sameValue(*stored, expected))
@@ -375,13 +382,10 @@ bool ScenarioRunner::execute(const ScenarioLine& line)
     if (command == "notification") {
         if (words[1] != "add")
             return hostCommand(line, "notification " + words[1]);
-        std::string error;
-        auto value = *parseValue(words[2], error);
+        // A bare word is the identifier as written; nil is a request without one.
         std::optional<std::string> section;
-        if (value.kind == ScenarioValue::Kind::String)
-            section = value.string;
-        else if (value.kind != ScenarioValue::Kind::Nil)
-            section = words[2];
+        if (words[2] != "nil")
+            section = unquote(words[2]);
         return hostCommand(line, "notification add " + Device::encodeWord(section));
     }
     if (command == "attempt") {
@@ -512,7 +516,7 @@ bool ScenarioRunner::pane(const ScenarioLine& line)
     std::optional<std::string> error;
     if (line.words[1] == "set") {
         std::string problemText;
-        auto value = *parseValue(line.words[3], problemText);
+        auto value = parseValue(line.words[3], problemText).value();
         error = paneSet(m_deviceRoot, unquote(line.words[2]), value);
     } else
         error = paneTap(m_deviceRoot, unquote(line.words[2]));

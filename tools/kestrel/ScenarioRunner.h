@@ -35,6 +35,8 @@ public:
     int failures() const { return m_failures; }
     // The current scenario time, in nanoseconds.
     int64_t now() const;
+    // Forgets the attempts and biometric calls no check has looked at yet.
+    void discardUncheckedCalls();
     // Prints one timeline line at the current time.
     void say(const std::string& text);
 
