@@ -146,6 +146,30 @@ R send(const Receiver& receiver, const char* selector, Args&&... args)
     return send<R>(receiver, sel(selector), std::forward<Args>(args)...);
 }
 
+// [super selector:args...] from a method of `cls`: the lookup starts at cls's
+// superclass, whatever the receiver's own class overrides (hooks there are seen).
+template<typename R = void, typename... Args> R sendSuper(Object* receiver, Class* cls, Selector selector, Args&&... args)
+{
+    using Result = Detail::NormalizedResult<R>;
+    using Function = Result (*)(Object*, Selector, Detail::Normalized<Args>...);
+    if (!receiver)
+        return Detail::zeroResult<R>();
+    Class* superclass = cls ? cls->superclass() : nullptr;
+    const Method* method = superclass ? superclass->lookup(selector) : nullptr;
+    if (!method) [[unlikely]]
+        throwUnrecognizedSelector(receiver, selector);
+    method->checkSignature<Result(Detail::Normalized<Args>...)>();
+    auto function = reinterpret_cast<Function>(method->implementation());
+    if constexpr (std::is_void_v<R>)
+        function(receiver, selector, Detail::toArgument(std::forward<Args>(args))...);
+    else
+        return Detail::fromResult<R>(function(receiver, selector, Detail::toArgument(std::forward<Args>(args))...));
+}
+template<typename R = void, typename... Args> R sendSuper(Object* receiver, Class* cls, const char* selector, Args&&... args)
+{
+    return sendSuper<R>(receiver, cls, sel(selector), std::forward<Args>(args)...);
+}
+
 // [[cls alloc] init].
 RefPtr<Object> allocInit(Class*);
 

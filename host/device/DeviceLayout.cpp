@@ -128,6 +128,16 @@ std::string systemVersionFile()
     return plistText(std::move(root));
 }
 
+// The screen the device's apps draw on: an iPhone 8's, in points and pixels per point.
+std::string screenFile()
+{
+    Dictionary root;
+    root.set("Width", Value::integer(375));
+    root.set("Height", Value::integer(667));
+    root.set("Scale", Value::integer(2));
+    return plistText(std::move(root));
+}
+
 std::string preferenceLoaderEntry()
 {
     Dictionary entry;
@@ -229,6 +239,7 @@ std::optional<std::string> initDevice(const std::string& root, const InitOptions
         { Paths::engineFilter, engineFilter() },
         { Paths::preferenceLoaderEntry, preferenceLoaderEntry() },
         { Paths::packageStatus, packageStatus() },
+        { Paths::screen, screenFile() },
     };
     for (auto& [path, contents] : generated) {
         if (auto failure = writeFile(hostPath(root, path), contents, 0644))

@@ -12,6 +12,7 @@ namespace Device {
 namespace Paths {
 inline constexpr const char* springBoard = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 inline constexpr const char* systemVersion = "/System/Library/CoreServices/SystemVersion.plist";
+inline constexpr const char* screen = "/System/Library/CoreServices/Screen.plist";
 inline constexpr const char* dynamicLibraries = "/Library/MobileSubstrate/DynamicLibraries";
 inline constexpr const char* engineLibrary = "/Library/MobileSubstrate/DynamicLibraries/Kestrel.dylib";
 inline constexpr const char* engineFilter = "/Library/MobileSubstrate/DynamicLibraries/Kestrel.plist";

@@ -2,6 +2,8 @@
 
 #include "platform/trace/Timeline.h"
 
+#include <utility>
+
 namespace SpringBoardHost {
 
 NotificationRoute defaultNotificationRoute(int iosMajor)
@@ -42,6 +44,13 @@ void HostState::setUILocked(bool locked)
         return;
     uiLocked = locked;
     hostEvent(locked ? "lockscreen shown" : "lockscreen dismissed");
+}
+
+void HostState::resetForTesting()
+{
+    // The objects let go here may report their end on the timeline while this runs.
+    HostState fresh;
+    std::swap(*this, fresh);
 }
 
 void hostEvent(std::string_view text) { Platform::timeline(text); }

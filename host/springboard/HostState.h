@@ -57,6 +57,9 @@ struct HostState {
 
     void setDeviceLocked(bool);
     void setUILocked(bool);
+
+    // Back to a freshly booted device: locked, nothing waiting, no objects kept.
+    void resetForTesting();
 };
 
 // One line on the timeline, e.g. "attempt passcode=nil mesa=yes ...".

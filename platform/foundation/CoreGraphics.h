@@ -1,6 +1,8 @@
-// CoreGraphics geometry: the plain structs that travel through messages
-// (a hit-test point, a view's frame).
+// CoreGraphics geometry: the plain structs that travel through messages (a
+// hit-test point, a view's frame), in points, with CoreGraphics' names.
 #pragma once
+
+#include <cmath>
 
 using CGFloat = double;
 
@@ -22,4 +24,19 @@ struct CGRect {
     friend bool operator==(const CGRect&, const CGRect&) = default;
 };
 
-inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height) { return { { x, y }, { width, height } }; }
+constexpr CGPoint CGPointMake(CGFloat x, CGFloat y) { return { x, y }; }
+constexpr CGSize CGSizeMake(CGFloat width, CGFloat height) { return { width, height }; }
+constexpr CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height)
+{
+    return { { x, y }, { width, height } };
+}
+inline constexpr CGRect CGRectZero {};
+
+constexpr CGFloat CGRectGetMinX(CGRect rect) { return rect.origin.x; }
+constexpr CGFloat CGRectGetMinY(CGRect rect) { return rect.origin.y; }
+constexpr CGFloat CGRectGetMaxX(CGRect rect) { return rect.origin.x + rect.size.width; }
+constexpr CGFloat CGRectGetMaxY(CGRect rect) { return rect.origin.y + rect.size.height; }
+constexpr CGFloat CGRectGetMidX(CGRect rect) { return rect.origin.x + rect.size.width / 2; }
+constexpr CGFloat CGRectGetMidY(CGRect rect) { return rect.origin.y + rect.size.height / 2; }
+constexpr CGFloat CGRectGetWidth(CGRect rect) { return rect.size.width; }
+constexpr CGFloat CGRectGetHeight(CGRect rect) { return rect.size.height; }

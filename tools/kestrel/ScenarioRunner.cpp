@@ -7,6 +7,7 @@
 #include "platform/log/SystemLog.h"
 #include "platform/notify/Notify.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/trace/Timeline.h"
 #include "tools/kestrel/PaneDriver.h"
 
 #include <chrono>
@@ -110,13 +111,19 @@ ScenarioRunner::ScenarioRunner(std::string deviceRoot, RunOptions options)
     m_origin = monotonicNanoseconds();
     m_boot.origin = m_origin;
     Platform::setDeviceRoot(m_deviceRoot);
+    // What this process itself does (the pane's posts, the pages it opens) joins the timeline.
+    Platform::setTimelineSink([this](std::string_view event) { printEvent(now(), std::string(event)); });
     Platform::addNotifyMonitor([this](std::string_view name) {
         std::lock_guard guard(m_lock);
         m_posted.insert(std::string(name));
     });
 }
 
-ScenarioRunner::~ScenarioRunner() { shutdown(); }
+ScenarioRunner::~ScenarioRunner()
+{
+    shutdown();
+    Platform::setTimelineSink(nullptr);
+}
 
 void ScenarioRunner::shutdown()
 {
@@ -209,6 +216,11 @@ void ScenarioRunner::postAndSettle(const std::string& name)
 {
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
     Platform::postNotification(name);
+    settleRestart(restartsBefore);
+}
+
+void ScenarioRunner::settleRestart(uint64_t restartsBefore)
+{
     if (m_options.realTime || !m_supervisor || !m_supervisor->isRunning())
         return;
     uint64_t childrenBefore = m_supervisor->childrenExited();
@@ -403,6 +415,7 @@ bool ScenarioRunner::execute(const ScenarioLine& line)
         return hostCommand(line, "attempt " + Device::encodeWord(passcode) + (mesa ? " 1" : " 0") + (finish ? " 1" : " 0"));
     }
     if (command == "respring") {
+        // What the pane's restart button does.
         postAndSettle(respringName);
         return true;
     }
@@ -514,12 +527,16 @@ bool ScenarioRunner::execute(const ScenarioLine& line)
 bool ScenarioRunner::pane(const ScenarioLine& line)
 {
     std::optional<std::string> error;
+    uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
     if (line.words[1] == "set") {
         std::string problemText;
         auto value = parseValue(line.words[3], problemText).value();
         error = paneSet(m_deviceRoot, unquote(line.words[2]), value);
     } else
         error = paneTap(m_deviceRoot, unquote(line.words[2]));
+    // A restart the pane asked for settles as one asked for by `respring`.
+    if (!error && line.words[1] == "tap" && unquote(line.words[2]) == "respring")
+        settleRestart(restartsBefore);
     if (error)
         return problem(line, *error);
     return true;

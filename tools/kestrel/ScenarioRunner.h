@@ -48,6 +48,7 @@ private:
     void printEvent(int64_t stamp, const std::string& text);
     bool boot(const ScenarioLine&, bool finishLaunching);
     void postAndSettle(const std::string& name);
+    void settleRestart(uint64_t restartsBefore);
     bool checkAttempt(const ScenarioLine&);
     bool checkSetting(const ScenarioLine&);
     bool applySettings(const ScenarioLine&);

@@ -1,13 +1,119 @@
 #include "tools/kestrel/SettingsCommand.h"
 
+#include "host/device/DeviceLayout.h"
+#include "host/settings/PaneRenderer.h"
+#include "host/settings/SettingsPane.h"
+#include "platform/fs/DeviceRoot.h"
+#include "platform/notify/Notify.h"
+#include "platform/uikit/UIKit.h"
+
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+
+using namespace Runtime;
 
 namespace Kestrel {
 
-int runSettingsCommand(const std::vector<std::string>&)
+namespace {
+
+constexpr const char* usageText = "usage: kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n";
+
+int fail(const std::string& message)
 {
-    std::fputs("kestrel: the settings pane is not available yet\n", stderr);
+    std::fprintf(stderr, "kestrel: %s\n", message.c_str());
     return 2;
+}
+
+// "PSSwitchCell" reads "switch".
+std::string typeWord(int64_t cellType)
+{
+    std::string name = Preferences::cellTypeName(cellType);
+    if (name.starts_with("PS"))
+        name = name.substr(2);
+    if (name.ends_with("Cell"))
+        name.resize(name.size() - 4);
+    for (char& character : name)
+        character = char(std::tolower(static_cast<unsigned char>(character)));
+    return name;
+}
+
+std::string quoted(const std::optional<std::string>& text) { return "\"" + text.value_or("") + "\""; }
+
+int list(SettingsHost::SettingsPane& pane)
+{
+    for (auto& row : pane.rows()) {
+        auto& specifier = *row.specifier;
+        int64_t type = specifier.cellType();
+        auto label = specifier.stringProperty("label");
+        if (type == Preferences::PSGroupCell) {
+            auto header = pane.customView(specifier, "headerCellClass");
+            auto footer = pane.customView(specifier, "footerCellClass");
+            if (header)
+                std::printf("header\t%s\t%s\n", objectGetClass(header.get())->name().c_str(), quoted(SettingsHost::labelTexts(header.get())).c_str());
+            if (footer)
+                std::printf("footer\t%s\t%s\n", objectGetClass(footer.get())->name().c_str(), quoted(SettingsHost::labelTexts(footer.get())).c_str());
+            if (!header && !footer)
+                std::printf("group\t%s\t-\t-\n", quoted(label).c_str());
+            continue;
+        }
+        if (type == Preferences::PSButtonCell) {
+            std::printf("button\t%s\t%s\t-\n", quoted(label).c_str(), specifier.stringProperty("action").value_or("-").c_str());
+            continue;
+        }
+        std::printf("%s\t%s\t%s\t%s\n", typeWord(type).c_str(), quoted(label).c_str(), specifier.stringProperty("key").value_or("-").c_str(),
+            Preferences::cellTypeHoldsValue(type) ? SettingsHost::displayValue(row.value).c_str() : "-");
+    }
+    return 0;
+}
+
+} // namespace
+
+int runSettingsCommand(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() < 2) {
+        std::fputs(usageText, stderr);
+        return 2;
+    }
+    const auto& directory = arguments[0];
+    const auto& action = arguments[1];
+    size_t expected = action == "list" ? 2 : action == "set" ? 4 : action == "tap" || action == "render" ? 3 : 0;
+    if (!expected || arguments.size() != expected) {
+        std::fputs(usageText, stderr);
+        return 2;
+    }
+    char resolved[PATH_MAX];
+    if (!::realpath(directory.c_str(), resolved) || !Device::isDevice(resolved))
+        return fail(directory + " is not a device (make one with: kestrel init " + directory + ")");
+    std::string root = resolved;
+    Platform::setDeviceRoot(root);
+    SettingsHost::configureScreenFromDevice();
+
+    std::string error;
+    auto pane = SettingsHost::SettingsPane::open(error);
+    if (!pane)
+        return fail(error);
+
+    if (action == "list")
+        return list(*pane);
+    if (action == "set") {
+        if (auto problem = pane->setValue(arguments[2], arguments[3]))
+            return fail(*problem);
+        Platform::drainNotifyDeliveries();
+        return 0;
+    }
+    if (action == "tap") {
+        if (auto problem = pane->tap(arguments[2]))
+            return fail(*problem);
+        auto application = send<RefPtr<UIKit::UIApplication>>(getClass("UIApplication"), "sharedApplication");
+        for (auto& url : application->openedURLs())
+            std::printf("opened %s\n", url.c_str());
+        return 0;
+    }
+    if (auto problem = SettingsHost::renderPane(*pane, arguments[2]))
+        return fail(*problem);
+    std::printf("drew the pane into %s\n", arguments[2].c_str());
+    return 0;
 }
 
 } // namespace Kestrel

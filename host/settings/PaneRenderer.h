@@ -1,0 +1,20 @@
+// The pane as a person sees it in the Settings app, drawn into a PNG: the
+// navigation bar, the custom header, grouped rows with their current values
+// (switches, sliders, buttons), group notes and the custom footer, at the
+// main screen's width and scale.
+#pragma once
+
+#include "host/settings/SettingsPane.h"
+
+#include <optional>
+#include <string>
+
+namespace SettingsHost {
+
+// Nullopt on success, else why no image was written.
+std::optional<std::string> renderPane(SettingsPane&, const std::string& hostPath);
+
+// The device's screen, from its Screen.plist (375 by 667 points at scale 2 without one).
+void configureScreenFromDevice();
+
+} // namespace SettingsHost

@@ -1,0 +1,58 @@
+// The Settings app's side of a preference pane: it finds the pane's entry in
+// PreferenceLoader's folder, loads the bundle the entry names (its Info.plist,
+// its executable with dlopen), makes the controller by class name and shows
+// its rows. Everything after loading goes through message dispatch.
+#pragma once
+
+#include "platform/plist/Value.h"
+#include "platform/preferences/PSListController.h"
+#include "platform/preferences/PSTableCell.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace SettingsHost {
+
+class SettingsPane {
+public:
+    // Opens the pane of the entry /Library/PreferenceLoader/Preferences/ENTRY.plist
+    // on the current device; nullptr (and why) when it cannot be loaded.
+    static std::unique_ptr<SettingsPane> open(std::string& error, const std::string& entryName = "KestrelPrefs");
+
+    Runtime::Object* controller() const { return m_controller.get(); }
+    const std::string& bundlePath() const { return m_bundlePath; }
+
+    // Shows the page afresh: the rows and every value, read now.
+    const std::vector<Preferences::PSListController::ShownRow>& rows();
+
+    // A group's custom header or footer view, made by class name as the
+    // framework makes it; nil when the group names none or the class is not one.
+    Runtime::RefPtr<Runtime::Object> customView(const Preferences::PSSpecifier& group, const char* property) const;
+
+    // The value row with this key (nil when there is none).
+    Runtime::RefPtr<Preferences::PSSpecifier> rowWithKey(const std::string& key);
+    // The button with this action (nil when there is none).
+    Runtime::RefPtr<Preferences::PSSpecifier> buttonWithAction(const std::string& action);
+
+    // Changes the row with this key as a tap would. The word is typed as the
+    // row expects (a switch takes yes or no, a slider a number in its range,
+    // a text field text). Nullopt on success, else why nothing was written.
+    std::optional<std::string> setValue(const std::string& key, const std::string& word);
+    // Presses the button with this action.
+    std::optional<std::string> tap(const std::string& action);
+
+private:
+    SettingsPane() = default;
+    Runtime::RefPtr<Preferences::PSListController> m_controller;
+    std::string m_bundlePath;
+};
+
+// The text of every label in a view tree, front to back, joined by " / ".
+std::string labelTexts(Runtime::Object* view);
+
+// How a row's value reads in a listing: yes/no, a number, "text", or - for none.
+std::string displayValue(const std::optional<Platform::Plist::Value>&);
+
+} // namespace SettingsHost

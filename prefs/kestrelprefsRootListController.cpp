@@ -1,0 +1,195 @@
+#include "prefs/kestrelprefsRootListController.h"
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/notify/CFNotificationCenter.h"
+#include "platform/plist/PropertyList.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace Runtime;
+using namespace Platform::Plist;
+using Preferences::PSSpecifier;
+
+const char* const nsPreferencesPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
+__attribute__((visibility("default"))) const char* respringStr = "com.plover.kestrel.respring";
+const char* const kestrelProfileAddress = "https://twitter.com/PloverDev";
+
+namespace {
+
+const ClassReference s_class("kestrelprefsRootListController");
+
+// The settings file's dictionary, or nil when it is missing or unreadable.
+std::optional<Dictionary> readSettings()
+{
+    auto file = readFile(Platform::resolve(nsPreferencesPath));
+    if (!file.ok() || !file.value.asDictionary())
+        return std::nullopt;
+    return std::move(*file.value.asDictionary());
+}
+
+std::optional<Value> entry(const std::optional<Dictionary>& settings, std::string_view key)
+{
+    if (!settings)
+        return std::nullopt;
+    if (auto* value = settings->find(key))
+        return *value;
+    return std::nullopt;
+}
+
+// Writers of the settings file take turns: each read-modify-write holds an
+// exclusive lock on the Preferences folder, so two panes writing at once
+// never drop each other's entries. Readers need no lock: the file is
+// replaced whole, in one step.
+class SettingsWriteLock {
+public:
+    explicit SettingsWriteLock(const std::string& folder)
+        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
+        }
+    }
+    ~SettingsWriteLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SettingsWriteLock(const SettingsWriteLock&) = delete;
+    SettingsWriteLock& operator=(const SettingsWriteLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+void registerController()
+{
+    Preferences::registerPreferencesClasses();
+    if (getClass("kestrelprefsRootListController"))
+        return;
+    ClassBuilder<kestrelprefsRootListController>("kestrelprefsRootListController", "PSListController")
+        .method<&kestrelprefsRootListController::specifiers>("specifiers")
+        .method<&kestrelprefsRootListController::readPreferenceValue>("readPreferenceValue:")
+        .method<&kestrelprefsRootListController::setPreferenceValue>("setPreferenceValue:specifier:")
+        .method<&kestrelprefsRootListController::respring>("respring")
+        .method<&kestrelprefsRootListController::twitterlink>("twitterlink")
+        .method<&kestrelprefsRootListController::shouldReload>("shouldReload")
+        .method<&kestrelprefsRootListController::setShouldReload>("setShouldReload:");
+}
+
+const bool s_registered = (addClassRegistrar(&registerController), true);
+
+} // namespace
+
+std::string describeValue(const std::optional<Value>& value)
+{
+    if (!value)
+        return "(null)";
+    switch (value->kind()) {
+    case Kind::String:
+        return *value->asString();
+    case Kind::Boolean:
+        return value->boolValue() ? "1" : "0";
+    case Kind::Integer:
+        return value->isLargeUnsigned() ? std::to_string(value->unsignedIntegerValue()) : std::to_string(value->integerValue());
+    case Kind::Real: {
+        char text[64];
+        std::snprintf(text, sizeof(text), "%.15g", value->doubleValue());
+        return text;
+    }
+    case Kind::Data:
+        return "{length = " + std::to_string(value->asData()->size()) + "}";
+    case Kind::Date: {
+        char text[64];
+        std::snprintf(text, sizeof(text), "%.0f", value->asDate()->secondsSinceReferenceDate);
+        return std::string("date ") + text;
+    }
+    case Kind::Array: {
+        std::string text = "(";
+        for (auto& element : *value->asArray())
+            text += (text.size() > 1 ? ", " : "") + describeValue(element);
+        return text + ")";
+    }
+    case Kind::Dictionary: {
+        std::string text = "{";
+        for (auto& [key, element] : *value->asDictionary())
+            text += (text.size() > 1 ? "; " : "") + key + " = " + describeValue(element);
+        return text + "}";
+    }
+    case Kind::Uid:
+        return "uid " + std::to_string(value->asUid().value_or(0));
+    }
+    return "(null)";
+}
+
+RefPtr<Object> kestrelprefsRootListController::specifiers()
+{
+    if (m_shouldReload) {
+        m_shouldReload = false;
+        m_specifiers = nullptr;
+    } else if (m_specifiers)
+        return m_specifiers;
+    m_specifiers = send<RefPtr<Object>>(this, "loadSpecifiersFromPlistName:target:", NSString::create("Root"), this);
+    return m_specifiers;
+}
+
+std::optional<Value> kestrelprefsRootListController::readPreferenceValue(Object* object)
+{
+    auto settings = readSettings();
+    auto* specifier = dynamic_cast<PSSpecifier*>(object);
+    auto key = specifier ? specifier->stringProperty("key") : std::nullopt;
+
+    std::optional<Value> result;
+    if (key == "presetUserAgent")
+        result = Value::string(describeValue(entry(settings, "device")) + "/" + describeValue(entry(settings, "iosVersion")));
+    else if (auto stored = key ? entry(settings, *key) : std::nullopt)
+        result = std::move(stored);
+    else if (auto* fallback = specifier ? specifier->propertyList().find("default") : nullptr)
+        result = *fallback;
+
+    if (key == "device" || key == "iosVersion")
+        send(this, "reloadSpecifierID:", NSString::create("User-Agent"));
+    return result;
+}
+
+void kestrelprefsRootListController::setPreferenceValue(std::optional<Value> value, Object* object)
+{
+    auto* specifier = dynamic_cast<PSSpecifier*>(object);
+    auto key = specifier ? specifier->stringProperty("key") : std::nullopt;
+    // A row without a key, or no value to store: nothing to write, nothing to announce.
+    if (!key || !value)
+        return;
+
+    std::string path = Platform::resolve(nsPreferencesPath);
+    {
+        SettingsWriteLock lock(path.substr(0, path.rfind('/')));
+        Dictionary merged;
+        if (auto settings = readSettings())
+            merged = std::move(*settings);
+        merged.set(*key, std::move(*value));
+        writeFileAtomically(path, Value(std::move(merged)));
+    }
+
+    if (auto name = specifier->stringProperty("PostNotification"))
+        CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(), *name, nullptr, nullptr, true);
+    if (*key == "useCustom" || *key == "enabled") {
+        m_shouldReload = true;
+        send(this, "reloadSpecifiers");
+    }
+}
+
+void kestrelprefsRootListController::respring()
+{
+    CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(), respringStr, nullptr, nullptr, true);
+}
+
+void kestrelprefsRootListController::twitterlink()
+{
+    auto url = send<RefPtr<Object>>(getClass("NSURL"), "URLWithString:", NSString::create(kestrelProfileAddress));
+    auto application = send<RefPtr<Object>>(getClass("UIApplication"), "sharedApplication");
+    send<bool>(application, "openURL:", url.get());
+}

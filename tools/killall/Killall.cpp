@@ -1,0 +1,188 @@
+// The device's /usr/bin/killall: "killall [-SIGNAL] NAME..." signals every process named NAME
+// that belongs to the device this copy is installed in, and nothing else, ever. A process
+// belongs to the device when its executable lies under the device root; its name is the last
+// component of that executable's path. Runs with an empty environment.
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/fs/ExecutablePath.h"
+#include "platform/log/SystemLog.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view installedPath = "/usr/bin/killall";
+
+constexpr int usageExitCode = 2;
+constexpr int noMatchExitCode = 1;
+
+struct SignalName {
+    const char* name;
+    int number;
+};
+
+constexpr SignalName signalNames[] = {
+    { "HUP", SIGHUP }, { "INT", SIGINT }, { "QUIT", SIGQUIT }, { "ILL", SIGILL }, { "TRAP", SIGTRAP },
+    { "ABRT", SIGABRT }, { "IOT", SIGIOT }, { "BUS", SIGBUS }, { "FPE", SIGFPE }, { "KILL", SIGKILL },
+    { "USR1", SIGUSR1 }, { "SEGV", SIGSEGV }, { "USR2", SIGUSR2 }, { "PIPE", SIGPIPE }, { "ALRM", SIGALRM },
+    { "TERM", SIGTERM }, { "CHLD", SIGCHLD }, { "CONT", SIGCONT }, { "STOP", SIGSTOP }, { "TSTP", SIGTSTP },
+    { "TTIN", SIGTTIN }, { "TTOU", SIGTTOU }, { "URG", SIGURG }, { "XCPU", SIGXCPU }, { "XFSZ", SIGXFSZ },
+    { "VTALRM", SIGVTALRM }, { "PROF", SIGPROF }, { "WINCH", SIGWINCH }, { "IO", SIGIO }, { "SYS", SIGSYS },
+};
+
+int usage(const char* problem)
+{
+    std::fprintf(stderr, "killall: %s\nusage: killall [-SIGNAL] NAME...\n", problem);
+    return usageExitCode;
+}
+
+// "-9", "-KILL", "-SIGKILL", "-kill": the signal, or nullopt when the option names none.
+std::optional<int> parseSignal(std::string_view option)
+{
+    if (option.empty())
+        return std::nullopt;
+    if (std::all_of(option.begin(), option.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (option.size() > 3)
+            return std::nullopt;
+        int number = std::stoi(std::string(option));
+        if (number < 1 || number > SIGRTMAX)
+            return std::nullopt;
+        return number;
+    }
+    std::string upper;
+    for (char character : option)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
+    std::string_view name = upper;
+    if (name.starts_with("SIG"))
+        name.remove_prefix(3);
+    for (auto& entry : signalNames) {
+        if (name == entry.name)
+            return entry.number;
+    }
+    return std::nullopt;
+}
+
+// The host path of /proc/PID/exe ("self" for ourselves), or nullopt if it cannot be read.
+std::optional<std::string> executableOf(std::string_view pid)
+{
+    std::string link = "/proc/" + std::string(pid) + "/exe";
+    std::vector<char> buffer(4096);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (length < 0)
+            return std::nullopt;
+        if (static_cast<size_t>(length) < buffer.size()) {
+            std::string path(buffer.data(), static_cast<size_t>(length));
+            constexpr std::string_view deletedSuffix = " (deleted)";
+            if (path.ends_with(deletedSuffix))
+                path.resize(path.size() - deletedSuffix.size());
+            return path;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::nullopt;
+}
+
+bool isPid(std::string_view name)
+{
+    return !name.empty() && name.size() <= 10 && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Signals pid only if it is still the process whose executable was found: through a pidfd,
+// which pins the process, so a pid reused in between is never hit.
+bool signalProcess(pid_t pid, const std::string& expectedExecutable, int signal)
+{
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) {
+        if (errno != ENOSYS)
+            return false;
+        return ::kill(pid, signal) == 0;
+    }
+    bool sent = false;
+    if (executableOf(std::to_string(pid)) == expectedExecutable)
+        sent = ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+    ::close(pidfd);
+    return sent;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
+    int signal = SIGTERM;
+    size_t next = 0;
+    if (next < arguments.size() && arguments[next].size() > 1 && arguments[next].front() == '-' && arguments[next] != "--") {
+        auto parsed = parseSignal(arguments[next].substr(1));
+        if (!parsed)
+            return usage(("unknown signal " + std::string(arguments[next].substr(1))).c_str());
+        signal = *parsed;
+        ++next;
+    }
+    if (next < arguments.size() && arguments[next] == "--")
+        ++next;
+    std::vector<std::string_view> names(arguments.begin() + static_cast<std::ptrdiff_t>(next), arguments.end());
+    if (names.empty())
+        return usage("no process name given");
+    if (std::any_of(names.begin(), names.end(), [](std::string_view name) { return name.empty(); }))
+        return usage("an empty process name");
+
+    auto root = Platform::deviceRootOfExecutable(Platform::executablePath(), installedPath);
+    if (!root) {
+        std::fprintf(stderr, "killall: not installed in a device (expected at DEVICE%s)\n", std::string(installedPath).c_str());
+        return usageExitCode;
+    }
+    try {
+        Platform::setDeviceRoot(*root);
+    } catch (const std::logic_error& error) {
+        std::fprintf(stderr, "killall: %s\n", error.what());
+        return usageExitCode;
+    }
+    // With the trailing slash, /tmp/dev2/... is not on the device /tmp/dev.
+    std::string rootPrefix = *root + "/";
+
+    DIR* processes = ::opendir("/proc");
+    if (!processes) {
+        std::perror("killall: /proc");
+        return noMatchExitCode;
+    }
+    std::string self = std::to_string(::getpid());
+    int signalled = 0;
+    while (dirent* entry = ::readdir(processes)) {
+        std::string_view pidText = entry->d_name;
+        if (!isPid(pidText) || pidText == self)
+            continue;
+        auto executable = executableOf(pidText);
+        if (!executable || !executable->starts_with(rootPrefix))
+            continue;
+        std::string_view name = *executable;
+        name.remove_prefix(name.rfind('/') + 1);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
+        if (!signalProcess(pid, *executable, signal))
+            continue;
+        ++signalled;
+        Platform::systemLog("killall: sent signal " + std::to_string(signal) + " to " + std::string(name) + "["
+            + std::string(pidText) + "]");
+    }
+    ::closedir(processes);
+
+    if (!signalled) {
+        std::fprintf(stderr, "No matching processes belonging to you were found\n");
+        return noMatchExitCode;
+    }
+    return 0;
+}
