@@ -1,0 +1,240 @@
+// The engine's costs next to their floors, in the same run: a settings lookup against one
+// open+fstat+read+close of the settings file, the load-time set-up with all eleven hooks, and
+// a whole unlock decision against as many bare reads of the file as it makes lookups.
+#include "engine/KSTPreferencesManager.h"
+#include "engine/KestrelInstall.h"
+#include "engine/PloverKestrel.h"
+#include "host/springboard/HostCommands.h"
+#include "host/springboard/SpringBoardClasses.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/foundation/CoreFoundation.h"
+#include "platform/fs/DeviceRoot.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/process/ProcessArguments.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Runtime;
+using namespace SpringBoardHost;
+using Platform::Plist::Dictionary;
+using Platform::Plist::Value;
+
+namespace {
+
+constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
+constexpr const char* companionPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
+constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
+
+// A throwaway device with the companion installed, made the device root for the whole run.
+class BenchDevice {
+public:
+    BenchDevice()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-engine-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        m_root = pattern;
+        Platform::setDeviceRoot(m_root);
+        std::filesystem::create_directories(Platform::resolve("/var/mobile/Library/Preferences"));
+        std::filesystem::create_directories(Platform::resolve("/Library/MobileSubstrate/DynamicLibraries"));
+        std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/Nightjar.dylib", Platform::resolve(companionPath),
+            std::filesystem::copy_options::overwrite_existing);
+        Platform::setProcessArgumentsForTesting(std::vector<std::string> { springBoardPath });
+    }
+    ~BenchDevice()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(m_root, error);
+    }
+
+    std::string settingsHostPath() const { return Platform::resolve(settingsPath); }
+
+private:
+    std::string m_root;
+};
+
+BenchDevice& device()
+{
+    static BenchDevice device;
+    return device;
+}
+
+Dictionary settings(std::initializer_list<std::pair<const char*, Value>> entries)
+{
+    Dictionary dictionary;
+    for (auto& [key, value] : entries)
+        dictionary.set(key, value);
+    return dictionary;
+}
+
+// What the settings pane leaves after the user has been through it once, "DelayTime" untouched.
+Dictionary storeSettings()
+{
+    return settings({ { "Enabled", Value::boolean(true) }, { "DisableIfMusic", Value::boolean(false) },
+        { "DisableIfFlashlight", Value::boolean(false) }, { "DisableIfNotifications", Value::boolean(true) },
+        { "AutoRetry", Value::boolean(false) }, { "RetryInterval", Value::real(1.0) },
+        { "DelayBeforeUnlock", Value::boolean(false) }, { "BlockForTouch", Value::boolean(false) } });
+}
+
+// Every test switched on, so that none decides and each is read.
+Dictionary decisionSettings(double delayTime)
+{
+    return settings({ { "Enabled", Value::boolean(true) }, { "DisableIfMusic", Value::boolean(true) },
+        { "DisableIfFlashlight", Value::boolean(true) }, { "DisableIfNotifications", Value::boolean(true) },
+        { "AutoRetry", Value::boolean(false) }, { "RetryInterval", Value::real(1.0) },
+        { "DelayBeforeUnlock", Value::boolean(true) }, { "DelayTime", Value::real(delayTime) },
+        { "BlockForTouch", Value::boolean(false) } });
+}
+
+void useSettings(const Dictionary& dictionary)
+{
+    if (!Platform::Plist::writeFileAtomically(device().settingsHostPath(), Value(dictionary)))
+        std::abort();
+}
+
+// What any lookup must do at least: one open+fstat+read+close of the file.
+size_t readFloor(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    ::fstat(fd, &status);
+    auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(status.st_size));
+    auto count = ::read(fd, buffer.get(), static_cast<size_t>(status.st_size));
+    ::close(fd);
+    benchmark::DoNotOptimize(buffer.get());
+    return static_cast<size_t>(count);
+}
+
+void floors(benchmark::State& state, const Dictionary& dictionary)
+{
+    useSettings(dictionary);
+    std::string path = device().settingsHostPath();
+    int64_t count = state.range(0);
+    for (auto _ : state) {
+        for (int64_t i = 0; i < count; ++i)
+            benchmark::DoNotOptimize(readFloor(path));
+    }
+}
+
+void floorOfTheStore(benchmark::State& state) { floors(state, storeSettings()); }
+
+void lookupOfAStoredKey(benchmark::State& state)
+{
+    useSettings(storeSettings());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(KSTPreferencesManager::getPrefForKey("Enabled")->boolValue());
+}
+
+void lookupOfADefaultedKey(benchmark::State& state)
+{
+    useSettings(storeSettings());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(KSTPreferencesManager::getPrefForKey("DelayTime")->floatValue());
+}
+
+// SpringBoard's classes registered afresh and the engine back to its state at load.
+void prepareProcess(const HostProfile& profile)
+{
+    resetRegistryForTesting();
+    kestrelResetForTesting();
+    HostState::shared().resetForTesting();
+    Platform::setSystemVersion(profile.iosVersion);
+    kCFCoreFoundationVersionNumber = profile.coreFoundationVersion;
+    registerSpringBoardClasses(profile);
+    clearHookJournal();
+}
+
+void engineLoad(benchmark::State& state)
+{
+    device();
+    HostProfile profile;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareProcess(profile);
+        state.ResumeTiming();
+        kestrelInstall();
+    }
+    auto journal = hookJournal();
+    size_t replaced = 0;
+    for (auto& record : journal)
+        replaced += record.outcome == HookOutcome::Replaced;
+    if (journal.size() != 11 || replaced != 11)
+        state.SkipWithError("the eleven hooks were not all installed");
+}
+
+// SpringBoard standing, with one do-not-disturb notice waiting on the structured route.
+void prepareSpringBoard()
+{
+    device();
+    Platform::resetMainQueue(Platform::ClockKind::Virtual);
+    HostProfile profile;
+    profile.notificationRoute = NotificationRoute::Structured;
+    prepareProcess(profile);
+    kestrelInstall();
+    createLockScreenObjects();
+    auto& host = HostState::shared();
+    host.notifications = { "com.apple.donotdisturb" };
+    host.otherAudioPlaying = false;
+}
+
+bool faceMatch(Object* manager, Object* completion)
+{
+    return send<bool>(manager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", nullptr, true, false,
+        completion);
+}
+
+// Unlock now after every test and every option on the way: six lookups.
+void decisionUnlockNow(benchmark::State& state)
+{
+    prepareSpringBoard();
+    useSettings(decisionSettings(2.0));
+    auto& host = HostState::shared();
+    auto completion = NSBlock::create(nullptr);
+    for (auto _ : state) {
+        screenTouched = true;
+        host.uiLocked = false;
+        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager.get(), completion.ptr()));
+    }
+    if (screenTouched)
+        state.SkipWithError("the decision did not reach unlock now");
+}
+
+void floorOfUnlockNow(benchmark::State& state) { floors(state, decisionSettings(2.0)); }
+
+// The longest path: as above, then the delay is looked up and scheduled, seven lookups. A delay
+// too long for the clock is dropped by the queue, so nothing piles up.
+void decisionDelayScheduled(benchmark::State& state)
+{
+    prepareSpringBoard();
+    useSettings(decisionSettings(1e30));
+    auto& host = HostState::shared();
+    auto completion = NSBlock::create(nullptr);
+    for (auto _ : state) {
+        screenTouched = true;
+        host.uiLocked = true;
+        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager.get(), completion.ptr()));
+    }
+    if (!screenTouched || !host.uiLocked || Platform::mainQueue().pendingCount())
+        state.SkipWithError("the decision did not take the delay path");
+}
+
+void floorOfDelayScheduled(benchmark::State& state) { floors(state, decisionSettings(1e30)); }
+
+} // namespace
+
+BENCHMARK(floorOfTheStore)->Arg(1);
+BENCHMARK(lookupOfAStoredKey);
+BENCHMARK(lookupOfADefaultedKey);
+BENCHMARK(engineLoad);
+BENCHMARK(floorOfUnlockNow)->Arg(6);
+BENCHMARK(decisionUnlockNow);
+BENCHMARK(floorOfDelayScheduled)->Arg(7);
+BENCHMARK(decisionDelayScheduled);
+
+BENCHMARK_MAIN();

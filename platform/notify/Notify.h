@@ -1,0 +1,43 @@
+// Notifications by name between the processes of one device: the stand-in for the Darwin
+// notify center. Delivery is real inter-process communication, scoped by the device root.
+#pragma once
+
+#include "platform/notify/NotifyAddress.h"
+
+#include <functional>
+#include <string_view>
+
+namespace Platform {
+
+using NotifyObserver = std::function<void(std::string_view name)>;
+
+// Calls observer once for every post of exactly this name (byte for byte) made by any
+// process of the device, this one included, from the first post after this call on.
+// Callbacks run on the process's notify delivery thread, never the main thread, one at a
+// time, in the order the posts were received; an exception escaping one ends the process, as
+// an uncaught exception would on the device. Observers are never removed. Each call is one
+// registration: an observer added twice is called twice. Thread-safe. Requires a device root
+// (std::logic_error otherwise).
+void addNotifyObserver(std::string_view name, NotifyObserver);
+
+// Like an observer of every name posted on the device. Monitors run after the observers.
+void addNotifyMonitor(NotifyObserver);
+
+// Delivers name once to every observer of it on the device; posts are never coalesced.
+// Returns at once, without waiting for any callback; blocks only while a receiver's queue is
+// full (a few seconds at most for a receiver that is stuck). Emits the timeline event
+// "post NAME". An empty name or one longer than maximumNotificationNameLength is refused:
+// false, and nothing is posted. Thread-safe, also from inside a callback. Requires a device
+// root (std::logic_error otherwise).
+bool postNotification(std::string_view name);
+
+// Returns once every post that had reached this process before the call has been delivered
+// (or after 5 s at the latest). Returns at once in a process that observes nothing, and when
+// called from a callback, where waiting would wait on itself.
+void drainNotifyDeliveries();
+
+// Drops every observer and monitor and closes the process's endpoint, so a test can start
+// from a fresh center. Waits for a callback that is running to return.
+void resetNotifyForTesting();
+
+} // namespace Platform

@@ -1,0 +1,455 @@
+#include "platform/notify/NotifyConnection.h"
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/log/SystemLog.h"
+#include "platform/notify/NotifyAddress.h"
+#include "platform/trace/Timeline.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <deque>
+#include <fcntl.h>
+#include <filesystem>
+#include <pthread.h>
+#include <random>
+#include <stdexcept>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace Platform {
+
+namespace {
+
+constexpr auto drainTimeout = std::chrono::seconds(5);
+constexpr auto closeTimeout = std::chrono::seconds(5);
+
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+};
+
+uint64_t randomNonce()
+{
+    uint64_t nonce = 0;
+    if (::getrandom(&nonce, sizeof(nonce), 0) != sizeof(nonce))
+        nonce = std::random_device()() ^ (static_cast<uint64_t>(std::random_device()()) << 32);
+    return nonce;
+}
+
+bool isValidName(std::string_view name) { return !name.empty() && name.size() <= maximumNotificationNameLength; }
+
+std::string requireDeviceRoot(std::string_view operation)
+{
+    auto root = deviceRoot();
+    if (!root)
+        throw std::logic_error(std::string(operation) + ": no device root is set; notifications belong to a device");
+    return *root;
+}
+
+bool sendDatagram(int socket, std::string_view datagram, int flags = 0)
+{
+    for (;;) {
+        if (::send(socket, datagram.data(), datagram.size(), MSG_NOSIGNAL | flags) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+struct NotifyConnection::ObserverTable {
+    std::unordered_map<std::string, std::vector<NotifyObserver>, NameHash, std::equal_to<>> byName;
+    std::vector<NotifyObserver> monitors;
+
+    bool wants(std::string_view name) const { return !monitors.empty() || byName.find(name) != byName.end(); }
+};
+
+struct NotifyConnection::Endpoint {
+    ~Endpoint()
+    {
+        if (selfSender >= 0)
+            ::close(selfSender);
+    }
+
+    std::string root;
+    pid_t pid { 0 };
+    uint64_t nonce { 0 };
+    // Closed by the delivery thread as it ends.
+    int socket { -1 };
+    // Connected to socket: the process's own posts and the control messages go through it.
+    int selfSender { -1 };
+
+    std::string registrationDirectory;
+    ino_t registrationInode { 0 };
+
+    std::mutex lock;
+    std::condition_variable condition;
+    uint64_t markersSent { 0 };
+    uint64_t markersHandled { 0 };
+    bool stopping { false };
+    bool finished { false };
+
+    // Posts a callback makes to this very process: sending them through the socket could
+    // wait on a queue only this thread empties. Touched by the delivery thread alone.
+    std::deque<std::string> localPosts;
+};
+
+namespace {
+
+// The endpoint whose delivery thread this is, if it is one.
+thread_local const void* t_deliveringEndpoint = nullptr;
+
+} // namespace
+
+NotifyConnection& NotifyConnection::shared()
+{
+    // Never destroyed: the delivery thread may still run while the process exits.
+    static auto* connection = new NotifyConnection;
+    return *connection;
+}
+
+NotifyConnection::NotifyConnection()
+    : m_observers(std::make_shared<ObserverTable>())
+{
+    ::pthread_atfork(
+        [] {
+            auto& connection = shared();
+            connection.m_lock.lock();
+            connection.m_registry.lockForFork();
+        },
+        [] {
+            auto& connection = shared();
+            connection.m_registry.unlockForFork();
+            connection.m_lock.unlock();
+        },
+        [] {
+            auto& connection = shared();
+            connection.forgetInForkedChild();
+            connection.m_registry.unlockForFork();
+            connection.m_lock.unlock();
+        });
+    std::atexit([] { shared().removeRegistrationAtExit(); });
+}
+
+void NotifyConnection::forgetInForkedChild()
+{
+    // The child is a new process with no delivery thread: it starts with a fresh center.
+    // The endpoint is left to leak, since the parent's thread still owns it in our copy of memory.
+    if (m_endpoint) {
+        ::close(m_endpoint->socket);
+        ::close(m_endpoint->selfSender);
+        new std::shared_ptr<Endpoint>(std::move(m_endpoint));
+    }
+    m_observers = std::make_shared<ObserverTable>();
+    m_registry.forgetInForkedChild();
+}
+
+void NotifyConnection::addObserver(std::string_view name, NotifyObserver observer)
+{
+    if (!observer)
+        return;
+    addToTable([&](ObserverTable& table) { table.byName[std::string(name)].push_back(std::move(observer)); });
+}
+
+void NotifyConnection::addMonitor(NotifyObserver monitor)
+{
+    if (!monitor)
+        return;
+    addToTable([&](ObserverTable& table) { table.monitors.push_back(std::move(monitor)); });
+}
+
+void NotifyConnection::addToTable(const std::function<void(ObserverTable&)>& change)
+{
+    auto root = requireDeviceRoot("addObserver");
+    std::shared_ptr<Endpoint> retired;
+    {
+        std::lock_guard guard(m_lock);
+        auto table = std::make_shared<ObserverTable>(*m_observers);
+        change(*table);
+        m_observers = std::move(table);
+        if (m_endpoint && m_endpoint->root != root)
+            retired = std::move(m_endpoint);
+    }
+    if (retired)
+        closeEndpoint(retired);
+
+    std::lock_guard guard(m_lock);
+    if (!m_endpoint)
+        m_endpoint = openEndpoint(root);
+}
+
+std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const std::string& root)
+{
+    auto endpoint = std::make_shared<Endpoint>();
+    endpoint->root = root;
+    endpoint->pid = ::getpid();
+    endpoint->nonce = randomNonce();
+
+    auto address = notifyEndpointAddress(canonicalDeviceRoot(root).value_or(root), endpoint->pid);
+    endpoint->socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (endpoint->socket < 0 || ::bind(endpoint->socket, address.socketAddress(), address.length) < 0) {
+        int error = errno;
+        if (endpoint->socket >= 0)
+            ::close(endpoint->socket);
+        systemLog(std::string("notify: cannot open this process's endpoint: ") + std::strerror(error));
+        return nullptr;
+    }
+    endpoint->selfSender = connectNotifySender(address);
+    if (endpoint->selfSender < 0) {
+        systemLog(std::string("notify: cannot reach this process's own endpoint: ") + std::strerror(errno));
+        ::close(endpoint->socket);
+        return nullptr;
+    }
+
+    try {
+        std::thread([this, endpoint] { deliveryLoop(endpoint); }).detach();
+    } catch (const std::system_error& error) {
+        systemLog(std::string("notify: cannot start the delivery thread: ") + error.what());
+        ::close(endpoint->socket);
+        return nullptr;
+    }
+
+    // Registered only once bound, so a poster that finds the file can always reach the socket
+    // unless the process is gone.
+    if (!writeRegistration(*endpoint))
+        systemLog("notify: cannot register in " + root + std::string(notifyRegistryDevicePath)
+            + "; other processes of the device will not reach this one");
+    return endpoint;
+}
+
+void NotifyConnection::closeEndpoint(const std::shared_ptr<Endpoint>& endpoint)
+{
+    removeRegistration(*endpoint);
+    {
+        std::lock_guard guard(endpoint->lock);
+        endpoint->stopping = true;
+    }
+    bool fromItsOwnThread = t_deliveringEndpoint == endpoint.get();
+    auto quit = notifyControlMessage(NotifyMessageKind::Quit, endpoint->nonce, 0);
+    // From its own thread the queue cannot be waited on; the loop ends once the current
+    // callback returns.
+    if (!sendDatagram(endpoint->selfSender, quit, fromItsOwnThread ? MSG_DONTWAIT : 0))
+        ::shutdown(endpoint->socket, SHUT_RD);
+    if (fromItsOwnThread)
+        return;
+
+    std::unique_lock guard(endpoint->lock);
+    if (!endpoint->condition.wait_for(guard, closeTimeout, [&] { return endpoint->finished; }))
+        systemLog("notify: the delivery thread did not stop; a callback may be stuck");
+}
+
+bool NotifyConnection::writeRegistration(Endpoint& endpoint)
+{
+    endpoint.registrationDirectory = endpoint.root + std::string(notifyRegistryDevicePath);
+    std::error_code error;
+    std::filesystem::create_directories(endpoint.registrationDirectory, error);
+    int directoryFd = ::open(endpoint.registrationDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directoryFd < 0)
+        return false;
+
+    // Written aside and renamed into place: a poster never sees a half-made registration, and
+    // a stale file left by an earlier process with this pid is replaced by a new inode.
+    auto name = std::to_string(endpoint.pid);
+    auto temporaryName = "." + name + "." + std::to_string(endpoint.nonce);
+    int fd = ::openat(directoryFd, temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool registered = false;
+    if (fd >= 0) {
+        auto contents = systemLogProcessName() + "\n";
+        bool written = ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+        ::close(fd);
+        struct stat status;
+        if (written && ::renameat(directoryFd, temporaryName.c_str(), directoryFd, name.c_str()) == 0
+            && ::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            endpoint.registrationInode = status.st_ino;
+            registered = true;
+        } else
+            ::unlinkat(directoryFd, temporaryName.c_str(), 0);
+    }
+    ::close(directoryFd);
+    return registered;
+}
+
+void NotifyConnection::removeRegistration(const Endpoint& endpoint)
+{
+    if (!endpoint.registrationInode)
+        return;
+    int directoryFd = ::open(endpoint.registrationDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directoryFd < 0)
+        return;
+    auto name = std::to_string(endpoint.pid);
+    struct stat status;
+    if (::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && status.st_ino == endpoint.registrationInode)
+        ::unlinkat(directoryFd, name.c_str(), 0);
+    ::close(directoryFd);
+}
+
+void NotifyConnection::removeRegistrationAtExit()
+{
+    std::lock_guard guard(m_lock);
+    // A forked child that exits without exec runs its parent's handlers too.
+    if (m_endpoint && m_endpoint->pid == ::getpid())
+        removeRegistration(*m_endpoint);
+}
+
+void NotifyConnection::deliveryLoop(const std::shared_ptr<Endpoint>& endpoint)
+{
+    t_deliveringEndpoint = endpoint.get();
+    ::pthread_setname_np(::pthread_self(), "notify");
+
+    // Room for the longest post; anything longer is not ours and is dropped whole.
+    char buffer[1 + maximumNotificationNameLength + notifyControlMessageSize];
+    for (;;) {
+        ssize_t length = ::recv(endpoint->socket, buffer, sizeof(buffer), MSG_TRUNC);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (length == 0) {
+            std::lock_guard guard(endpoint->lock);
+            if (endpoint->stopping)
+                break;
+            continue;
+        }
+        if (static_cast<size_t>(length) > sizeof(buffer))
+            continue;
+        if (getenv("NOTIFY_DEBUG") && (length < 10 && (buffer[1] == 'f' || buffer[1] == 'a'))) fprintf(stderr, "DEBUG %d recv %d bytes kind %c ours=%d\n", getpid(), (int)length, buffer[0], (int)(m_endpoint.get() == endpoint.get()));
+
+        auto kind = static_cast<NotifyMessageKind>(buffer[0]);
+        if (kind == NotifyMessageKind::Post) {
+            std::string_view name(buffer + 1, static_cast<size_t>(length) - 1);
+            if (isValidName(name))
+                deliver(*endpoint, name);
+            while (!endpoint->localPosts.empty()) {
+                auto local = std::move(endpoint->localPosts.front());
+                endpoint->localPosts.pop_front();
+                deliver(*endpoint, local);
+            }
+            continue;
+        }
+
+        uint64_t nonce = 0;
+        uint64_t sequence = 0;
+        if (static_cast<size_t>(length) != notifyControlMessageSize)
+            continue;
+        std::memcpy(&nonce, buffer + 1, sizeof(nonce));
+        std::memcpy(&sequence, buffer + 1 + sizeof(nonce), sizeof(sequence));
+        if (nonce != endpoint->nonce)
+            continue;
+        if (kind == NotifyMessageKind::Quit)
+            break;
+        if (kind == NotifyMessageKind::Marker) {
+            std::lock_guard guard(endpoint->lock);
+            endpoint->markersHandled = std::max(endpoint->markersHandled, sequence);
+            endpoint->condition.notify_all();
+        }
+    }
+
+    ::close(endpoint->socket);
+    std::lock_guard guard(endpoint->lock);
+    endpoint->finished = true;
+    endpoint->condition.notify_all();
+}
+
+void NotifyConnection::deliver(Endpoint& endpoint, std::string_view name)
+{
+    std::shared_ptr<const ObserverTable> table;
+    {
+        std::lock_guard guard(m_lock);
+        // A retired endpoint delivers nothing more.
+        if (m_endpoint.get() != &endpoint)
+            return;
+        table = m_observers;
+    }
+    // Callbacks run without the lock, so they may post, observe, or drain.
+    if (auto found = table->byName.find(name); found != table->byName.end()) {
+        for (auto& observer : found->second)
+            observer(name);
+    }
+    for (auto& monitor : table->monitors)
+        monitor(name);
+}
+
+bool NotifyConnection::post(std::string_view name)
+{
+    if (!isValidName(name))
+        return false;
+    auto root = requireDeviceRoot("post");
+    timeline("post " + std::string(name));
+
+    std::string datagram;
+    datagram.reserve(1 + name.size());
+    datagram += static_cast<char>(NotifyMessageKind::Post);
+    datagram += name;
+
+    std::shared_ptr<Endpoint> own;
+    bool ownInterested = false;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_endpoint && m_endpoint->root == root) {
+            own = m_endpoint;
+            ownInterested = m_observers->wants(name);
+        }
+    }
+    pid_t excluded = 0;
+    if (own) {
+        // The poster's own observers are reached directly; its registration is skipped below.
+        excluded = own->pid;
+        if (ownInterested) {
+            if (t_deliveringEndpoint == own.get())
+                own->localPosts.emplace_back(name);
+            else if (!sendDatagram(own->selfSender, datagram))
+                systemLog("notify: cannot deliver " + std::string(name) + " to this process: " + std::strerror(errno));
+        }
+    }
+    m_registry.send(root, datagram, name, excluded);
+    return true;
+}
+
+void NotifyConnection::drainDeliveries()
+{
+    std::shared_ptr<Endpoint> own;
+    {
+        std::lock_guard guard(m_lock);
+        own = m_endpoint;
+    }
+    // From a callback, the thread that would have to drain is the caller itself.
+    if (!own || t_deliveringEndpoint == own.get())
+        return;
+
+    uint64_t sequence;
+    {
+        std::lock_guard guard(own->lock);
+        sequence = ++own->markersSent;
+    }
+    // Datagrams are taken in order, so once the marker is handled so is everything before it.
+    if (!sendDatagram(own->selfSender, notifyControlMessage(NotifyMessageKind::Marker, own->nonce, sequence)))
+        return;
+    std::unique_lock guard(own->lock);
+    own->condition.wait_for(guard, drainTimeout, [&] { return own->markersHandled >= sequence || own->finished; });
+}
+
+void NotifyConnection::reset()
+{
+    std::shared_ptr<Endpoint> retired;
+    {
+        std::lock_guard guard(m_lock);
+        retired = std::move(m_endpoint);
+        m_observers = std::make_shared<ObserverTable>();
+    }
+    if (retired)
+        closeEndpoint(retired);
+    m_registry.forget();
+}
+
+} // namespace Platform

@@ -1,0 +1,39 @@
+// Text and byte encodings the property-list forms share: UTF-8 checks, base64, and calendar
+// dates as seconds since the 2001 reference date.
+#pragma once
+
+#include "platform/plist/Value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Platform::Plist {
+
+// Rejects overlong forms, surrogates and code points above U+10FFFF. On failure `errorOffset`
+// is the offset of the first bad byte.
+bool isValidUtf8(std::string_view, std::size_t& errorOffset);
+void appendUtf8(std::string&, char32_t codePoint);
+
+// Standard alphabet with padding; `lineLength` characters a line (each line prefixed with
+// `indent` and ended by '\n'), or one unbroken run when `lineLength` is 0.
+void appendBase64(std::string& out, const Data&, std::size_t lineLength, std::string_view indent);
+// Whitespace anywhere is ignored; the padding may be missing. With a null `out` it only checks.
+bool decodeBase64(std::string_view, Data* out);
+
+struct CalendarTime {
+    std::int64_t year;
+    unsigned month; // 1...12
+    unsigned day; // 1...31
+    unsigned hour;
+    unsigned minute;
+    unsigned second;
+};
+
+bool isValidCalendarTime(const CalendarTime&);
+Date dateFromCalendarTime(const CalendarTime&);
+// Whole seconds, rounded down; non-finite dates and years outside 1...9999 are clamped.
+CalendarTime calendarTimeFromDate(Date);
+
+} // namespace Platform::Plist

@@ -1,0 +1,198 @@
+#include "platform/plist/PropertyListWriter.h"
+
+#include "platform/plist/Encoding.h"
+
+#include <charconv>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform::Plist {
+
+static constexpr std::string_view xmlHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                              "<plist version=\"1.0\">\n";
+
+static void appendEscaped(std::string& out, std::string_view text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+}
+
+static void appendReal(std::string& out, double value)
+{
+    if (std::isnan(value)) {
+        out += "nan";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value > 0 ? "+infinity" : "-infinity";
+        return;
+    }
+    // to_chars with a precision is printf's %.17g in the C locale, whatever the process locale.
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, 17);
+    out.append(buffer, result.ptr);
+}
+
+static void appendValue(std::string& out, const Value& value, unsigned level)
+{
+    std::string indent(level, '\t');
+    out += indent;
+    switch (value.kind()) {
+    case Kind::Boolean:
+        out += value.boolValue() ? "<true/>\n" : "<false/>\n";
+        return;
+    case Kind::Integer:
+        out += "<integer>";
+        out += value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue()) : std::to_string(value.integerValue());
+        out += "</integer>\n";
+        return;
+    case Kind::Real:
+        out += "<real>";
+        appendReal(out, value.doubleValue());
+        out += "</real>\n";
+        return;
+    case Kind::String:
+        out += "<string>";
+        appendEscaped(out, *value.asString());
+        out += "</string>\n";
+        return;
+    case Kind::Data:
+        out += "<data>\n";
+        appendBase64(out, *value.asData(), 76, indent);
+        out += indent;
+        out += "</data>\n";
+        return;
+    case Kind::Date: {
+        CalendarTime time = calendarTimeFromDate(*value.asDate());
+        char buffer[40];
+        std::snprintf(buffer, sizeof(buffer), "<date>%04d-%02u-%02uT%02u:%02u:%02uZ</date>\n", static_cast<int>(time.year), time.month,
+            time.day, time.hour, time.minute, time.second);
+        out += buffer;
+        return;
+    }
+    case Kind::Array: {
+        auto& array = *value.asArray();
+        if (array.empty()) {
+            out += "<array/>\n";
+            return;
+        }
+        out += "<array>\n";
+        for (auto& element : array)
+            appendValue(out, element, level + 1);
+        out += indent;
+        out += "</array>\n";
+        return;
+    }
+    case Kind::Dictionary: {
+        auto& dictionary = *value.asDictionary();
+        if (dictionary.isEmpty()) {
+            out += "<dict/>\n";
+            return;
+        }
+        out += "<dict>\n";
+        for (auto& [key, element] : dictionary) {
+            out += indent;
+            out += "\t<key>";
+            appendEscaped(out, key);
+            out += "</key>\n";
+            appendValue(out, element, level + 1);
+        }
+        out += indent;
+        out += "</dict>\n";
+        return;
+    }
+    case Kind::Uid:
+        // A UID has no XML form of its own; the platform writes it as this dictionary.
+        out += "<dict>\n";
+        out += indent;
+        out += "\t<key>CF$UID</key>\n";
+        out += indent;
+        out += "\t<integer>" + std::to_string(*value.asUid()) + "</integer>\n";
+        out += indent;
+        out += "</dict>\n";
+        return;
+    }
+}
+
+std::string toXml(const Value& root)
+{
+    std::string out(xmlHeader);
+    appendValue(out, root, 0);
+    out += "</plist>\n";
+    return out;
+}
+
+bool replaceFileAtomically(const std::string& hostPath, std::string_view contents)
+{
+    std::size_t slash = hostPath.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : (slash ? hostPath.substr(0, slash) : "/");
+    std::string name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+    if (name.empty())
+        return false;
+    std::string temporary = directory + "/." + name + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    auto abandon = [&] {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    };
+    const char* p = contents.data();
+    std::size_t left = contents.size();
+    while (left) {
+        ssize_t written = ::write(fd, p, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return abandon();
+        p += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    struct stat existing;
+    mode_t mode = ::stat(hostPath.c_str(), &existing) ? 0644 : (existing.st_mode & 07777);
+    if (::fchmod(fd, mode) || ::fsync(fd))
+        return abandon();
+    if (::close(fd)) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), hostPath.c_str())) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename is durable only once the directory is; a file system that cannot fsync a
+    // directory (EINVAL) has nothing more to offer.
+    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0)
+        return false;
+    bool synced = !::fsync(directoryFd) || errno == EINVAL;
+    ::close(directoryFd);
+    return synced;
+}
+
+bool writeFileAtomically(const std::string& hostPath, const Value& root)
+{
+    return replaceFileAtomically(hostPath, toXml(root));
+}
+
+} // namespace Platform::Plist

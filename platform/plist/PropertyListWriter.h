@@ -1,0 +1,23 @@
+// Writing property lists in the platform's XML form, and replacing a file atomically so that a
+// reader never sees a torn file.
+#pragma once
+
+#include "platform/plist/Value.h"
+
+#include <string>
+#include <string_view>
+
+namespace Platform::Plist {
+
+// The XML form exactly as the platform writes it: its header and DOCTYPE, tab indentation,
+// dictionary keys in byte order, reals as %.17g (nan, +infinity, -infinity when not finite),
+// base64 data in indented lines of 76, dates to the second in UTC, UIDs as CF$UID dictionaries.
+std::string toXml(const Value& root);
+
+// Writes a temporary file beside the target, fsyncs it, renames it over the target and fsyncs
+// the directory. On failure the target is untouched, the temporary file is gone, and the answer
+// is false. A target that exists keeps its permission bits; a new one gets 0644.
+bool replaceFileAtomically(const std::string& hostPath, std::string_view contents);
+bool writeFileAtomically(const std::string& hostPath, const Value& root);
+
+} // namespace Platform::Plist

@@ -1,0 +1,74 @@
+#include "platform/process/ProcessArguments.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+struct ProcessArgumentsState {
+    std::mutex lock;
+    std::optional<std::vector<std::string>> real;
+    std::optional<std::vector<std::string>> overridden;
+};
+
+ProcessArgumentsState& processArgumentsState()
+{
+    static auto* state = new ProcessArgumentsState;
+    return *state;
+}
+
+std::vector<std::string> readCommandLine()
+{
+    std::string contents;
+    int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    char buffer[4096];
+    while (true) {
+        ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        contents.append(buffer, static_cast<size_t>(count));
+    }
+    ::close(fd);
+
+    // Each argument ends with a NUL.
+    std::vector<std::string> arguments;
+    size_t start = 0;
+    while (start < contents.size()) {
+        size_t end = contents.find('\0', start);
+        if (end == std::string::npos)
+            end = contents.size();
+        arguments.emplace_back(contents, start, end - start);
+        start = end + 1;
+    }
+    return arguments;
+}
+
+} // namespace
+
+std::vector<std::string> processArguments()
+{
+    auto& state = processArgumentsState();
+    std::lock_guard guard(state.lock);
+    if (state.overridden)
+        return *state.overridden;
+    if (!state.real)
+        state.real = readCommandLine();
+    return *state.real;
+}
+
+void setProcessArgumentsForTesting(std::optional<std::vector<std::string>> arguments)
+{
+    auto& state = processArgumentsState();
+    std::lock_guard guard(state.lock);
+    state.overridden = std::move(arguments);
+}
+
+} // namespace Platform

@@ -1,0 +1,16 @@
+// The process's argument list, as the system reads it from its process info.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// The arguments the process was started with (/proc/self/cmdline), unless a test set its own.
+std::vector<std::string> processArguments();
+
+// nullopt goes back to the real arguments; an empty vector makes the list empty.
+void setProcessArgumentsForTesting(std::optional<std::vector<std::string>>);
+
+} // namespace Platform

@@ -1,0 +1,52 @@
+#include "platform/process/Spawn.h"
+
+#include "platform/fs/DeviceRoot.h"
+#include "platform/process/ChildReaper.h"
+#include "platform/trace/Timeline.h"
+
+#include <spawn.h>
+#include <system_error>
+
+namespace Platform {
+
+namespace {
+
+std::vector<char*> nullTerminated(const std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (auto& string : strings)
+        pointers.push_back(const_cast<char*>(string.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
+
+int spawn(
+    pid_t* pid, std::string_view devicePath, const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    std::string hostPath = resolve(devicePath);
+    auto argumentPointers = nullTerminated(argv);
+    auto environmentPointers = nullTerminated(env);
+
+    pid_t child = -1;
+    int error = ::posix_spawn(
+        &child, hostPath.c_str(), nullptr, nullptr, argumentPointers.data(), environmentPointers.data());
+    if (error) {
+        timeline("spawn-failed " + std::string(devicePath) + " error=" + std::generic_category().message(error));
+        return error;
+    }
+
+    ChildReaper::shared().watch(child);
+    if (pid)
+        *pid = child;
+
+    std::string event = "spawn " + std::string(devicePath);
+    for (size_t i = 1; i < argv.size(); ++i)
+        event += ' ' + argv[i];
+    timeline(event);
+    return 0;
+}
+
+} // namespace Platform

@@ -1,0 +1,19 @@
+// posix_spawn of a device path: how the system starts the device's own tools.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace Platform {
+
+// Starts the executable at devicePath (resolved under the device root, no PATH search) with
+// exactly argv and env (an empty env is an empty environment), no file actions and no
+// attributes. Returns 0 or the error number; pid, if not null, receives the child's id.
+// Does not wait for the child: ChildReaper reaps it when it ends. Emits the timeline event
+// "spawn PATH ARGS..." or "spawn-failed PATH error=REASON".
+int spawn(
+    pid_t* pid, std::string_view devicePath, const std::vector<std::string>& argv, const std::vector<std::string>& env);
+
+} // namespace Platform
