@@ -12,6 +12,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/process/ProcessArguments.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <fcntl.h>
@@ -43,8 +44,8 @@ public:
         Platform::setDeviceRoot(m_root);
         std::filesystem::create_directories(Platform::resolve("/var/mobile/Library/Preferences"));
         std::filesystem::create_directories(Platform::resolve("/Library/MobileSubstrate/DynamicLibraries"));
-        std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/Nightjar.dylib", Platform::resolve(companionPath),
-            std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/Nightjar.dylib",
+            Platform::resolve(companionPath), std::filesystem::copy_options::overwrite_existing);
         Platform::setProcessArgumentsForTesting(std::vector<std::string> { springBoardPath });
     }
     ~BenchDevice()
@@ -185,8 +186,8 @@ void prepareSpringBoard()
 
 bool faceMatch(Object* manager, Object* completion)
 {
-    return send<bool>(manager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", nullptr, true, false,
-        completion);
+    return send<bool>(
+        manager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", nullptr, true, false, completion);
 }
 
 // Unlock now after every test and every option on the way: six lookups.
@@ -226,15 +227,18 @@ void decisionDelayScheduled(benchmark::State& state)
 
 void floorOfDelayScheduled(benchmark::State& state) { floors(state, decisionSettings(1e30)); }
 
+// On a shared machine the fastest repetition is the one least disturbed by others.
+double fastest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
 } // namespace
 
-BENCHMARK(floorOfTheStore)->Arg(1);
-BENCHMARK(lookupOfAStoredKey);
-BENCHMARK(lookupOfADefaultedKey);
-BENCHMARK(engineLoad);
-BENCHMARK(floorOfUnlockNow)->Arg(6);
-BENCHMARK(decisionUnlockNow);
-BENCHMARK(floorOfDelayScheduled)->Arg(7);
-BENCHMARK(decisionDelayScheduled);
+BENCHMARK(floorOfTheStore)->Arg(1)->ComputeStatistics("min", fastest);
+BENCHMARK(lookupOfAStoredKey)->ComputeStatistics("min", fastest);
+BENCHMARK(lookupOfADefaultedKey)->ComputeStatistics("min", fastest);
+BENCHMARK(engineLoad)->ComputeStatistics("min", fastest);
+BENCHMARK(floorOfUnlockNow)->Arg(6)->ComputeStatistics("min", fastest);
+BENCHMARK(decisionUnlockNow)->ComputeStatistics("min", fastest);
+BENCHMARK(floorOfDelayScheduled)->Arg(7)->ComputeStatistics("min", fastest);
+BENCHMARK(decisionDelayScheduled)->ComputeStatistics("min", fastest);
 
 BENCHMARK_MAIN();

@@ -17,7 +17,10 @@ inline void check(std::string_view bytes)
 
     // The first key of the root, a key that is absent, and the empty key.
     std::string firstKey = root && !root->isEmpty() ? root->begin()->first : std::string("a");
-    for (std::string_view key : { std::string_view(firstKey), std::string_view("\x01" "absent"), std::string_view() }) {
+    for (std::string_view key : { std::string_view(firstKey),
+             std::string_view("\x01"
+                              "absent"),
+             std::string_view() }) {
         LookupResult looked = lookupInBytes(bytes, key);
         if (!root) {
             if (looked.status != LookupStatus::Unreadable)

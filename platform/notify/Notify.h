@@ -12,7 +12,8 @@ namespace Platform {
 using NotifyObserver = std::function<void(std::string_view name)>;
 
 // Calls observer once for every post of exactly this name (byte for byte) made by any
-// process of the device, this one included, from the first post after this call on.
+// process of the device, this one included, that is delivered after this call returns (a
+// post made before the call may still reach it if it was not delivered yet).
 // Callbacks run on the process's notify delivery thread, never the main thread, one at a
 // time, in the order the posts were received; an exception escaping one ends the process, as
 // an uncaught exception would on the device. Observers are never removed. Each call is one

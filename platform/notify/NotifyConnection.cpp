@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
@@ -183,12 +182,18 @@ void NotifyConnection::addToTable(const std::function<void(ObserverTable&)>& cha
     if (retired)
         closeEndpoint(retired);
 
-    std::lock_guard guard(m_lock);
-    if (!m_endpoint)
-        m_endpoint = openEndpoint(root);
+    std::string problem;
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_endpoint)
+            m_endpoint = openEndpoint(root, problem);
+    }
+    // Logged without the lock: the log's timeline sink may post.
+    if (!problem.empty())
+        systemLog("notify: " + problem);
 }
 
-std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const std::string& root)
+std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const std::string& root, std::string& problem)
 {
     auto endpoint = std::make_shared<Endpoint>();
     endpoint->root = root;
@@ -201,12 +206,12 @@ std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const
         int error = errno;
         if (endpoint->socket >= 0)
             ::close(endpoint->socket);
-        systemLog(std::string("notify: cannot open this process's endpoint: ") + std::strerror(error));
+        problem = std::string("cannot open this process's endpoint: ") + std::strerror(error);
         return nullptr;
     }
     endpoint->selfSender = connectNotifySender(address);
     if (endpoint->selfSender < 0) {
-        systemLog(std::string("notify: cannot reach this process's own endpoint: ") + std::strerror(errno));
+        problem = std::string("cannot reach this process's own endpoint: ") + std::strerror(errno);
         ::close(endpoint->socket);
         return nullptr;
     }
@@ -214,7 +219,7 @@ std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const
     try {
         std::thread([this, endpoint] { deliveryLoop(endpoint); }).detach();
     } catch (const std::system_error& error) {
-        systemLog(std::string("notify: cannot start the delivery thread: ") + error.what());
+        problem = std::string("cannot start the delivery thread: ") + error.what();
         ::close(endpoint->socket);
         return nullptr;
     }
@@ -222,8 +227,8 @@ std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const
     // Registered only once bound, so a poster that finds the file can always reach the socket
     // unless the process is gone.
     if (!writeRegistration(*endpoint))
-        systemLog("notify: cannot register in " + root + std::string(notifyRegistryDevicePath)
-            + "; other processes of the device will not reach this one");
+        problem = "cannot register in " + root + std::string(notifyRegistryDevicePath)
+            + "; other processes of the device will not reach this one";
     return endpoint;
 }
 
@@ -323,7 +328,6 @@ void NotifyConnection::deliveryLoop(const std::shared_ptr<Endpoint>& endpoint)
         }
         if (static_cast<size_t>(length) > sizeof(buffer))
             continue;
-        if (getenv("NOTIFY_DEBUG") && (length < 10 && (buffer[1] == 'f' || buffer[1] == 'a'))) fprintf(stderr, "DEBUG %d recv %d bytes kind %c ours=%d\n", getpid(), (int)length, buffer[0], (int)(m_endpoint.get() == endpoint.get()));
 
         auto kind = static_cast<NotifyMessageKind>(buffer[0]);
         if (kind == NotifyMessageKind::Post) {

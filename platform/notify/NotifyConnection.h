@@ -2,6 +2,7 @@
 // which other processes of the device reach them, and the thread that delivers.
 #pragma once
 
+#include "platform/notify/Notify.h"
 #include "platform/notify/NotifyRegistry.h"
 
 #include <functional>
@@ -11,8 +12,6 @@
 #include <string_view>
 
 namespace Platform {
-
-using NotifyObserver = std::function<void(std::string_view name)>;
 
 class NotifyConnection {
 public:
@@ -34,7 +33,8 @@ private:
 
     NotifyConnection();
     void addToTable(const std::function<void(ObserverTable&)>& change);
-    std::shared_ptr<Endpoint> openEndpoint(const std::string& root);
+    // On failure, or a partial one, problem says what went wrong.
+    std::shared_ptr<Endpoint> openEndpoint(const std::string& root, std::string& problem);
     void closeEndpoint(const std::shared_ptr<Endpoint>&);
     void deliveryLoop(const std::shared_ptr<Endpoint>&);
     void deliver(Endpoint&, std::string_view name);

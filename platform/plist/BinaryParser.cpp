@@ -155,10 +155,7 @@ bool BinaryParser::readCount(std::uint8_t marker, std::uint64_t& position, std::
     return true;
 }
 
-bool BinaryParser::parse(Value& root)
-{
-    return readTrailer() && parseObject(m_topObject, 1, &root);
-}
+bool BinaryParser::parse(Value& root) { return readTrailer() && parseObject(m_topObject, 1, &root); }
 
 LookupStatus BinaryParser::lookup(std::string_view key, Value& found)
 {
@@ -179,7 +176,8 @@ LookupStatus BinaryParser::lookup(std::string_view key, Value& found)
 // An ASCII (0x5) or UTF-16 (0x6) string object; anything else is refused, as it can only be a
 // dictionary key that is not a string. Builds it into `out` when given; compares it
 // with `*compareWith` when given.
-bool BinaryParser::parseString(std::uint64_t reference, std::string* out, const std::string_view* compareWith, bool* equal)
+bool BinaryParser::parseString(
+    std::uint64_t reference, std::string* out, const std::string_view* compareWith, bool* equal)
 {
     std::uint64_t position;
     if (!locate(reference, position))
@@ -351,7 +349,8 @@ bool BinaryParser::parseObject(std::uint64_t reference, unsigned depth, Value* o
 
 // An array (0xA) or dictionary (0xD): `position` is just past the marker. With a lookup target
 // (the root dictionary of a lookup) only the value under the target's key is built.
-bool BinaryParser::parseContainer(std::uint64_t reference, std::uint8_t marker, std::uint64_t position, unsigned depth, Value* out, LookupTarget* target)
+bool BinaryParser::parseContainer(std::uint64_t reference, std::uint8_t marker, std::uint64_t position, unsigned depth,
+    Value* out, LookupTarget* target)
 {
     bool isDictionary = (marker >> 4) == 0xD;
     std::uint64_t count;
@@ -359,7 +358,8 @@ bool BinaryParser::parseContainer(std::uint64_t reference, std::uint8_t marker, 
         return false;
     std::uint64_t references;
     std::uint64_t referencesSize;
-    if (__builtin_mul_overflow(count, isDictionary ? 2 : 1, &references) || __builtin_mul_overflow(references, m_referenceSize, &referencesSize))
+    if (__builtin_mul_overflow(count, isDictionary ? 2 : 1, &references)
+        || __builtin_mul_overflow(references, m_referenceSize, &referencesSize))
         return fail("container length overflows");
     if (referencesSize > m_tableOffset - position)
         return fail("truncated container");
@@ -377,7 +377,8 @@ bool BinaryParser::parseContainer(std::uint64_t reference, std::uint8_t marker, 
     m_states[reference] = Expanding;
 
     const std::uint8_t* referenceBytes = m_bytes + position;
-    auto referenceAt = [&](std::uint64_t index) { return readBigEndian(referenceBytes + index * m_referenceSize, m_referenceSize); };
+    auto referenceAt
+        = [&](std::uint64_t index) { return readBigEndian(referenceBytes + index * m_referenceSize, m_referenceSize); };
 
     if (!isDictionary) {
         Array elements;

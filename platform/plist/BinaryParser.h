@@ -36,7 +36,8 @@ private:
     bool readCount(std::uint8_t marker, std::uint64_t& position, std::uint64_t& count);
     bool parseObject(std::uint64_t reference, unsigned depth, Value* out);
     bool parseString(std::uint64_t reference, std::string* out, const std::string_view* compareWith, bool* equal);
-    bool parseContainer(std::uint64_t reference, std::uint8_t marker, std::uint64_t position, unsigned depth, Value* out, LookupTarget*);
+    bool parseContainer(std::uint64_t reference, std::uint8_t marker, std::uint64_t position, unsigned depth,
+        Value* out, LookupTarget*);
     bool charge(std::uint64_t bytes);
     bool fail(const char* message);
 

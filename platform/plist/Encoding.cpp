@@ -170,10 +170,7 @@ bool decodeBase64(std::string_view text, Data* out)
     return true;
 }
 
-static bool isLeapYear(std::int64_t year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+static bool isLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 bool isValidCalendarTime(const CalendarTime& time)
 {

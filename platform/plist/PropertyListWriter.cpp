@@ -2,8 +2,8 @@
 
 #include "platform/plist/Encoding.h"
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -12,9 +12,10 @@
 
 namespace Platform::Plist {
 
-static constexpr std::string_view xmlHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                                              "<plist version=\"1.0\">\n";
+static constexpr std::string_view xmlHeader
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n";
 
 static void appendEscaped(std::string& out, std::string_view text)
 {
@@ -61,7 +62,8 @@ static void appendValue(std::string& out, const Value& value, unsigned level)
         return;
     case Kind::Integer:
         out += "<integer>";
-        out += value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue()) : std::to_string(value.integerValue());
+        out += value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue())
+                                       : std::to_string(value.integerValue());
         out += "</integer>\n";
         return;
     case Kind::Real:
@@ -83,8 +85,8 @@ static void appendValue(std::string& out, const Value& value, unsigned level)
     case Kind::Date: {
         CalendarTime time = calendarTimeFromDate(*value.asDate());
         char buffer[40];
-        std::snprintf(buffer, sizeof(buffer), "<date>%04d-%02u-%02uT%02u:%02u:%02uZ</date>\n", static_cast<int>(time.year), time.month,
-            time.day, time.hour, time.minute, time.second);
+        std::snprintf(buffer, sizeof(buffer), "<date>%04d-%02u-%02uT%02u:%02u:%02uZ</date>\n",
+            static_cast<int>(time.year), time.month, time.day, time.hour, time.minute, time.second);
         out += buffer;
         return;
     }

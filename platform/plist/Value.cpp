@@ -43,10 +43,7 @@ const Value* Dictionary::find(std::string_view key) const
     return nullptr;
 }
 
-Value* Dictionary::find(std::string_view key)
-{
-    return const_cast<Value*>(std::as_const(*this).find(key));
-}
+Value* Dictionary::find(std::string_view key) { return const_cast<Value*>(std::as_const(*this).find(key)); }
 
 void Dictionary::set(std::string key, Value value)
 {
@@ -67,17 +64,11 @@ bool Dictionary::remove(std::string_view key)
     return true;
 }
 
-bool operator==(const Dictionary& a, const Dictionary& b)
-{
-    return a.m_entries == b.m_entries;
-}
+bool operator==(const Dictionary& a, const Dictionary& b) { return a.m_entries == b.m_entries; }
 
 // Out of line and built in place: inlined variant moves make GCC's uninitialized-use analysis
 // report false positives in optimised sanitizer builds of every caller.
-Value Value::boolean(bool value)
-{
-    return Value(std::in_place_type<bool>, value);
-}
+Value Value::boolean(bool value) { return Value(std::in_place_type<bool>, value); }
 
 Value Value::integer(std::int64_t value)
 {
@@ -89,30 +80,15 @@ Value Value::unsignedInteger(std::uint64_t value)
     return Value(std::in_place_type<Integer>, Integer { value, value > INT64_MAX });
 }
 
-Value Value::real(double value)
-{
-    return Value(std::in_place_type<double>, value);
-}
+Value Value::real(double value) { return Value(std::in_place_type<double>, value); }
 
-Value Value::string(std::string value)
-{
-    return Value(std::in_place_type<std::string>, std::move(value));
-}
+Value Value::string(std::string value) { return Value(std::in_place_type<std::string>, std::move(value)); }
 
-Value Value::data(Data value)
-{
-    return Value(std::in_place_type<Data>, std::move(value));
-}
+Value Value::data(Data value) { return Value(std::in_place_type<Data>, std::move(value)); }
 
-Value Value::date(Date value)
-{
-    return Value(std::in_place_type<Date>, value);
-}
+Value Value::date(Date value) { return Value(std::in_place_type<Date>, value); }
 
-Value Value::uid(std::uint64_t value)
-{
-    return Value(std::in_place_type<Uid>, Uid { value });
-}
+Value Value::uid(std::uint64_t value) { return Value(std::in_place_type<Uid>, Uid { value }); }
 
 bool Value::boolValue() const
 {
@@ -215,10 +191,7 @@ std::optional<std::uint64_t> Value::asUid() const
     return std::nullopt;
 }
 
-bool operator==(const Value& a, const Value& b)
-{
-    return a.m_storage == b.m_storage;
-}
+bool operator==(const Value& a, const Value& b) { return a.m_storage == b.m_storage; }
 
 const char* kindName(Kind kind)
 {

@@ -127,7 +127,7 @@ private:
     // The alternatives are in Kind order.
     using Storage = std::variant<bool, Integer, double, std::string, Data, Date, Array, Dictionary, Uid>;
 
-    template<typename Alternative, typename Argument>
+    template <typename Alternative, typename Argument>
     Value(std::in_place_type_t<Alternative> type, Argument&& argument)
         : m_storage(type, std::forward<Argument>(argument))
     {

@@ -34,24 +34,33 @@ static inline bool hasClass(char c, std::uint8_t characterClass)
     return characterClasses[static_cast<unsigned char>(c)] & characterClass;
 }
 
-static inline bool isSpace(char c)
-{
-    return hasClass(c, SpaceClass);
-}
+static inline bool isSpace(char c) { return hasClass(c, SpaceClass); }
 
-static inline bool isNameStart(char c)
-{
-    return hasClass(c, NameStartClass);
-}
+static inline bool isNameStart(char c) { return hasClass(c, NameStartClass); }
 
-static inline bool isNameChar(char c)
+static inline bool isNameChar(char c) { return hasClass(c, NameClass); }
+
+// The next '<' or '&', eight bytes at a time while none is near.
+static inline const char* findTextStop(const char* p, const char* end)
 {
-    return hasClass(c, NameClass);
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        std::uint64_t lessThans = word ^ (ones * '<');
+        std::uint64_t ampersands = word ^ (ones * '&');
+        if (((lessThans - ones) & ~lessThans & highs) | ((ampersands - ones) & ~ampersands & highs))
+            break;
+        p += 8;
+    }
+    while (p < end && !hasClass(*p, TextStopClass))
+        ++p;
+    return p;
 }
 
 // With the prefix's length known at compile time, the comparison is a few inlined loads.
-template<std::size_t size>
-static inline bool startsWith(const char* p, const char* end, const char (&prefix)[size])
+template <std::size_t size> static inline bool startsWith(const char* p, const char* end, const char (&prefix)[size])
 {
     return static_cast<std::size_t>(end - p) >= size - 1 && !std::memcmp(p, prefix, size - 1);
 }
@@ -66,8 +75,7 @@ static inline bool equalBytes(const char* a, const char* b, std::size_t size)
     return true;
 }
 
-template<std::size_t size>
-static inline bool equals(std::string_view text, const char (&literal)[size])
+template <std::size_t size> static inline bool equals(std::string_view text, const char (&literal)[size])
 {
     return text.size() == size - 1 && !std::memcmp(text.data(), literal, size - 1);
 }
@@ -133,10 +141,7 @@ std::string XmlParser::errorReason() const
     return "XML: line " + std::to_string(line) + ": " + (m_error.empty() ? "not a property list" : m_error);
 }
 
-bool XmlParser::parse(Value& root)
-{
-    return parseDocument(&root, nullptr);
-}
+bool XmlParser::parse(Value& root) { return parseDocument(&root, nullptr); }
 
 LookupStatus XmlParser::lookup(std::string_view key, Value& found)
 {
@@ -220,7 +225,8 @@ bool XmlParser::parsePrologue()
         if (seenDoctype)
             return fail(m_p, "more than one DOCTYPE");
         seenDoctype = true;
-        static constexpr char standardDoctype[] = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+        static constexpr char standardDoctype[] = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                                  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
         if (startsWith(m_p, m_end, standardDoctype))
             m_p += sizeof(standardDoctype) - 1;
         else if (!parseDoctype())
@@ -262,8 +268,8 @@ bool XmlParser::parseXmlDeclaration()
         std::string_view value(valueStart, static_cast<std::size_t>(p - valueStart));
         ++p;
         if (name == "encoding") {
-            bool utf8 = value.size() == 5 && (value[0] | 0x20) == 'u' && (value[1] | 0x20) == 't' && (value[2] | 0x20) == 'f'
-                && value[3] == '-' && value[4] == '8';
+            bool utf8 = value.size() == 5 && (value[0] | 0x20) == 'u' && (value[1] | 0x20) == 't'
+                && (value[2] | 0x20) == 'f' && value[3] == '-' && value[4] == '8';
             if (!utf8)
                 return fail(at, "unsupported encoding %", value);
         } else if (name != "version" && name != "standalone")
@@ -282,7 +288,8 @@ bool XmlParser::parseDoctype()
     while (p < m_end) {
         char c = *p;
         if (c == '"' || c == '\'') {
-            const char* close = static_cast<const char*>(std::memchr(p + 1, c, static_cast<std::size_t>(m_end - p - 1)));
+            const char* close
+                = static_cast<const char*>(std::memchr(p + 1, c, static_cast<std::size_t>(m_end - p - 1)));
             if (!close)
                 break;
             p = close + 1;
@@ -443,7 +450,8 @@ inline bool XmlParser::readEndTag(std::string_view name)
 {
     const char* p = m_p + 2;
     // The common case: exactly the expected name, then '>'.
-    if (static_cast<std::size_t>(m_end - p) > name.size() && p[name.size()] == '>' && equalBytes(p, name.data(), name.size())) [[likely]] {
+    if (static_cast<std::size_t>(m_end - p) > name.size() && p[name.size()] == '>'
+        && equalBytes(p, name.data(), name.size())) [[likely]] {
         m_p = p + name.size() + 1;
         return true;
     }
@@ -538,8 +546,8 @@ XmlParser::Tag XmlParser::tagFromName(std::string_view name)
     }
 }
 
-// Checks one reference at `p` ('&') and answers the position past it (null when malformed): the five predefined entities and
-// character references to a Unicode scalar value other than U+0000.
+// Checks one reference at `p` ('&') and answers the position past it (null when malformed): the five predefined
+// entities and character references to a Unicode scalar value other than U+0000.
 const char* XmlParser::checkReference(const char* p)
 {
     const char* at = p;
@@ -593,8 +601,7 @@ bool XmlParser::readText(const StartTag& start, Text& text)
     text.begin = p;
     text.plain = true;
     for (;;) {
-        while (p < m_end && !hasClass(*p, TextStopClass))
-            ++p;
+        p = findTextStop(p, m_end);
         if (p == m_end)
             return fail(start.at, "unterminated <%>", start.name);
         if (*p == '&') {
@@ -771,7 +778,11 @@ bool XmlParser::parseDictionary(const StartTag& start, Value* out, unsigned dept
             break;
         }
         StartTag keyTag;
-        if (!expectElementStart("dict") || !readStartTag(keyTag))
+        if (startsWith(m_p, m_end, "<key>")) {
+            // What nearly every entry starts with.
+            keyTag = { m_p, std::string_view(m_p + 1, 3), Tag::Key, false };
+            m_p += 5;
+        } else if (!expectElementStart("dict") || !readStartTag(keyTag))
             return false;
         if (keyTag.tag != Tag::Key)
             return fail(keyTag.at, "<%> without a key in <dict>", keyTag.name);
@@ -866,7 +877,8 @@ bool XmlParser::parseInteger(const StartTag& start, const Text& text, Value* out
         digits.remove_prefix(2);
     }
     std::uint64_t magnitude = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, static_cast<int>(base));
+    auto [end, error]
+        = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, static_cast<int>(base));
     if (digits.empty() || end != digits.data() + digits.size() || digits.front() == '+' || digits.front() == '-')
         return fail(start.at, "malformed integer");
     if (error == std::errc::result_out_of_range || (negative && magnitude > (std::uint64_t(1) << 63)))

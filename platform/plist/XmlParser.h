@@ -67,7 +67,8 @@ private:
     bool parseDate(const StartTag&, const Text&, Value* out);
     bool parseData(const StartTag&, const Text&, Value* out);
 
-    [[gnu::cold, gnu::noinline]] bool fail(const char* at, const char* format, std::string_view firstName = {}, std::string_view secondName = {});
+    [[gnu::cold, gnu::noinline]] bool fail(
+        const char* at, const char* format, std::string_view firstName = {}, std::string_view secondName = {});
     static Tag tagFromName(std::string_view);
     bool matchTagName(const char* p, StartTag&) const;
 

@@ -30,6 +30,13 @@ int spawn(
     auto argumentPointers = nullTerminated(argv);
     auto environmentPointers = nullTerminated(env);
 
+    // Announced before the child exists: a child that ends this very process
+    // (a killall of it) must not be able to beat its own announcement.
+    std::string event = "spawn " + std::string(devicePath);
+    for (size_t i = 1; i < argv.size(); ++i)
+        event += ' ' + argv[i];
+    timeline(event);
+
     pid_t child = -1;
     int error = ::posix_spawn(
         &child, hostPath.c_str(), nullptr, nullptr, argumentPointers.data(), environmentPointers.data());
@@ -41,11 +48,6 @@ int spawn(
     ChildReaper::shared().watch(child);
     if (pid)
         *pid = child;
-
-    std::string event = "spawn " + std::string(devicePath);
-    for (size_t i = 1; i < argv.size(); ++i)
-        event += ' ' + argv[i];
-    timeline(event);
     return 0;
 }
 

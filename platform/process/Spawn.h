@@ -12,7 +12,7 @@ namespace Platform {
 // exactly argv and env (an empty env is an empty environment), no file actions and no
 // attributes. Returns 0 or the error number; pid, if not null, receives the child's id.
 // Does not wait for the child: ChildReaper reaps it when it ends. Emits the timeline event
-// "spawn PATH ARGS..." or "spawn-failed PATH error=REASON".
+// "spawn PATH ARGS..." before starting it, and "spawn-failed PATH error=REASON" after a failure.
 int spawn(
     pid_t* pid, std::string_view devicePath, const std::vector<std::string>& argv, const std::vector<std::string>& env);
 

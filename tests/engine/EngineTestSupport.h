@@ -17,9 +17,9 @@
 
 namespace EngineTesting {
 
+using Platform::Plist::Value;
 using Runtime::Object;
 using Runtime::RefPtr;
-using Platform::Plist::Value;
 
 inline constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 inline constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
@@ -28,8 +28,8 @@ inline constexpr const char* attemptSelector = "_attemptUnlockWithPasscode:mesa:
 inline constexpr int64_t nanosecondsPerSecond = 1'000'000'000;
 
 // The device profile of an iOS release, with the notification route it offers unless one is given.
-SpringBoardHost::HostProfile profileFor(int major, int minor,
-    std::optional<SpringBoardHost::NotificationRoute> = std::nullopt);
+SpringBoardHost::HostProfile profileFor(
+    int major, int minor, std::optional<SpringBoardHost::NotificationRoute> = std::nullopt);
 
 class EngineTest : public testing::Test {
 protected:

@@ -55,7 +55,8 @@ std::vector<Row> installedRows()
 {
     std::vector<Row> rows;
     for (auto& record : hookJournal()) {
-        EXPECT_NE(record.outcome, HookOutcome::Skipped) << record.className << ' ' << record.selector << ": " << record.reason;
+        EXPECT_NE(record.outcome, HookOutcome::Skipped)
+            << record.className << ' ' << record.selector << ": " << record.reason;
         rows.push_back({ record.className, record.selector });
     }
     return rows;
@@ -219,7 +220,8 @@ TEST_F(ReleaseNamesTest, BeforeIOS13TheDashboardAndNotificationCenterNamesAreHoo
 {
     registerHost(profileFor(12, 4));
     kestrelInstall();
-    EXPECT_EQ(installedRows(), mainRows("SBDashBoardQuickActionsViewController", "NCNotificationCombinedListViewController"));
+    EXPECT_EQ(
+        installedRows(), mainRows("SBDashBoardQuickActionsViewController", "NCNotificationCombinedListViewController"));
 }
 
 TEST_F(ReleaseNamesTest, FromIOS13TheCoverSheetNamesAreHooked)

@@ -43,8 +43,11 @@ protected:
     {
         writeFile("/usr/bin/killall",
             "#!/bin/sh\n"
-            "echo \"$*\" >> '" + hostPath("/killall-arguments") + "'\n"
-            "/usr/bin/tr '\\0' '\\n' < /proc/$$/environ >> '" + hostPath("/killall-environment") + "'\n",
+            "echo \"$*\" >> '"
+                + hostPath("/killall-arguments")
+                + "'\n"
+                  "/usr/bin/tr '\\0' '\\n' < /proc/$$/environ >> '"
+                + hostPath("/killall-environment") + "'\n",
             0755);
     }
 

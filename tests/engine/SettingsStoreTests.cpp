@@ -213,7 +213,8 @@ TEST_F(SettingsStoreTest, SavePrefsReplacesTheFileAtomicallyInTheXmlForm)
     stream.read(head.data(), 5);
     EXPECT_EQ(head, "<?xml");
     size_t entries = 0;
-    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(std::filesystem::path(settingsHostPath()).parent_path()))
+    for ([[maybe_unused]] auto& entry :
+        std::filesystem::directory_iterator(std::filesystem::path(settingsHostPath()).parent_path()))
         ++entries;
     EXPECT_EQ(entries, 1u) << "no temporary file left behind";
 }

@@ -129,8 +129,9 @@ TEST_F(UnlockDecisionTest, TheDelayedUnlockResendsTheSamePasscodeAndCompletion)
     EXPECT_TRUE(weakCompletion) << "the block keeps the completion alive";
     queue().advanceBy(2 * nanosecondsPerSecond);
 
-    EXPECT_EQ(attempts(), (std::vector<std::string> { "passcode=1234 mesa=yes finish=no result=yes",
-                              "passcode=1234 mesa=yes finish=yes result=yes" }));
+    EXPECT_EQ(attempts(),
+        (std::vector<std::string> {
+            "passcode=1234 mesa=yes finish=no result=yes", "passcode=1234 mesa=yes finish=yes result=yes" }));
     auto& invoked = RecordingCompletion::invoked();
     ASSERT_EQ(invoked.size(), 2u);
     EXPECT_EQ(invoked[0], invoked[1]);
@@ -178,8 +179,8 @@ TEST_F(UnlockDecisionTest, AControllerWithoutTheStructuredListCountsNoNotificati
     bootAndClear(profileFor(14, 0, NotificationRoute::None));
     host().notifications = { "com.example.mail", "com.example.chat" };
     ASSERT_TRUE(PloverKestrel::sharedInstance().notificationListController());
-    EXPECT_FALSE(classGetInstanceVariable(objectGetClass(PloverKestrel::sharedInstance().notificationListController()),
-        "_structuredListViewController"));
+    EXPECT_FALSE(classGetInstanceVariable(
+        objectGetClass(PloverKestrel::sharedInstance().notificationListController()), "_structuredListViewController"));
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt });
 }
@@ -202,7 +203,8 @@ TEST_F(UnlockDecisionTest, ANilStructuredListOrMasterListCountsNoNotifications)
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt }) << "no master list";
     clearEvents();
 
-    objectSetIvar(controller, classGetInstanceVariable(objectGetClass(controller), "_structuredListViewController"), nullptr);
+    objectSetIvar(
+        controller, classGetInstanceVariable(objectGetClass(controller), "_structuredListViewController"), nullptr);
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt }) << "no structured list";
 }

@@ -27,7 +27,4 @@ int runPlistCommand(const std::vector<std::string>& args, std::ostream& out, std
     return 0;
 }
 
-int runPlistCommand(const std::vector<std::string>& args)
-{
-    return runPlistCommand(args, std::cout, std::cerr);
-}
+int runPlistCommand(const std::vector<std::string>& args) { return runPlistCommand(args, std::cout, std::cerr); }

@@ -122,6 +122,8 @@ ScenarioRunner::ScenarioRunner(std::string deviceRoot, RunOptions options)
 ScenarioRunner::~ScenarioRunner()
 {
     shutdown();
+    // Nothing may call back into a runner that is gone.
+    Platform::resetNotifyForTesting();
     Platform::setTimelineSink(nullptr);
 }
 

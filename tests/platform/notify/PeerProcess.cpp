@@ -6,6 +6,8 @@
 #include "platform/notify/Notify.h"
 
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <cerrno>
 #include <csignal>
 #include <iostream>
@@ -21,6 +23,8 @@
 #include <utility>
 
 extern char** environ;
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -196,6 +200,25 @@ void PeerProcess::signal(int number)
 {
     if (!m_reaped)
         ::kill(m_pid, number);
+}
+
+bool PeerProcess::waitUntilStopped()
+{
+    auto tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        bool allStopped = true;
+        for (auto& task : std::filesystem::directory_iterator(tasks)) {
+            std::ifstream stat(task.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            auto state = line.rfind(')');
+            allStopped = allStopped && state != std::string::npos && line.compare(state + 1, 2, " T") == 0;
+        }
+        if (allStopped)
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
 }
 
 std::optional<int> PeerProcess::waitForExit(std::chrono::milliseconds timeout)

@@ -36,6 +36,8 @@ public:
     std::vector<std::string> drainedDeliveries();
 
     void signal(int);
+    // After SIGSTOP: whether every thread of the peer has stopped, within seconds.
+    bool waitUntilStopped();
     // The wait status once it has ended (or nullopt after the timeout).
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

@@ -52,7 +52,9 @@ TEST(PlistBinaryReader, RejectsBadTrailers)
         { "reference size 0", withTrailerField(good, TrailerField::ReferenceSize, 0) },
         { "object count 0", withTrailerField(good, TrailerField::ObjectCount, 0) },
         { "huge object count", withTrailerField(good, TrailerField::ObjectCount, UINT64_MAX / 2) },
-        { "count overflowing the table size", withTrailerField(withTrailerField(good, TrailerField::OffsetSize, 8), TrailerField::ObjectCount, UINT64_MAX / 4) },
+        { "count overflowing the table size",
+            withTrailerField(
+                withTrailerField(good, TrailerField::OffsetSize, 8), TrailerField::ObjectCount, UINT64_MAX / 4) },
         { "top object = count", withTrailerField(good, TrailerField::TopObject, 7) },
         { "table before byte 8", withTrailerField(good, TrailerField::TableOffset, 4) },
         { "table at byte 8", withTrailerField(good, TrailerField::TableOffset, 8) },
@@ -129,7 +131,8 @@ TEST(PlistBinaryReader, RejectsBadObjects)
     // 1, 2, 4, 8 and 16-byte integers are all valid; 1...4 bytes are unsigned, 8 signed.
     EXPECT_EQ(parse(singleObjectFile("\x12\xFF\xFF\xFF\xFF"s)).value, Value::integer(4294967295));
     EXPECT_EQ(parse(singleObjectFile("\x13"s + std::string(8, '\xFF'))).value, Value::integer(-1));
-    EXPECT_EQ(parse(singleObjectFile("\x14"s + std::string(8, '\0') + std::string(8, '\xFF'))).value, Value::unsignedInteger(UINT64_MAX));
+    EXPECT_EQ(parse(singleObjectFile("\x14"s + std::string(8, '\0') + std::string(8, '\xFF'))).value,
+        Value::unsignedInteger(UINT64_MAX));
     EXPECT_EQ(parse(singleObjectFile("\x22\x3F\xC0\x00\x00"s)).value, Value::real(1.5));
 }
 

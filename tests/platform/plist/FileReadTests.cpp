@@ -7,8 +7,9 @@
 using namespace Platform::Plist;
 using PlistTest::ScratchDirectory;
 
-static const char* settingsXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                                 "\t<key>enabled</key>\n\t<true/>\n\t<key>delay</key>\n\t<real>0.5</real>\n</dict>\n</plist>\n";
+static const char* settingsXml
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>enabled</key>\n\t<true/>\n\t<key>delay</key>\n\t<real>0.5</real>\n</dict>\n</plist>\n";
 
 // A missing file is told apart from every other failure.
 TEST(PlistFileRead, MissingIsNotUnreadable)

@@ -24,7 +24,8 @@ static CommandRun run(const std::vector<std::string>& args)
 // Wrong words are usage errors: exit 2, usage on standard error, nothing on standard output.
 TEST(PlistCommand, UsageErrorsExitTwo)
 {
-    for (auto& args : std::vector<std::vector<std::string>> { {}, { "print" }, { "show", "x" }, { "print", "a", "b" } }) {
+    for (auto& args :
+        std::vector<std::vector<std::string>> { {}, { "print" }, { "show", "x" }, { "print", "a", "b" } }) {
         CommandRun result = run(args);
         EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.err, "usage: kestrel plist print FILE\n");

@@ -55,7 +55,8 @@ inline std::string readWholeFile(const std::string& path)
 
 // Runs a Python script with the arguments given (no shell quoting needed: the words are plain
 // paths) and returns its standard output; the exit status lands in `status`.
-inline std::string runPython(const ScratchDirectory& scratch, const std::string& script, const std::string& arguments, int& status)
+inline std::string runPython(
+    const ScratchDirectory& scratch, const std::string& script, const std::string& arguments, int& status)
 {
     std::string scriptPath = scratch.write("script.py", script);
     std::string command = "python3 " + scriptPath + " " + arguments;
@@ -75,8 +76,7 @@ inline std::string runPython(const ScratchDirectory& scratch, const std::string&
 
 // Runs `check` in a child process without root's powers over file permissions (as root, the
 // child switches to the unprivileged user "nobody" first) and answers whether it returned true.
-template<typename Check>
-bool runUnprivileged(Check check)
+template <typename Check> bool runUnprivileged(Check check)
 {
     pid_t child = ::fork();
     if (child < 0)

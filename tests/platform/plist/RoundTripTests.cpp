@@ -82,7 +82,9 @@ static std::string dump(const Value& value)
     case Kind::Boolean:
         return value.boolValue() ? "true" : "false";
     case Kind::Integer:
-        return "i:" + (value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue()) : std::to_string(value.integerValue()));
+        return "i:"
+            + (value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue())
+                                       : std::to_string(value.integerValue()));
     case Kind::Real:
         return "r:" + hexOfDouble(value.doubleValue());
     case Kind::String:

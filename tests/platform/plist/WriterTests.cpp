@@ -21,7 +21,9 @@ TEST(PlistWriter, WritesThePlatformXmlForm)
     root.set("bool", Value::boolean(false));
     root.set("int", Value::integer(-42));
     root.set("big", Value::unsignedInteger(UINT64_MAX));
-    root.set("reals", Value(Array { Value::real(1), Value::real(-0.0), Value::real(NAN), Value::real(INFINITY), Value::real(-INFINITY), Value::real(1e-7) }));
+    root.set("reals",
+        Value(Array { Value::real(1), Value::real(-0.0), Value::real(NAN), Value::real(INFINITY),
+            Value::real(-INFINITY), Value::real(1e-7) }));
     root.set("data", Value::data(Data(60, 0xAB)));
     root.set("date", Value::date({ 60 * 60 * 24 + 1.9 }));
     root.set("inner", Value(inner));
@@ -41,9 +43,11 @@ TEST(PlistWriter, WritesThePlatformXmlForm)
         "\t</data>\n"
         "\t<key>date</key>\n\t<date>2001-01-02T00:00:01Z</date>\n"
         "\t<key>empty</key>\n\t<dict/>\n"
-        "\t<key>inner</key>\n\t<dict>\n\t\t<key>a</key>\n\t\t<array/>\n\t\t<key>z</key>\n\t\t<real>0.10000000000000001</real>\n\t</dict>\n"
+        "\t<key>inner</key>\n\t<dict>\n\t\t<key>a</key>\n\t\t<array/>\n\t\t<key>z</"
+        "key>\n\t\t<real>0.10000000000000001</real>\n\t</dict>\n"
         "\t<key>int</key>\n\t<integer>-42</integer>\n"
-        "\t<key>reals</key>\n\t<array>\n\t\t<real>1</real>\n\t\t<real>-0</real>\n\t\t<real>nan</real>\n\t\t<real>+infinity</real>\n"
+        "\t<key>reals</key>\n\t<array>\n\t\t<real>1</real>\n\t\t<real>-0</real>\n\t\t<real>nan</"
+        "real>\n\t\t<real>+infinity</real>\n"
         "\t\t<real>-infinity</real>\n\t\t<real>9.9999999999999995e-08</real>\n\t</array>\n"
         "\t<key>string</key>\n\t<string>a &lt; b &amp; c &gt; d</string>\n"
         "\t<key>true</key>\n\t<true/>\n"
@@ -58,8 +62,10 @@ TEST(PlistWriter, WritesThePlatformXmlForm)
 TEST(PlistWriter, ReaderReadsWhatTheWriterWrites)
 {
     Dictionary root;
-    root.set("strings", Value(Array { Value::string(""), Value::string("]]> &amp; <!-- x -->"), Value::string("\xF0\x9F\x98\x80") }));
-    root.set("numbers", Value(Array { Value::integer(INT64_MIN), Value::real(4.9406564584124654e-324), Value::real(-INFINITY) }));
+    root.set("strings",
+        Value(Array { Value::string(""), Value::string("]]> &amp; <!-- x -->"), Value::string("\xF0\x9F\x98\x80") }));
+    root.set("numbers",
+        Value(Array { Value::integer(INT64_MIN), Value::real(4.9406564584124654e-324), Value::real(-INFINITY) }));
     root.set("data", Value::data({}));
     root.set("date", Value::date({ -1e9 }));
     Value value(root);

@@ -1,15 +1,16 @@
 #include "PlistTestSupport.h"
 
 #include <clocale>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 
 using namespace Platform::Plist;
 
 static std::string document(const std::string& body)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\">\n"
         + body + "\n</plist>\n";
 }
@@ -32,7 +33,8 @@ TEST(PlistXmlReader, RejectsHostileDocuments)
         { "UTF-16 byte-order mark", "\xFF\xFE<\0p\0" },
         { "other encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><true/></plist>" },
         { "invalid UTF-8", document("<string>\xC3\x28</string>") },
-        { "entity declaration", "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x \"y\">]><plist><string>&x;</string></plist>" },
+        { "entity declaration",
+            "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x \"y\">]><plist><string>&x;</string></plist>" },
         { "bare entity declaration", document("<dict><!ENTITY x \"y\"></dict>") },
         { "unknown entity", document("<string>&nbsp;</string>") },
         { "bare ampersand", document("<string>a & b</string>") },
@@ -77,7 +79,8 @@ TEST(PlistXmlReader, RejectsHostileDocuments)
         { "text after the root", document("<true/>") + "junk" },
         { "nested plist", document("<plist><true/></plist>") },
         { "arrays nested 513 deep", document(nested("<array>", "</array>", 513)) },
-        { "dictionaries nested 513 deep", document(nested("<dict><key>k</key>", "</dict>", 513).insert(513 * 18, "<true/>")) },
+        { "dictionaries nested 513 deep",
+            document(nested("<dict><key>k</key>", "</dict>", 513).insert(513 * 18, "<true/>")) },
         { "unterminated comment", document("<!-- <true/>") },
         { "empty", "" },
         { "whitespace only", " \n\t " },
@@ -93,8 +96,9 @@ TEST(PlistXmlReader, RejectsHostileDocuments)
 // Every truncation of a valid document is refused, up to the closing </plist>.
 TEST(PlistXmlReader, EveryTruncationIsRefused)
 {
-    std::string text = document("<dict><key>a&amp;</key><array><integer>1</integer><real>2.5</real><data>AAEC</data></array>"
-                                "<key>b</key><date>2001-01-01T00:00:00Z</date><key>c</key><string>x<!-- y --></string></dict>");
+    std::string text
+        = document("<dict><key>a&amp;</key><array><integer>1</integer><real>2.5</real><data>AAEC</data></array>"
+                   "<key>b</key><date>2001-01-01T00:00:00Z</date><key>c</key><string>x<!-- y --></string></dict>");
     std::size_t end = text.rfind("</plist>") + 8;
     for (std::size_t length = 0; length < end; ++length)
         EXPECT_FALSE(parse(text.substr(0, length)).ok()) << length;
@@ -122,9 +126,11 @@ TEST(PlistXmlReader, AcceptsValidVariations)
     const std::pair<std::string, Value> cases[] = {
         { "<plist><true/></plist>", Value::boolean(true) },
         { "\xEF\xBB\xBF<plist version=\"1.0\"><false></false></plist>", Value::boolean(false) },
-        { "<?xml version='1.0'?><!-- c --><?pi x?><!DOCTYPE plist SYSTEM \"x>y\"><plist\n version = '1.0' ><!-- c --><string/></plist><!-- end -->\n",
+        { "<?xml version='1.0'?><!-- c --><?pi x?><!DOCTYPE plist SYSTEM \"x>y\"><plist\n version = '1.0' ><!-- c "
+          "--><string/></plist><!-- end -->\n",
             Value::string("") },
-        { document("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string>"), Value::string("&<>\"'A\xF0\x9F\x98\x80") },
+        { document("<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string>"),
+            Value::string("&<>\"'A\xF0\x9F\x98\x80") },
         { document("<string>a<!-- skipped -->b<![CDATA[<&>]]>c</string>"), Value::string("ab<&>c") },
         { document("<integer> 0123 </integer>"), Value::integer(123) },
         { document("<integer>0x7f</integer>"), Value::integer(127) },
@@ -161,7 +167,8 @@ TEST(PlistXmlReader, DictionaryKeysDecodeAndLastDuplicateWins)
     EXPECT_EQ(dictionary.size(), 2u);
     EXPECT_EQ(dictionary.find("a&b")->integerValue(), 1);
     EXPECT_EQ(dictionary.find("x")->integerValue(), 3);
-    EXPECT_EQ(lookupInBytes(document("<dict><key>x</key><true/><key>x</key><false/></dict>"), "x").value, Value::boolean(false));
+    EXPECT_EQ(lookupInBytes(document("<dict><key>x</key><true/><key>x</key><false/></dict>"), "x").value,
+        Value::boolean(false));
 }
 
 // Reals are read the same whatever the process locale says about decimal separators.
@@ -174,9 +181,11 @@ TEST(PlistXmlReader, RealsIgnoreTheLocale)
     if (!switched) {
         // None installed: compile a minimal one for this test alone (localedef warns about the
         // categories left out, and says so in its exit status).
-        scratch.write("comma.src", "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\ndecimal_point \",\"\n"
-                                   "thousands_sep \".\"\ngrouping 3;3\nEND LC_NUMERIC\n");
-        std::string command = "localedef -c -i " + scratch.path("comma.src") + " -f UTF-8 " + scratch.path("xx_XX.UTF-8") + " >/dev/null 2>&1";
+        scratch.write("comma.src",
+            "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\ndecimal_point \",\"\n"
+            "thousands_sep \".\"\ngrouping 3;3\nEND LC_NUMERIC\n");
+        std::string command = "localedef -c -i " + scratch.path("comma.src") + " -f UTF-8 "
+            + scratch.path("xx_XX.UTF-8") + " >/dev/null 2>&1";
         [[maybe_unused]] int ignored = std::system(command.c_str());
         ::setenv("LOCPATH", scratch.path().c_str(), 1);
         switched = std::setlocale(LC_NUMERIC, "xx_XX.UTF-8");
@@ -195,13 +204,15 @@ TEST(PlistXmlReader, RealsIgnoreTheLocale)
 // A lookup validates the whole document: corruption after the key still reads as unreadable.
 TEST(PlistXmlReader, LookupValidatesTheWholeDocument)
 {
-    std::string good = document("<dict><key>a</key><real>0.5</real><key>b</key><array><integer>1</integer></array></dict>");
+    std::string good
+        = document("<dict><key>a</key><real>0.5</real><key>b</key><array><integer>1</integer></array></dict>");
     LookupResult found = lookupInBytes(good, "a");
     EXPECT_EQ(found.status, LookupStatus::Found);
     EXPECT_EQ(found.value, Value::real(0.5));
     EXPECT_EQ(lookupInBytes(good, "c").status, LookupStatus::KeyAbsent);
 
-    std::string corrupt = document("<dict><key>a</key><real>0.5</real><key>b</key><array><integer>1x</integer></array></dict>");
+    std::string corrupt
+        = document("<dict><key>a</key><real>0.5</real><key>b</key><array><integer>1x</integer></array></dict>");
     EXPECT_EQ(lookupInBytes(corrupt, "a").status, LookupStatus::Unreadable);
     EXPECT_EQ(lookupInBytes(document("<array/>"), "a").status, LookupStatus::Unreadable);
 }

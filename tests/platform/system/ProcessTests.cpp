@@ -72,8 +72,10 @@ TEST_F(SpawnTest, MissingExecutableIsAnErrorResult)
     pid_t pid = -1;
     EXPECT_EQ(spawn(&pid, "/usr/bin/killall", { "killall", "-9", "SpringBoard" }, {}), ENOENT);
     EXPECT_EQ(pid, -1);
+    // The attempt is announced before it is made, and its failure after.
     EXPECT_EQ(m_timeline.events(),
-        std::vector<std::string> { "spawn-failed /usr/bin/killall error=No such file or directory" });
+        (std::vector<std::string> { "spawn /usr/bin/killall -9 SpringBoard",
+            "spawn-failed /usr/bin/killall error=No such file or directory" }));
 }
 
 TEST_F(SpawnTest, NonExecutableFileIsAnErrorResult)

@@ -1,0 +1,504 @@
+// `kestrel settings`: the real kestrel program driving the real KestrelPrefs bundle in
+// temporary devices laid out by `kestrel init`. Listing, typed writes and their refusals,
+// the buttons, drawing the pane, and the errors that must leave the device untouched.
+#include "platform/fs/DeviceRoot.h"
+#include "platform/notify/Notify.h"
+#include "platform/plist/PropertyList.h"
+
+#include <cairo.h>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Platform::Plist::Dictionary;
+using Platform::Plist::Value;
+
+const std::string kestrel = std::string(KESTREL_BUILD_DIR) + "/bin/kestrel";
+constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
+constexpr const char* statusPath = "/var/lib/dpkg/status";
+
+struct Outcome {
+    int exitCode { -1 };
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+std::optional<std::string> readIfPresent(const std::string& path)
+{
+    if (!fs::exists(path))
+        return std::nullopt;
+    return readAll(path);
+}
+
+// Runs kestrel with these arguments, its output and errors caught in files (no shell).
+Outcome run(const std::vector<std::string>& arguments, const std::string& scratch)
+{
+    std::string outPath = scratch + "/out", errPath = scratch + "/err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> argv { kestrel };
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& argument : argv)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    pid_t pid = -1;
+    Outcome outcome;
+    int error = posix_spawn(&pid, kestrel.c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error)
+        return outcome;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = readAll(outPath);
+    outcome.err = readAll(errPath);
+    return outcome;
+}
+
+size_t lineCount(const std::string& text) { return size_t(std::count(text.begin(), text.end(), '\n')); }
+
+// Splits a listing into its tab-separated fields, one vector per line.
+std::vector<std::vector<std::string>> table(const std::string& listing)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        size_t start = 0;
+        while (true) {
+            size_t tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos)
+                break;
+            start = tab + 1;
+        }
+        rows.push_back(std::move(fields));
+    }
+    return rows;
+}
+
+class SettingsCommandTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(kestrel)) << kestrel;
+        std::string pattern = (fs::temp_directory_path() / "kestrel-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_scratch = fs::canonical(pattern).string();
+        m_device = m_scratch + "/device";
+        auto init = run({ "init", m_device }, m_scratch);
+        ASSERT_EQ(init.exitCode, 0) << init.err;
+    }
+    void TearDown() override
+    {
+        if (Platform::deviceRoot()) {
+            Platform::resetNotifyForTesting();
+            Platform::clearDeviceRoot();
+        }
+        std::error_code error;
+        fs::remove_all(m_scratch, error);
+    }
+
+    Outcome settings(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), { "settings", m_device });
+        return run(arguments, m_scratch);
+    }
+    std::string devicePath(std::string_view path) const { return m_device + std::string(path); }
+
+    void writeSettings(Dictionary entries) const
+    {
+        ASSERT_TRUE(Platform::Plist::writeFileAtomically(devicePath(settingsPath), Value(std::move(entries))));
+    }
+    std::optional<Dictionary> settingsFile() const
+    {
+        auto file = Platform::Plist::readFile(devicePath(settingsPath));
+        if (!file.ok() || !file.value.asDictionary())
+            return std::nullopt;
+        return *file.value.asDictionary();
+    }
+
+    // The listing's line for a row key (or the header/footer line), split at tabs.
+    std::vector<std::string> listed(
+        const std::string& listing, std::string_view first, size_t column, std::string_view text)
+    {
+        for (auto& row : table(listing)) {
+            if (row.size() > column && row[0] == first && row[column] == text)
+                return row;
+        }
+        ADD_FAILURE() << "no " << first << " line with " << text << " in\n" << listing;
+        return {};
+    }
+    std::string valueOf(const std::string& listing, std::string_view type, std::string_view key)
+    {
+        auto row = listed(listing, type, 2, key);
+        return row.size() > 3 ? row[3] : "";
+    }
+
+    // The text between the quotes of the footer line.
+    std::string footerText(const std::string& listing)
+    {
+        auto row = listed(listing, "footer", 1, "KSTFooterCell");
+        if (row.size() < 3 || row[2].size() < 2)
+            return "";
+        return row[2].substr(1, row[2].size() - 2);
+    }
+
+    // Watches every notification posted on the device from this process.
+    void watchNotifications()
+    {
+        Platform::setDeviceRoot(m_device);
+        Platform::resetNotifyForTesting();
+        Platform::addNotifyMonitor([this](std::string_view name) {
+            std::lock_guard guard(m_postedLock);
+            m_posted.emplace_back(name);
+        });
+    }
+    // Waits (5 s at most) until the name has been posted.
+    bool waitForPost(const std::string& name)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard guard(m_postedLock);
+                if (std::find(m_posted.begin(), m_posted.end(), name) != m_posted.end())
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    std::vector<std::string> posted()
+    {
+        std::lock_guard guard(m_postedLock);
+        return m_posted;
+    }
+
+    // Expects a refusal: exit 2, one line on standard error, nothing on standard output.
+    static void expectRefused(const Outcome& outcome, const std::string& what)
+    {
+        EXPECT_EQ(outcome.exitCode, 2) << what;
+        EXPECT_EQ(outcome.out, "") << what;
+        EXPECT_EQ(lineCount(outcome.err), 1u) << what << ": " << outcome.err;
+        EXPECT_TRUE(outcome.err.ends_with("\n")) << what;
+    }
+
+    std::string m_scratch;
+    std::string m_device;
+    std::mutex m_postedLock;
+    std::vector<std::string> m_posted;
+};
+
+// --- list ---
+
+TEST_F(SettingsCommandTest, ListShowsEveryRowWithItsDefaultAndTheHeaderAndFooter)
+{
+    auto outcome = settings({ "list" });
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    const auto& listing = outcome.out;
+    EXPECT_EQ(listed(listing, "header", 1, "KestrelBannerCell")[2], "\"Kestrel / Developed by PloverDev\"");
+    for (const char* key : { "Enabled", "DisableIfNotifications" })
+        EXPECT_EQ(valueOf(listing, "switch", key), "yes") << key;
+    for (const char* key :
+        { "DisableIfMusic", "DisableIfFlashlight", "BlockForTouch", "DelayBeforeUnlock", "AutoRetry" })
+        EXPECT_EQ(valueOf(listing, "switch", key), "no") << key;
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "2");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "1");
+    EXPECT_EQ(listed(listing, "button", 2, "respring").size(), 4u);
+    EXPECT_EQ(listed(listing, "button", 2, "twitterlink").size(), 4u);
+    EXPECT_FALSE(fs::exists(devicePath(settingsPath))) << "listing writes nothing";
+}
+
+TEST_F(SettingsCommandTest, ListShowsTheValuesTheSettingsFileHoldsNow)
+{
+    writeSettings(
+        Dictionary::fromEntries({ { "Enabled", Value::boolean(false) }, { "DisableIfMusic", Value::integer(1) },
+            { "DelayTime", Value::real(4.5) }, { "RetryInterval", Value::integer(3) } }));
+    auto listing = settings({ "list" }).out;
+    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "no");
+    EXPECT_EQ(valueOf(listing, "switch", "DisableIfMusic"), "1") << "shown as stored";
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "4.5");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "3");
+}
+
+TEST_F(SettingsCommandTest, TheFooterShowsTheVersionThePackageDatabaseRecords)
+{
+    auto status = readAll(devicePath(statusPath));
+    auto versionLine = status.find("\nVersion: ");
+    ASSERT_NE(versionLine, std::string::npos);
+    std::string installed = status.substr(versionLine + 10, status.find('\n', versionLine + 1) - versionLine - 10);
+    std::string footer = footerText(settings({ "list" }).out);
+    EXPECT_TRUE(footer.ends_with(" " + installed)) << footer;
+
+    status.replace(versionLine + 10, installed.size(), "9.8.7-beta2");
+    std::ofstream(devicePath(statusPath), std::ios::trunc) << status;
+    std::string changed = footerText(settings({ "list" }).out);
+    EXPECT_TRUE(changed.ends_with(" 9.8.7-beta2")) << changed;
+    EXPECT_EQ(changed.substr(0, changed.size() - 11), footer.substr(0, footer.size() - installed.size()))
+        << "the same notice";
+}
+
+TEST_F(SettingsCommandTest, WithoutAnInstalledPackageTheFooterStillShows)
+{
+    std::string notice = footerText(settings({ "list" }).out);
+    notice.resize(notice.rfind(' ') + 1);
+    std::ofstream(devicePath(statusPath), std::ios::trunc) << "";
+    auto outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0);
+    auto footer = footerText(outcome.out);
+    EXPECT_TRUE(footer.starts_with(notice)) << footer;
+    EXPECT_GT(footer.size(), notice.size()) << "a stand-in for the version";
+
+    // The device's tool itself answering garbage, or gone.
+    std::ofstream(devicePath("/usr/bin/dpkg-query"), std::ios::trunc) << "#!/bin/sh\nprintf 'Version: \\377\\n'\n";
+    outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(footerText(outcome.out), footer);
+    fs::remove(devicePath("/usr/bin/dpkg-query"));
+    outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(footerText(outcome.out), footer);
+}
+
+TEST_F(SettingsCommandTest, AHostileSettingsFileNeitherHangsNorBreaksTheListing)
+{
+    ASSERT_EQ(::mkfifo(devicePath(settingsPath).c_str(), 0600), 0);
+    auto outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(valueOf(outcome.out, "switch", "Enabled"), "yes");
+    fs::remove(devicePath(settingsPath));
+    std::ofstream(devicePath(settingsPath)) << "bplist00\x01\x02garbage";
+    outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(valueOf(outcome.out, "slider", "DelayTime"), "2");
+}
+
+// --- set ---
+
+TEST_F(SettingsCommandTest, SetStoresASwitchAsABooleanAndASliderAsAReal)
+{
+    auto outcome = settings({ "set", "Enabled", "no" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    ASSERT_EQ(settings({ "set", "DelayTime", "3" }).exitCode, 0);
+    ASSERT_EQ(settings({ "set", "RetryInterval", "0.25" }).exitCode, 0);
+    ASSERT_EQ(settings({ "set", "AutoRetry", "yes" }).exitCode, 0);
+    auto file = settingsFile();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(*file,
+        Dictionary::fromEntries({ { "Enabled", Value::boolean(false) }, { "DelayTime", Value::real(3) },
+            { "RetryInterval", Value::real(0.25) }, { "AutoRetry", Value::boolean(true) } }));
+    EXPECT_TRUE(file->find("DelayTime")->isReal()) << "a whole number typed for a slider is still a real";
+
+    auto listing = settings({ "list" }).out;
+    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "no");
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "3");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "0.25");
+}
+
+TEST_F(SettingsCommandTest, SetKeepsTheOtherEntriesAndAcceptsTheSlidersEnds)
+{
+    writeSettings(
+        Dictionary::fromEntries({ { "Unshown", Value::string("kept") }, { "Enabled", Value::boolean(false) } }));
+    EXPECT_EQ(settings({ "set", "DelayTime", "0" }).exitCode, 0);
+    EXPECT_EQ(settings({ "set", "DelayTime", "10" }).exitCode, 0) << "both ends are inside the range";
+    EXPECT_EQ(*settingsFile(),
+        Dictionary::fromEntries({ { "Unshown", Value::string("kept") }, { "Enabled", Value::boolean(false) },
+            { "DelayTime", Value::real(10) } }));
+}
+
+TEST_F(SettingsCommandTest, SetPostsTheRowsChangeNotification)
+{
+    watchNotifications();
+    ASSERT_EQ(settings({ "set", "DelayTime", "3" }).exitCode, 0);
+    EXPECT_TRUE(waitForPost("com.plover.kestrel/preferences.changed"));
+}
+
+TEST_F(SettingsCommandTest, SetRefusesBadInputWithOneLineAndExit2AndWritesNothing)
+{
+    const std::vector<std::vector<std::string>> refused = {
+        { "Nope", "yes" },
+        { "enabled", "yes" },
+        { "Enabled", "maybe" },
+        { "Enabled", "" },
+        { "Enabled", "\"yes\"" },
+        { "DelayTime", "fast" },
+        { "DelayTime", "" },
+        { "DelayTime", "11" },
+        { "DelayTime", "-1" },
+        { "DelayTime", "10.000001" },
+        { "RetryInterval", "0.05" },
+        { "DelayTime", "nan" },
+        { "DelayTime", "inf" },
+        { "DelayTime", "1e999" },
+        { "DelayTime", "3 " },
+        { "DelayTime", "0x3" },
+        { "respring", "yes" },
+        { "", "yes" },
+    };
+    for (bool withFile : { false, true }) {
+        if (withFile)
+            writeSettings(
+                Dictionary::fromEntries({ { "Enabled", Value::boolean(true) }, { "DelayTime", Value::real(2.5) } }));
+        auto before = readIfPresent(devicePath(settingsPath));
+        for (auto& words : refused) {
+            std::string what = "set '" + words[0] + "' '" + words[1] + "'";
+            expectRefused(settings({ "set", words[0], words[1] }), what);
+            EXPECT_EQ(readIfPresent(devicePath(settingsPath)), before) << what << ": the file's bytes are unchanged";
+        }
+    }
+    size_t entries = size_t(
+        std::distance(fs::directory_iterator(devicePath("/var/mobile/Library/Preferences")), fs::directory_iterator()));
+    EXPECT_EQ(entries, 1u) << "no stray files beside the settings file";
+}
+
+// --- tap ---
+
+TEST_F(SettingsCommandTest, TapRespringPostsTheRestartNotification)
+{
+    watchNotifications();
+    auto outcome = settings({ "tap", "respring" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_TRUE(waitForPost("com.plover.kestrel.respring"));
+    EXPECT_FALSE(fs::exists(devicePath(settingsPath)));
+}
+
+TEST_F(SettingsCommandTest, TapRespringWithNothingListeningStillSucceeds)
+{
+    auto outcome = settings({ "tap", "respring" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+}
+
+TEST_F(SettingsCommandTest, TapTwitterlinkOpensTheProfile)
+{
+    auto outcome = settings({ "tap", "twitterlink" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_TRUE(outcome.out.starts_with("opened https://")) << outcome.out;
+    EXPECT_EQ(lineCount(outcome.out), 1u);
+}
+
+TEST_F(SettingsCommandTest, TapRefusesAnUnknownAction)
+{
+    for (const char* action : { "reboot", "Respring", "", "setPreferenceValue:specifier:" })
+        expectRefused(settings({ "tap", action }), std::string("tap '") + action + "'");
+}
+
+// --- render ---
+
+TEST_F(SettingsCommandTest, RenderWritesAPNGOfTheScreensWidthTimesItsScale)
+{
+    std::string image = m_scratch + "/pane.png";
+    auto outcome = settings({ "render", image });
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(image.c_str());
+    ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(surface), 375 * 2);
+    EXPECT_GE(cairo_image_surface_get_height(surface), 667 * 2);
+    cairo_surface_destroy(surface);
+
+    Dictionary screen = Dictionary::fromEntries(
+        { { "Width", Value::integer(320) }, { "Height", Value::integer(568) }, { "Scale", Value::integer(3) } });
+    ASSERT_TRUE(Platform::Plist::writeFileAtomically(
+        devicePath("/System/Library/CoreServices/Screen.plist"), Value(std::move(screen))));
+    ASSERT_EQ(settings({ "render", image }).exitCode, 0);
+    surface = cairo_image_surface_create_from_png(image.c_str());
+    ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(surface), 320 * 3);
+    cairo_surface_destroy(surface);
+}
+
+TEST_F(SettingsCommandTest, RenderIntoAFolderThatDoesNotExistIsRefused)
+{
+    expectRefused(settings({ "render", m_scratch + "/missing/pane.png" }), "render into a missing folder");
+    EXPECT_FALSE(fs::exists(m_scratch + "/missing"));
+}
+
+// --- Errors ---
+
+TEST_F(SettingsCommandTest, ADirectoryThatIsNotADeviceIsRefusedAndNothingIsCreated)
+{
+    std::string empty = m_scratch + "/empty";
+    fs::create_directories(empty);
+    for (const auto& arguments : std::vector<std::vector<std::string>> {
+             { "list" }, { "set", "Enabled", "no" }, { "tap", "respring" }, { "render", m_scratch + "/x.png" } }) {
+        std::vector<std::string> command { "settings", empty };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        auto outcome = run(command, m_scratch);
+        expectRefused(outcome, "settings on an empty folder " + arguments[0]);
+        EXPECT_TRUE(fs::is_empty(empty)) << "nothing created in it";
+        EXPECT_FALSE(fs::exists(m_scratch + "/x.png"));
+    }
+    auto missing = run({ "settings", m_scratch + "/nowhere", "list" }, m_scratch);
+    expectRefused(missing, "a missing folder");
+    EXPECT_FALSE(fs::exists(m_scratch + "/nowhere"));
+
+    std::ofstream(m_scratch + "/plain-file") << "x";
+    expectRefused(run({ "settings", m_scratch + "/plain-file", "list" }, m_scratch), "a file");
+}
+
+TEST_F(SettingsCommandTest, UsageErrorsExitWith2AndTouchNothing)
+{
+    writeSettings(Dictionary::fromEntries({ { "Enabled", Value::boolean(true) } }));
+    auto before = readIfPresent(devicePath(settingsPath));
+    const std::vector<std::vector<std::string>> wrong = {
+        { "settings" },
+        { "settings", m_device },
+        { "settings", m_device, "bogus" },
+        { "settings", m_device, "list", "extra" },
+        { "settings", m_device, "set", "Enabled" },
+        { "settings", m_device, "set", "Enabled", "no", "extra" },
+        { "settings", m_device, "tap" },
+        { "settings", m_device, "render" },
+        { "settings", m_device, "render", m_scratch + "/a.png", "extra" },
+    };
+    for (auto& arguments : wrong) {
+        auto outcome = run(arguments, m_scratch);
+        std::string what = std::to_string(arguments.size()) + " words ending " + arguments.back();
+        EXPECT_EQ(outcome.exitCode, 2) << what;
+        EXPECT_EQ(outcome.out, "") << what;
+        EXPECT_FALSE(outcome.err.empty()) << what;
+        EXPECT_EQ(readIfPresent(devicePath(settingsPath)), before) << what;
+    }
+    EXPECT_FALSE(fs::exists(m_scratch + "/a.png"));
+}
+
+TEST_F(SettingsCommandTest, ABundleWithACorruptRootListsNothingAndDoesNotCrash)
+{
+    std::ofstream(devicePath("/Library/PreferenceBundles/KestrelPrefs.bundle/Root.plist"), std::ios::trunc)
+        << "<plist><dict><key>items";
+    auto outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "") << "an empty page";
+    expectRefused(settings({ "set", "Enabled", "no" }), "set on an empty page");
+    EXPECT_FALSE(fs::exists(devicePath(settingsPath)));
+}
+
+} // namespace
