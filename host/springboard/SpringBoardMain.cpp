@@ -141,8 +141,11 @@ int main()
     kCFCoreFoundationVersionNumber = boot.profile.coreFoundationVersion;
     Platform::setTimelineSink([channel, virtualClock = boot.virtualClock, origin = boot.origin](std::string_view event) {
         int64_t stamp = virtualClock ? Platform::mainQueue().now() : monotonicNanoseconds() - origin;
+        // Children actually started: an announced spawn that then failed does not count.
         if (event.starts_with("spawn "))
             ++s_spawnsSinceDrain;
+        else if (event.starts_with("spawn-failed ") && s_spawnsSinceDrain)
+            --s_spawnsSinceDrain;
         channel->writeLine("event " + std::to_string(stamp) + " " + std::string(event));
     });
     Platform::ChildReaper::shared().setObserver(
