@@ -26,14 +26,7 @@ void setColor(cairo_t* context, double red, double green, double blue, double al
 
 void roundedRectangle(cairo_t* context, CGRect rect, CGFloat radius)
 {
-    double x = rect.origin.x, y = rect.origin.y, width = rect.size.width, height = rect.size.height;
-    radius = std::min(radius, std::min(width, height) / 2);
-    cairo_new_sub_path(context);
-    cairo_arc(context, x + width - radius, y + radius, radius, -M_PI / 2, 0);
-    cairo_arc(context, x + width - radius, y + height - radius, radius, 0, M_PI / 2);
-    cairo_arc(context, x + radius, y + height - radius, radius, M_PI / 2, M_PI);
-    cairo_arc(context, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-    cairo_close_path(context);
+    UIBezierPath::bezierPathWithRoundedRect(rect, radius)->appendTo(context);
 }
 
 // A group's white card with separators between its rows.
