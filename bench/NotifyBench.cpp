@@ -27,7 +27,7 @@ constexpr std::string_view echoFlag = "--echo";
 constexpr int echoSocketFd = 3;
 
 // Process B: answers "ping" with "pong" through notify, and echoes every datagram on the
-// socket it was given, until that socket closes.
+// socket it was given until it reads "q".
 int runEcho(const char* deviceRoot)
 {
     Platform::setDeviceRoot(deviceRoot);
@@ -36,7 +36,7 @@ int runEcho(const char* deviceRoot)
     if (::send(echoSocketFd, &ready, 1, 0) != 1)
         return 1;
     char byte;
-    while (::recv(echoSocketFd, &byte, 1, 0) == 1) {
+    while (::recv(echoSocketFd, &byte, 1, 0) == 1 && byte != 'q') {
         if (::send(echoSocketFd, &byte, 1, 0) != 1)
             return 1;
     }
@@ -84,6 +84,9 @@ public:
 
     ~EchoPeer()
     {
+        // A datagram socket sees no end of file when its peer closes.
+        char quit = 'q';
+        (void)::send(m_socket, &quit, 1, 0);
         ::close(m_socket);
         ::waitpid(m_child, nullptr, 0);
         Platform::resetNotifyForTesting();

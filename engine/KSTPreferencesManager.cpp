@@ -12,20 +12,37 @@ namespace {
 
 constexpr std::string_view preferenceFilePath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
 
+// The nine options and their defaults: switches as the integers 0 and 1, the
+// two intervals as single-precision reals.
+struct DefaultPreference {
+    std::string_view key;
+    bool isReal;
+    float value;
+};
+constexpr DefaultPreference defaultPreferences[] = {
+    { "Enabled", false, 1 },
+    { "DisableIfMusic", false, 0 },
+    { "DisableIfFlashlight", false, 0 },
+    { "DisableIfNotifications", false, 1 },
+    { "AutoRetry", false, 0 },
+    { "RetryInterval", true, 1.0f },
+    { "DelayBeforeUnlock", false, 0 },
+    { "DelayTime", true, 2.0f },
+    { "BlockForTouch", false, 0 },
+};
+
+Value valueOf(const DefaultPreference& preference)
+{
+    return preference.isReal ? Value::real(preference.value) : Value::integer(int64_t(preference.value));
+}
+
 } // namespace
 
 Dictionary KSTPreferencesManager::defaultPrefs()
 {
     Dictionary defaults;
-    defaults.set("Enabled", Value::integer(1));
-    defaults.set("DisableIfMusic", Value::integer(0));
-    defaults.set("DisableIfFlashlight", Value::integer(0));
-    defaults.set("DisableIfNotifications", Value::integer(1));
-    defaults.set("AutoRetry", Value::integer(0));
-    defaults.set("RetryInterval", Value::real(1.0f));
-    defaults.set("DelayBeforeUnlock", Value::integer(0));
-    defaults.set("DelayTime", Value::real(2.0f));
-    defaults.set("BlockForTouch", Value::integer(0));
+    for (auto& preference : defaultPreferences)
+        defaults.set(std::string(preference.key), valueOf(preference));
     return defaults;
 }
 
@@ -37,9 +54,12 @@ std::optional<Value> KSTPreferencesManager::getPrefForKey(std::string_view key)
     if (stored.status == LookupStatus::Found)
         return std::move(stored.value);
 
-    auto defaults = defaultPrefs();
-    if (auto* value = defaults.find(key))
-        return *value;
+    // The defaults are constants: the lookup takes its one value from the table
+    // defaultPrefs() is made of, without building the whole dictionary.
+    for (auto& preference : defaultPreferences) {
+        if (preference.key == key)
+            return valueOf(preference);
+    }
 
     Platform::systemLog("PloverDev - Preference " + std::string(key) + " not found.");
     return std::nullopt;

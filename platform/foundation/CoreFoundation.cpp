@@ -33,9 +33,13 @@ SystemVersion systemVersion()
 std::string systemVersionString()
 {
     auto version = systemVersion();
-    std::string text = std::to_string(version.major) + "." + std::to_string(version.minor);
-    if (version.patch)
-        text += "." + std::to_string(version.patch);
+    std::string text = std::to_string(version.major);
+    text += '.';
+    text += std::to_string(version.minor);
+    if (version.patch) {
+        text += '.';
+        text += std::to_string(version.patch);
+    }
     return text;
 }
 

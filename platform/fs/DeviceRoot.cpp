@@ -57,6 +57,19 @@ std::optional<std::string> deviceRoot()
     return state.root;
 }
 
+// Absolute, with no empty, "." or ".." component and no trailing slash.
+static bool isClean(std::string_view path)
+{
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/')
+        return false;
+    for (size_t slash = 0; slash != std::string_view::npos; slash = path.find('/', slash + 1)) {
+        auto rest = path.substr(slash + 1);
+        if (rest.empty() || rest.front() == '/' || rest == "." || rest.starts_with("./") || rest == ".." || rest.starts_with("../"))
+            return false;
+    }
+    return true;
+}
+
 std::string resolve(std::string_view devicePath)
 {
     auto root = deviceRoot();
@@ -66,6 +79,13 @@ std::string resolve(std::string_view devicePath)
 
     if (auto end = devicePath.find('\0'); end != std::string_view::npos)
         devicePath = devicePath.substr(0, end);
+
+    // The paths the system uses are already clean: they need no normalising.
+    if (isClean(devicePath)) {
+        std::string result = std::move(*root);
+        result += devicePath;
+        return result;
+    }
 
     std::vector<std::string_view> components;
     size_t position = 0;

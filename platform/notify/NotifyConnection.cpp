@@ -142,12 +142,14 @@ NotifyConnection::NotifyConnection()
 
 void NotifyConnection::forgetInForkedChild()
 {
-    // The child is a new process with no delivery thread: it starts with a fresh center.
-    // The endpoint is left to leak, since the parent's thread still owns it in our copy of memory.
+    // The child is a new process with no delivery thread: it starts with a fresh center. The
+    // endpoint is kept but never destroyed, since in our copy of memory the parent's delivery
+    // thread still holds it.
     if (m_endpoint) {
         ::close(m_endpoint->socket);
         ::close(m_endpoint->selfSender);
-        new std::shared_ptr<Endpoint>(std::move(m_endpoint));
+        m_endpoint->selfSender = -1;
+        m_endpointsOfParent.push_back(std::move(m_endpoint));
     }
     m_observers = std::make_shared<ObserverTable>();
     m_registry.forgetInForkedChild();

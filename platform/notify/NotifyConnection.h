@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Platform {
 
@@ -46,6 +47,7 @@ private:
     std::mutex m_lock;
     std::shared_ptr<const ObserverTable> m_observers;
     std::shared_ptr<Endpoint> m_endpoint;
+    std::vector<std::shared_ptr<Endpoint>> m_endpointsOfParent;
     NotifyRegistry m_registry;
 };
 

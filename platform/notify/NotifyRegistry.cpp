@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -18,21 +19,6 @@ namespace {
 // A device runs a handful of processes; a registry holding more entries than this is not
 // ours to trust, and the rest is ignored.
 constexpr size_t maximumEndpoints = 4096;
-
-// A directory's modification time is only as fine as the kernel's coarse clock (and whole
-// seconds on some file systems), so a listing is trusted only once the directory has been
-// left alone for longer than that: a change in the same tick as the last read would
-// otherwise go unseen.
-constexpr time_t racyWindowSeconds = 1;
-
-bool operator==(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-bool isRacy(const timespec& modified, const timespec& listedAt)
-{
-    if (modified.tv_sec + racyWindowSeconds != listedAt.tv_sec)
-        return modified.tv_sec + racyWindowSeconds > listedAt.tv_sec;
-    return modified.tv_nsec >= listedAt.tv_nsec;
-}
 
 bool isRefusal(int error)
 {
@@ -123,7 +109,22 @@ std::vector<std::shared_ptr<NotifyRegistry::Peer>> NotifyRegistry::peersFor(cons
             m_directory = root + std::string(notifyRegistryDevicePath);
             m_peers.clear();
             m_listed = false;
+            stopWatching();
         }
+    }
+
+    bool fresh = m_listed;
+    for (auto& peer : m_peers) {
+        if (peer->gone)
+            fresh = false;
+    }
+    // Watched, the listing stays good until the directory reports a change: no system call
+    // but one read that finds nothing.
+    if (m_watch >= 0) {
+        if (takeDirectoryEvents())
+            fresh = false;
+        if (fresh && m_watch >= 0)
+            return m_peers;
     }
 
     struct stat status;
@@ -131,23 +132,61 @@ std::vector<std::shared_ptr<NotifyRegistry::Peer>> NotifyRegistry::peersFor(cons
     if (::lstat(m_directory.c_str(), &status) < 0 || !S_ISDIR(status.st_mode)) {
         m_peers.clear();
         m_listed = false;
+        stopWatching();
         return { };
     }
-
-    bool fresh = m_listed && status.st_dev == m_directoryDevice && status.st_ino == m_directoryInode
-        && status.st_mtim == m_directoryModified && !isRacy(m_directoryModified, m_listedAt);
-    for (auto& peer : m_peers) {
-        if (peer->gone)
-            fresh = false;
-    }
-    if (!fresh) {
-        ::clock_gettime(CLOCK_REALTIME, &m_listedAt);
-        m_directoryDevice = status.st_dev;
-        m_directoryInode = status.st_ino;
-        m_directoryModified = status.st_mtim;
-        readDirectory(m_directory);
-    }
+    // Not watched (no inotify instance to be had): read every time.
+    if (m_watch < 0)
+        startWatching();
+    readDirectory(m_directory);
     return m_peers;
+}
+
+bool NotifyRegistry::startWatching()
+{
+    if (m_inotify < 0 && !m_inotifyUnavailable) {
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        // Instances are limited per user; without one, the directory is read for every post.
+        m_inotifyUnavailable = m_inotify < 0;
+    }
+    if (m_inotify < 0)
+        return false;
+    // Added before the directory is read, so no change after the read can go unseen.
+    m_watch = ::inotify_add_watch(m_inotify, m_directory.c_str(),
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR
+            | IN_DONT_FOLLOW | IN_EXCL_UNLINK);
+    takeDirectoryEvents();
+    return m_watch >= 0;
+}
+
+void NotifyRegistry::stopWatching()
+{
+    if (m_watch < 0)
+        return;
+    ::inotify_rm_watch(m_inotify, m_watch);
+    m_watch = -1;
+    takeDirectoryEvents();
+}
+
+bool NotifyRegistry::takeDirectoryEvents()
+{
+    alignas(inotify_event) char buffer[4096];
+    bool changed = false;
+    for (;;) {
+        ssize_t length = ::read(m_inotify, buffer, sizeof(buffer));
+        if (length <= 0)
+            return changed;
+        changed = true;
+        for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
+            auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+            // The directory itself went away or moved: the path may name another one now.
+            if (event->wd == m_watch && (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
+                ::inotify_rm_watch(m_inotify, m_watch);
+                m_watch = -1;
+            }
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
 
 void NotifyRegistry::readDirectory(const std::string& directory)
@@ -216,6 +255,7 @@ void NotifyRegistry::removeStaleRegistration(const std::string& directory, pid_t
 void NotifyRegistry::forget()
 {
     std::lock_guard guard(m_lock);
+    stopWatching();
     m_peers.clear();
     m_listed = false;
     m_root.clear();
@@ -226,6 +266,10 @@ void NotifyRegistry::forget()
 void NotifyRegistry::forgetInForkedChild()
 {
     // Only the forking thread exists in the child: no send can hold a peer.
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+    m_inotify = -1;
+    m_watch = -1;
     m_peers.clear();
     m_listed = false;
     m_root.clear();

@@ -1,8 +1,8 @@
 // The posting side of notifications: the endpoints registered on a device, each with a
-// connected socket, read from the registry directory again only when it changes.
+// connected socket, read from the registry directory again only when inotify reports that it
+// changed.
 #pragma once
 
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +39,11 @@ private:
 
     std::vector<std::shared_ptr<Peer>> peersFor(const std::string& root);
     void readDirectory(const std::string& directory);
+    // Whether the directory is watched now.
+    bool startWatching();
+    void stopWatching();
+    // Reads every pending change event of the directory; whether there was any.
+    bool takeDirectoryEvents();
     static SendResult sendTo(Peer&, std::string_view datagram);
     void removeStaleRegistration(const std::string& directory, pid_t, ino_t);
 
@@ -48,11 +53,10 @@ private:
     bool m_canonicalRootResolved { false };
     std::string m_directory;
     bool m_listed { false };
-    dev_t m_directoryDevice { 0 };
-    ino_t m_directoryInode { 0 };
-    timespec m_directoryModified { };
-    timespec m_listedAt { };
     std::vector<std::shared_ptr<Peer>> m_peers;
+    int m_inotify { -1 };
+    bool m_inotifyUnavailable { false };
+    int m_watch { -1 };
 };
 
 } // namespace Platform

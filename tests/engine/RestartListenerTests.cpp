@@ -33,7 +33,7 @@ protected:
     void TearDown() override
     {
         // Every child started here has ended before the device goes away.
-        waitForReaped(eventsStartingWith("spawn /").size());
+        waitForReaped(startedChildren());
         Platform::resetNotifyForTesting();
         EngineTest::TearDown();
     }
@@ -65,7 +65,10 @@ protected:
         Platform::drainNotifyDeliveries();
     }
 
-    std::vector<std::string> spawns() const { return eventsStartingWith("spawn"); }
+    // Every spawn is announced before the child is started; a failed one is reported after.
+    std::vector<std::string> spawns() const { return eventsStartingWith("spawn "); }
+    std::vector<std::string> failedSpawns() const { return eventsStartingWith("spawn-failed "); }
+    uint64_t startedChildren() const { return spawns().size() - failedSpawns().size(); }
 
     // Waits (10 s at most) until this many children started by the test have been reaped.
     bool waitForReaped(uint64_t children) const
@@ -91,6 +94,7 @@ TEST_F(RestartListenerTest, ARestartAfterLaunchSpawnsKillallNineSpringBoardWithA
     post(restartName);
 
     EXPECT_EQ(spawns(), std::vector<std::string> { killallSpawn });
+    EXPECT_TRUE(failedSpawns().empty());
     ASSERT_TRUE(waitForReaped(1)) << "the child is reaped, not left a zombie";
     EXPECT_EQ(readDeviceFile("/killall-arguments"), "-9 SpringBoard\n");
     EXPECT_TRUE(std::filesystem::exists(hostPath("/killall-environment")));
@@ -139,7 +143,8 @@ TEST_F(RestartListenerTest, WithoutKillallARestartFailsQuietlyAndALaterOneTriesA
     SpringBoardHost::finishLaunching();
     post(restartName);
     post(restartName);
-    auto failures = spawns();
+    EXPECT_EQ(spawns(), (std::vector<std::string> { killallSpawn, killallSpawn })) << "each request tries";
+    auto failures = failedSpawns();
     ASSERT_EQ(failures.size(), 2u);
     for (auto& failure : failures)
         EXPECT_TRUE(failure.starts_with("spawn-failed /usr/bin/killall ")) << failure;
@@ -147,7 +152,10 @@ TEST_F(RestartListenerTest, WithoutKillallARestartFailsQuietlyAndALaterOneTriesA
 
     installFakeKillall();
     post(restartName);
-    EXPECT_EQ(spawns().back(), killallSpawn);
+    EXPECT_EQ(spawns().size(), 3u);
+    EXPECT_EQ(failedSpawns().size(), 2u) << "the third one started";
+    ASSERT_TRUE(waitForReaped(1));
+    EXPECT_EQ(readDeviceFile("/killall-arguments"), "-9 SpringBoard\n");
 }
 
 } // namespace

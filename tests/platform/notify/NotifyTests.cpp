@@ -351,6 +351,7 @@ TEST_F(NotifyTest, ForkedChildKeepsParentRegistration)
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(deliveries.waitForCount(1));
     EXPECT_TRUE(std::filesystem::exists(registration(::getpid())));
 }
