@@ -21,7 +21,9 @@ void registerPloverKestrel()
         .method<&PloverKestrel::setFlashlightOn>("setFlashlightOn:")
         .method<&PloverKestrel::notificationListControllerMessage>("notificationListController")
         .method<&PloverKestrel::setNotificationListController>("setNotificationListController:")
-        .method<&PloverKestrel::externalBlocksUnlock>("externalBlocksUnlock");
+        .method<&PloverKestrel::externalBlocksUnlock>("externalBlocksUnlock")
+        .ivar<&PloverKestrel::m_flashlightOn>("_flashlightOn")
+        .ivar<&PloverKestrel::m_notificationListController>("_notificationListController");
 }
 
 const bool s_registered = (addClassRegistrar(&registerPloverKestrel), true);

@@ -32,7 +32,7 @@ public:
     static Runtime::RefPtr<Runtime::Object> sharedInstanceMessage();
     Runtime::RefPtr<Runtime::Object> notificationListControllerMessage() const { return m_notificationListController; }
 
-private:
+    // The instance variables `_flashlightOn` and `_notificationListController`.
     bool m_flashlightOn { false };
     Runtime::RefPtr<Runtime::Object> m_notificationListController;
 };

@@ -5,6 +5,7 @@
 #include "platform/plist/PropertyList.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -166,7 +167,11 @@ void kestrelprefsRootListController::setPreferenceValue(std::optional<Value> val
 
     std::string path = Platform::resolve(nsPreferencesPath);
     {
-        SettingsWriteLock lock(path.substr(0, path.rfind('/')));
+        // A device whose Preferences folder has gone gets it back with the first write.
+        std::string folder = path.substr(0, path.rfind('/'));
+        std::error_code ignored;
+        std::filesystem::create_directories(folder, ignored);
+        SettingsWriteLock lock(folder);
         Dictionary merged;
         if (auto settings = readSettings())
             merged = std::move(*settings);

@@ -15,6 +15,8 @@ namespace {
 struct Registry {
     std::recursive_mutex lock;
     std::map<std::string, Class*, std::less<>> classesByName;
+    // Classes a reset took out of the name table: objects may still point at them.
+    std::vector<Class*> retiredClasses;
     std::vector<void (*)()> registrars;
     std::atomic<uint64_t> generation { 1 };
     std::function<void(std::string_view)> warningHandler;
@@ -316,6 +318,8 @@ void resetRegistryForTesting()
     {
         auto& classes = registry();
         std::lock_guard guard(classes.lock);
+        for (auto& [name, cls] : classes.classesByName)
+            classes.retiredClasses.push_back(cls);
         classes.classesByName.clear();
         classes.generation.fetch_add(1, std::memory_order_acq_rel);
         g_methodEpoch.fetch_add(1, std::memory_order_acq_rel);

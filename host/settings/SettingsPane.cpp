@@ -177,6 +177,15 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
         return key + " (" + label + ") is not a row that can be changed";
     }
     send(m_controller, "setPreferenceValue:specifier:", value, row.get());
+
+    // The pane never reports a failed write; the Settings host checks the
+    // row's settings file itself, so a write that did not land is not taken for one that did.
+    if (auto domain = row->stringProperty("defaults"); domain && isPlainName(*domain)) {
+        auto file = readFile(Platform::resolve("/var/mobile/Library/Preferences/" + *domain + ".plist"));
+        const Value* stored = file.ok() && file.value.asDictionary() ? file.value.asDictionary()->find(key) : nullptr;
+        if (!stored || !(*stored == *value))
+            return "the pane could not store " + key + " in the settings file";
+    }
     return std::nullopt;
 }
 

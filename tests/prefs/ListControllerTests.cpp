@@ -462,7 +462,7 @@ TEST_F(ListControllerTest, AnUnreadableSettingsFileCountsAsEmptyAtAWrite)
 
 // The pane does not make a missing Preferences folder yet: its write fails silently and only
 // the notification goes out. Enable once the write makes the folder.
-TEST_F(ListControllerTest, DISABLED_AMissingSettingsFolderIsCreatedByTheFirstWrite)
+TEST_F(ListControllerTest, AMissingSettingsFolderIsCreatedByTheFirstWrite)
 {
     std::filesystem::remove_all(hostPath("/var/mobile/Library"));
     monitorNotifications();
