@@ -7,11 +7,10 @@
 
 #include <atomic>
 #include <benchmark/benchmark.h>
-#include <csignal>
-#include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <poll.h>
+#include <mutex>
 #include <spawn.h>
 #include <string>
 #include <string_view>
@@ -55,12 +54,14 @@ public:
         Platform::setDeviceRoot(m_root);
         Platform::addNotifyObserver("bench.pong", [this](std::string_view) {
             // A chain goes on from the callback itself, so no other thread sits in the loop.
-            if (m_chainLeft.load(std::memory_order_relaxed) > 0 && m_chainLeft.fetch_sub(1, std::memory_order_relaxed) > 1) {
+            if (m_chainLeft.load(std::memory_order_relaxed) > 0
+                && m_chainLeft.fetch_sub(1, std::memory_order_relaxed) > 1) {
                 Platform::postNotification("bench.ping");
                 return;
             }
-            m_pongs.fetch_add(1, std::memory_order_release);
-            m_pongs.notify_one();
+            std::lock_guard guard(m_lock);
+            ++m_pongs;
+            m_pongReceived.notify_one();
         });
 
         int sockets[2];
@@ -106,17 +107,20 @@ public:
     // count round trips chained by the callbacks; the caller waits once, for the last pong.
     void notifyRoundTrips(int count)
     {
-        uint64_t before = m_pongs.load(std::memory_order_acquire);
+        std::unique_lock guard(m_lock);
+        uint64_t before = m_pongs;
         m_chainLeft.store(count, std::memory_order_relaxed);
         Platform::postNotification("bench.ping");
-        m_pongs.wait(before, std::memory_order_acquire);
+        m_pongReceived.wait(guard, [&] { return m_pongs != before; });
     }
 
 private:
     std::string m_root;
     int m_socket { -1 };
     pid_t m_child { -1 };
-    std::atomic<uint64_t> m_pongs { 0 };
+    std::mutex m_lock;
+    std::condition_variable m_pongReceived;
+    uint64_t m_pongs { 0 };
     std::atomic<int> m_chainLeft { 0 };
 };
 
@@ -125,8 +129,8 @@ constexpr int roundTripsPerIteration = 100;
 // Time per round trip, from iterations of roundTripsPerIteration each.
 void reportPerRoundTrip(benchmark::State& state)
 {
-    state.counters["perRoundTrip"] = benchmark::Counter(roundTripsPerIteration,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["perRoundTrip"] = benchmark::Counter(
+        roundTripsPerIteration, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 EchoPeer* s_peer;

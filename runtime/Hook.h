@@ -47,11 +47,7 @@ public:
         Class* from = m_slot.lookupFrom.load(std::memory_order_acquire);
         if (!from)
             throw std::logic_error("called an empty saved implementation for " + std::string(selector.name()));
-        const Method* method = from->lookup(selector);
-        if (!method)
-            throwUnrecognizedSelector(self, selector);
-        method->checkSignature<R(A...)>();
-        return reinterpret_cast<Function>(method->implementation())(self, selector, std::forward<A>(args)...);
+        return Detail::invoke<R>(from->lookup(selector), self, selector, std::forward<A>(args)...);
     }
 
     SavedSlot* slot() { return &m_slot; }

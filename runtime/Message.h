@@ -112,27 +112,36 @@ using Detail::checkedDowncast;
 // Raises NSInvalidArgumentException "unrecognized selector sent to instance".
 [[noreturn]] void throwUnrecognizedSelector(const Object* receiver, Selector);
 
+namespace Detail {
+
+// Calls the method a lookup found, after checking it takes these arguments and
+// gives this result; no method means the receiver does not understand the selector.
+template<typename R, typename... Args> R invoke(const Method* method, Object* receiver, Selector selector, Args&&... args)
+{
+    using Result = NormalizedResult<R>;
+    using Function = Result (*)(Object*, Selector, Normalized<Args>...);
+    if (!method) [[unlikely]]
+        throwUnrecognizedSelector(receiver, selector);
+    method->checkSignature<Result(Normalized<Args>...)>();
+    auto function = reinterpret_cast<Function>(method->implementation());
+    if constexpr (std::is_void_v<R>)
+        function(receiver, selector, toArgument(std::forward<Args>(args))...);
+    else
+        return fromResult<R>(function(receiver, selector, toArgument(std::forward<Args>(args))...));
+}
+
+} // namespace Detail
+
 template<typename Receiver> Object* receiverObject(const Receiver& receiver) { return Detail::toObject(receiver); }
 
 // [receiver selector:args...]. A nil receiver does nothing and yields the zero
 // value of R (nil, NO, 0, an all-zero struct).
 template<typename R = void, typename Receiver, typename... Args> R send(const Receiver& receiver, Selector selector, Args&&... args)
 {
-    using Result = Detail::NormalizedResult<R>;
-    using Function = Result (*)(Object*, Selector, Detail::Normalized<Args>...);
-
     Object* object = Detail::toObject(receiver);
     if (!object)
         return Detail::zeroResult<R>();
-    const Method* method = object->isa()->lookup(selector);
-    if (!method) [[unlikely]]
-        throwUnrecognizedSelector(object, selector);
-    method->checkSignature<Result(Detail::Normalized<Args>...)>();
-    auto function = reinterpret_cast<Function>(method->implementation());
-    if constexpr (std::is_void_v<R>)
-        function(object, selector, Detail::toArgument(std::forward<Args>(args))...);
-    else
-        return Detail::fromResult<R>(function(object, selector, Detail::toArgument(std::forward<Args>(args))...));
+    return Detail::invoke<R>(object->isa()->lookup(selector), object, selector, std::forward<Args>(args)...);
 }
 
 template<typename R = void, typename Receiver, typename... Args>
@@ -150,20 +159,10 @@ R send(const Receiver& receiver, const char* selector, Args&&... args)
 // superclass, whatever the receiver's own class overrides (hooks there are seen).
 template<typename R = void, typename... Args> R sendSuper(Object* receiver, Class* cls, Selector selector, Args&&... args)
 {
-    using Result = Detail::NormalizedResult<R>;
-    using Function = Result (*)(Object*, Selector, Detail::Normalized<Args>...);
     if (!receiver)
         return Detail::zeroResult<R>();
     Class* superclass = cls ? cls->superclass() : nullptr;
-    const Method* method = superclass ? superclass->lookup(selector) : nullptr;
-    if (!method) [[unlikely]]
-        throwUnrecognizedSelector(receiver, selector);
-    method->checkSignature<Result(Detail::Normalized<Args>...)>();
-    auto function = reinterpret_cast<Function>(method->implementation());
-    if constexpr (std::is_void_v<R>)
-        function(receiver, selector, Detail::toArgument(std::forward<Args>(args))...);
-    else
-        return Detail::fromResult<R>(function(receiver, selector, Detail::toArgument(std::forward<Args>(args))...));
+    return Detail::invoke<R>(superclass ? superclass->lookup(selector) : nullptr, receiver, selector, std::forward<Args>(args)...);
 }
 template<typename R = void, typename... Args> R sendSuper(Object* receiver, Class* cls, const char* selector, Args&&... args)
 {

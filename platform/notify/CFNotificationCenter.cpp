@@ -3,8 +3,7 @@
 #include "platform/notify/Notify.h"
 
 // The Darwin center is the only one there is; its address is its identity.
-struct NotifyCenter {
-};
+struct NotifyCenter { };
 
 namespace {
 
@@ -12,13 +11,10 @@ NotifyCenter darwinNotifyCenter;
 
 } // namespace
 
-CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter()
-{
-    return &darwinNotifyCenter;
-}
+CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter() { return &darwinNotifyCenter; }
 
-void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void* observer, CFNotificationCallback callback,
-    std::string_view name, const void*, CFNotificationSuspensionBehavior)
+void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void* observer,
+    CFNotificationCallback callback, std::string_view name, const void*, CFNotificationSuspensionBehavior)
 {
     if (center != &darwinNotifyCenter || !callback)
         return;

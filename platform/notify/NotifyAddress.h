@@ -31,7 +31,7 @@ enum class NotifyMessageKind : char {
 constexpr size_t notifyControlMessageSize = 1 + 2 * sizeof(uint64_t);
 
 struct NotifyAddress {
-    sockaddr_un address { };
+    sockaddr_un address {};
     socklen_t length { 0 };
 
     const sockaddr* socketAddress() const { return reinterpret_cast<const sockaddr*>(&address); }

@@ -5,9 +5,9 @@
 #include "platform/notify/NotifyAddress.h"
 #include "platform/trace/Timeline.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -195,7 +195,8 @@ void NotifyConnection::addToTable(const std::function<void(ObserverTable&)>& cha
         systemLog("notify: " + problem);
 }
 
-std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(const std::string& root, std::string& problem)
+std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(
+    const std::string& root, std::string& problem)
 {
     auto endpoint = std::make_shared<Endpoint>();
     endpoint->root = root;
@@ -295,7 +296,8 @@ void NotifyConnection::removeRegistration(const Endpoint& endpoint)
         return;
     auto name = std::to_string(endpoint.pid);
     struct stat status;
-    if (::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && status.st_ino == endpoint.registrationInode)
+    if (::fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_ino == endpoint.registrationInode)
         ::unlinkat(directoryFd, name.c_str(), 0);
     ::close(directoryFd);
 }

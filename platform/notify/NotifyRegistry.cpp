@@ -81,7 +81,8 @@ NotifyRegistry::SendResult NotifyRegistry::sendTo(Peer& peer, std::string_view d
 {
     for (;;) {
         bool stalled = peer.stalled.load(std::memory_order_relaxed);
-        ssize_t sent = ::send(peer.socket, datagram.data(), datagram.size(), MSG_NOSIGNAL | (stalled ? MSG_DONTWAIT : 0));
+        ssize_t sent
+            = ::send(peer.socket, datagram.data(), datagram.size(), MSG_NOSIGNAL | (stalled ? MSG_DONTWAIT : 0));
         if (sent >= 0) {
             if (stalled)
                 peer.stalled.store(false, std::memory_order_relaxed);
@@ -133,7 +134,7 @@ std::vector<std::shared_ptr<NotifyRegistry::Peer>> NotifyRegistry::peersFor(cons
         m_peers.clear();
         m_listed = false;
         stopWatching();
-        return { };
+        return {};
     }
     // Not watched (no inotify instance to be had): read every time.
     if (m_watch < 0)

@@ -34,12 +34,36 @@ struct SignalName {
 };
 
 constexpr SignalName signalNames[] = {
-    { "HUP", SIGHUP }, { "INT", SIGINT }, { "QUIT", SIGQUIT }, { "ILL", SIGILL }, { "TRAP", SIGTRAP },
-    { "ABRT", SIGABRT }, { "IOT", SIGIOT }, { "BUS", SIGBUS }, { "FPE", SIGFPE }, { "KILL", SIGKILL },
-    { "USR1", SIGUSR1 }, { "SEGV", SIGSEGV }, { "USR2", SIGUSR2 }, { "PIPE", SIGPIPE }, { "ALRM", SIGALRM },
-    { "TERM", SIGTERM }, { "CHLD", SIGCHLD }, { "CONT", SIGCONT }, { "STOP", SIGSTOP }, { "TSTP", SIGTSTP },
-    { "TTIN", SIGTTIN }, { "TTOU", SIGTTOU }, { "URG", SIGURG }, { "XCPU", SIGXCPU }, { "XFSZ", SIGXFSZ },
-    { "VTALRM", SIGVTALRM }, { "PROF", SIGPROF }, { "WINCH", SIGWINCH }, { "IO", SIGIO }, { "SYS", SIGSYS },
+    { "HUP", SIGHUP },
+    { "INT", SIGINT },
+    { "QUIT", SIGQUIT },
+    { "ILL", SIGILL },
+    { "TRAP", SIGTRAP },
+    { "ABRT", SIGABRT },
+    { "IOT", SIGIOT },
+    { "BUS", SIGBUS },
+    { "FPE", SIGFPE },
+    { "KILL", SIGKILL },
+    { "USR1", SIGUSR1 },
+    { "SEGV", SIGSEGV },
+    { "USR2", SIGUSR2 },
+    { "PIPE", SIGPIPE },
+    { "ALRM", SIGALRM },
+    { "TERM", SIGTERM },
+    { "CHLD", SIGCHLD },
+    { "CONT", SIGCONT },
+    { "STOP", SIGSTOP },
+    { "TSTP", SIGTSTP },
+    { "TTIN", SIGTTIN },
+    { "TTOU", SIGTTOU },
+    { "URG", SIGURG },
+    { "XCPU", SIGXCPU },
+    { "XFSZ", SIGXFSZ },
+    { "VTALRM", SIGVTALRM },
+    { "PROF", SIGPROF },
+    { "WINCH", SIGWINCH },
+    { "IO", SIGIO },
+    { "SYS", SIGSYS },
 };
 
 int usage(const char* problem)
@@ -97,7 +121,8 @@ std::optional<std::string> executableOf(std::string_view pid)
 
 bool isPid(std::string_view name)
 {
-    return !name.empty() && name.size() <= 10 && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !name.empty() && name.size() <= 10
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Signals pid only if it is still the process whose executable was found: through a pidfd,
@@ -124,7 +149,8 @@ int main(int argc, char** argv)
     std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
     int signal = SIGTERM;
     size_t next = 0;
-    if (next < arguments.size() && arguments[next].size() > 1 && arguments[next].front() == '-' && arguments[next] != "--") {
+    if (next < arguments.size() && arguments[next].size() > 1 && arguments[next].front() == '-'
+        && arguments[next] != "--") {
         auto parsed = parseSignal(arguments[next].substr(1));
         if (!parsed)
             return usage(("unknown signal " + std::string(arguments[next].substr(1))).c_str());
@@ -141,7 +167,8 @@ int main(int argc, char** argv)
 
     auto root = Platform::deviceRootOfExecutable(Platform::executablePath(), installedPath);
     if (!root) {
-        std::fprintf(stderr, "killall: not installed in a device (expected at DEVICE%s)\n", std::string(installedPath).c_str());
+        std::fprintf(
+            stderr, "killall: not installed in a device (expected at DEVICE%s)\n", std::string(installedPath).c_str());
         return usageExitCode;
     }
     try {

@@ -146,7 +146,8 @@ TEST_F(KillallTest, KillsOnlyItsOwnDevicesProcessesOfThatName)
     auto log = Platform::readSystemLog();
     Platform::clearDeviceRoot();
     auto line = "killall: sent signal 9 to SpringBoard[" + std::to_string(target) + "]";
-    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](auto& entry) { return entry.find(line) != std::string::npos; }));
+    EXPECT_TRUE(
+        std::any_of(log.begin(), log.end(), [&](auto& entry) { return entry.find(line) != std::string::npos; }));
 }
 
 // The signal may be given by number or by name; without one it is SIGTERM. A program
@@ -154,8 +155,11 @@ TEST_F(KillallTest, KillsOnlyItsOwnDevicesProcessesOfThatName)
 TEST_F(KillallTest, SignalForms)
 {
     std::pair<std::vector<std::string>, int> cases[] = {
-        { { "SpringBoard" }, SIGTERM }, { { "-KILL", "SpringBoard" }, SIGKILL },
-        { { "-SIGHUP", "SpringBoard" }, SIGHUP }, { { "-term", "--", "SpringBoard" }, SIGTERM }, { { "-10", "SpringBoard" }, SIGUSR1 },
+        { { "SpringBoard" }, SIGTERM },
+        { { "-KILL", "SpringBoard" }, SIGKILL },
+        { { "-SIGHUP", "SpringBoard" }, SIGHUP },
+        { { "-term", "--", "SpringBoard" }, SIGTERM },
+        { { "-10", "SpringBoard" }, SIGUSR1 },
     };
     for (auto& [arguments, expected] : cases) {
         pid_t target = startSleeper(device(), springBoardPath);
@@ -175,9 +179,9 @@ TEST_F(KillallTest, NoMatchAndUsageErrors)
     EXPECT_EQ(terminatingSignal(other, false), 0);
     EXPECT_EQ(killall(device(), { "-9", "killall" }).exitCode, 1) << "never itself";
 
-    for (auto arguments : std::vector<std::vector<std::string>> {
-             { }, { "-9" }, { "-BOGUS", "SpringBoard" }, { "-0", "SpringBoard" }, { "-65", "SpringBoard" },
-             { "-9x", "SpringBoard" }, { "-99999999999999999999", "SpringBoard" }, { "-9", "" } })
+    for (auto arguments : std::vector<std::vector<std::string>> { {}, { "-9" }, { "-BOGUS", "SpringBoard" },
+             { "-0", "SpringBoard" }, { "-65", "SpringBoard" }, { "-9x", "SpringBoard" },
+             { "-99999999999999999999", "SpringBoard" }, { "-9", "" } })
         EXPECT_EQ(killall(device(), arguments).exitCode, 2) << (arguments.empty() ? "" : arguments.front());
     EXPECT_EQ(terminatingSignal(other, false), 0);
 }

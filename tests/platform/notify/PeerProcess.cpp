@@ -5,11 +5,11 @@
 #include "platform/notify/CFNotificationCenter.h"
 #include "platform/notify/Notify.h"
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <cerrno>
-#include <csignal>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -40,7 +40,8 @@ void writeLine(const std::string& line)
     (void)!::write(STDOUT_FILENO, text.data(), text.size());
 }
 
-void peerCallback(CFNotificationCenterRef, void* observer, std::string_view name, const void* object, const void* userInfo)
+void peerCallback(
+    CFNotificationCenterRef, void* observer, std::string_view name, const void* object, const void* userInfo)
 {
     {
         std::lock_guard guard(s_countLock);
@@ -81,7 +82,8 @@ int runNotifyPeer(int argc, char** argv)
                 Platform::postNotification(name);
             writeLine("posted");
         } else if (verb == "post-cf") {
-            CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(), name, &object, &object, true);
+            CFNotificationCenterPostNotification(
+                CFNotificationCenterGetDarwinNotifyCenter(), name, &object, &object, true);
             writeLine("posted");
         } else if (verb == "drain") {
             Platform::drainNotifyDeliveries();
@@ -167,7 +169,8 @@ std::optional<std::string> PeerProcess::readLine(std::chrono::milliseconds timeo
 bool PeerProcess::waitForLine(std::string_view wanted, std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (auto line = readLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
+    while (auto line = readLine(
+               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
         if (*line == wanted)
             return true;
         if (line->starts_with("got "))
@@ -193,7 +196,7 @@ std::vector<std::string> PeerProcess::drainedDeliveries()
 {
     command("drain");
     waitForLine("drained");
-    return std::exchange(m_deliveries, { });
+    return std::exchange(m_deliveries, {});
 }
 
 void PeerProcess::signal(int number)
