@@ -5,14 +5,15 @@
 
 namespace Platform {
 
-std::string executablePath()
+std::optional<std::string> executablePathOfProcess(std::string_view pid)
 {
+    std::string link = "/proc/" + std::string(pid) + "/exe";
     constexpr size_t maximumLength = 1 << 20;
     for (size_t capacity = 256; capacity <= maximumLength; capacity *= 2) {
         std::vector<char> buffer(capacity);
-        ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
         if (length < 0)
-            return {};
+            return std::nullopt;
         if (static_cast<size_t>(length) < buffer.size()) {
             std::string path(buffer.data(), static_cast<size_t>(length));
             constexpr std::string_view deletedSuffix = " (deleted)";
@@ -22,8 +23,10 @@ std::string executablePath()
         }
         // Possibly truncated: try again with more room.
     }
-    return {};
+    return std::nullopt;
 }
+
+std::string executablePath() { return executablePathOfProcess("self").value_or(""); }
 
 std::optional<std::string> deviceRootOfExecutable(
     std::string_view hostExecutablePath, std::string_view deviceExecutablePath)

@@ -98,27 +98,6 @@ std::optional<int> parseSignal(std::string_view option)
     return std::nullopt;
 }
 
-// The host path of /proc/PID/exe ("self" for ourselves), or nullopt if it cannot be read.
-std::optional<std::string> executableOf(std::string_view pid)
-{
-    std::string link = "/proc/" + std::string(pid) + "/exe";
-    std::vector<char> buffer(4096);
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            return std::nullopt;
-        if (static_cast<size_t>(length) < buffer.size()) {
-            std::string path(buffer.data(), static_cast<size_t>(length));
-            constexpr std::string_view deletedSuffix = " (deleted)";
-            if (path.ends_with(deletedSuffix))
-                path.resize(path.size() - deletedSuffix.size());
-            return path;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return std::nullopt;
-}
-
 bool isPid(std::string_view name)
 {
     return !name.empty() && name.size() <= 10
@@ -136,7 +115,7 @@ bool signalProcess(pid_t pid, const std::string& expectedExecutable, int signal)
         return ::kill(pid, signal) == 0;
     }
     bool sent = false;
-    if (executableOf(std::to_string(pid)) == expectedExecutable)
+    if (Platform::executablePathOfProcess(std::to_string(pid)) == expectedExecutable)
         sent = ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
     ::close(pidfd);
     return sent;
@@ -191,7 +170,7 @@ int main(int argc, char** argv)
         std::string_view pidText = entry->d_name;
         if (!isPid(pidText) || pidText == self)
             continue;
-        auto executable = executableOf(pidText);
+        auto executable = Platform::executablePathOfProcess(pidText);
         if (!executable || !executable->starts_with(rootPrefix))
             continue;
         std::string_view name = *executable;
