@@ -3,6 +3,7 @@
 // class methods; sending to a class therefore works like sending to anything.
 #pragma once
 
+#include "runtime/NSObject.h"
 #include "runtime/Object.h"
 #include "runtime/Selector.h"
 
@@ -102,7 +103,7 @@ private:
 // change what any subclass's lookup finds; every cache built before is stale.
 extern std::atomic<uint64_t> g_methodEpoch;
 
-class Class final : public Object {
+class Class final : public NSObject {
 public:
     using Allocator = Object* (*)();
 

@@ -41,6 +41,8 @@ Class* NSString::runtimeClass() { return s_stringClass.get(); }
 Class* NSArray::runtimeClass() { return s_arrayClass.get(); }
 Class* NSBlock::runtimeClass() { return s_blockClass.get(); }
 
+bool NSObject::respondsToSelectorMethod(Selector selector) const { return respondsToSelector(this, selector); }
+
 bool NSObject::isKindOfClass(Object* cls) const
 {
     auto* target = dynamic_cast<Class*>(cls);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/ClassBuilder.h"
+#include "runtime/NSObject.h"
 
 #include <functional>
 #include <optional>
@@ -11,19 +12,6 @@
 #include <vector>
 
 namespace Runtime {
-
-class NSObject : public Object {
-public:
-    static Class* runtimeClass();
-
-    RefPtr<Object> init() { return RefPtr<Object>(this); }
-    bool respondsToSelectorMethod(Selector selector) const { return respondsToSelector(this, selector); }
-    bool isKindOfClass(Object* cls) const;
-    bool isEqual(Object* other) const { return other == this; }
-
-    static RefPtr<Object> alloc(Class*);
-    static RefPtr<Object> makeNew(Class*);
-};
 
 class NSString final : public NSObject {
 public:
