@@ -22,7 +22,6 @@ const char* const kestrelProfileAddress = "https://twitter.com/PloverDev";
 
 namespace {
 
-const ClassReference s_class("kestrelprefsRootListController");
 
 // The settings file's dictionary, or nil when it is missing or unreadable.
 std::optional<Dictionary> readSettings()
