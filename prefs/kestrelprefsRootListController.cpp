@@ -5,6 +5,7 @@
 #include "platform/plist/PropertyList.h"
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <cmath>
 #include <cstdio>
@@ -65,6 +66,26 @@ public:
 private:
     int m_fd;
 };
+
+// A writer killed in the middle of a write leaves its temporary file behind
+// (".com.plover.kestrelprefs.plist.XXXXXX"). Every pane write holds the lock
+// while its temporary file exists, so one older than a minute is a dead
+// writer's; removing those keeps the folder from filling up.
+void removeAbandonedTemporaryFiles(const std::string& folder, const std::string& fileName)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    std::string prefix = "." + fileName + ".";
+    auto now = fs::file_time_type::clock::now();
+    for (auto& entry : fs::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) || !entry.is_regular_file(error))
+            continue;
+        auto modified = entry.last_write_time(error);
+        if (!error && now - modified > std::chrono::minutes(1))
+            fs::remove(entry.path(), error);
+    }
+}
 
 void registerController()
 {
@@ -171,6 +192,7 @@ void kestrelprefsRootListController::setPreferenceValue(std::optional<Value> val
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
         SettingsWriteLock lock(folder);
+        removeAbandonedTemporaryFiles(folder, path.substr(path.rfind('/') + 1));
         Dictionary merged;
         if (auto settings = readSettings())
             merged = std::move(*settings);

@@ -471,6 +471,25 @@ TEST_F(ListControllerTest, AMissingSettingsFolderIsCreatedByTheFirstWrite)
     EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
 }
 
+TEST_F(ListControllerTest, AWriteClearsTemporaryFilesThatKilledWritersLeftButNotFreshOnes)
+{
+    auto folder = hostPath("/var/mobile/Library/Preferences");
+    std::filesystem::create_directories(folder);
+    auto abandoned = folder + "/.com.plover.kestrelprefs.plist.Ab12Cd";
+    auto fresh = folder + "/.com.plover.kestrelprefs.plist.Ef34Gh";
+    auto unrelated = folder + "/.com.example.other.plist.Ij56Kl";
+    for (auto& path : { abandoned, fresh, unrelated })
+        writeFile(path.substr(hostPath("/").size() - 1), "half a plist");
+    auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+    std::filesystem::last_write_time(abandoned, longAgo);
+    std::filesystem::last_write_time(unrelated, longAgo);
+
+    writeKey("DelayTime", Value::real(3));
+    EXPECT_FALSE(std::filesystem::exists(abandoned)) << "a dead writer's file older than a minute goes";
+    EXPECT_TRUE(std::filesystem::exists(fresh)) << "a writer may still be using a recent one";
+    EXPECT_TRUE(std::filesystem::exists(unrelated)) << "only this settings file's temporaries";
+}
+
 // --- Actions ---
 
 TEST_F(ListControllerTest, RespringPostsTheRestartNotificationEvenWithNobodyListening)
