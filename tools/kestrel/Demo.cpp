@@ -130,9 +130,12 @@ int runDemo(const std::vector<std::string>& arguments)
     std::string root = std::filesystem::canonical(directory).string();
 
     print("Kestrel demo: a simulated iPhone at " + root);
-    print("Each step sets a scene on the lock screen, recognises the user's face, and shows what the");
-    print("device did (t = seconds of simulated time). An unlock attempt with finish=yes also dismisses");
-    print("the lock screen; finish=no unlocks the device but leaves the lock screen up.");
+    print("");
+    print("When Face ID recognises the user, SpringBoard asks to unlock with finish=no: the device");
+    print("unlocks but the lock screen stays until it is swiped away. Kestrel, injected into SpringBoard,");
+    print("decides whether to make that finish=yes, which dismisses the lock screen too.");
+    print("Each step below sets a scene, recognises the user's face and prints what the device did");
+    print("(t = seconds of simulated time; an \"attempt\" line is the unlock call as Kestrel passed it on).");
 
     std::atomic<bool> quiet { true };
     RunOptions options;
