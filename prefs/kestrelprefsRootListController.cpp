@@ -47,12 +47,20 @@ std::optional<Value> entry(const std::optional<Dictionary>& settings, std::strin
 // never drop each other's entries. Readers need no lock: the file is
 // replaced whole, in one step.
 class SettingsWriteLock {
+    static constexpr int maximumLockAttempts = 200;
+    static constexpr useconds_t lockRetryMicroseconds = 10000;
+
 public:
     explicit SettingsWriteLock(const std::string& folder)
         : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
+        // Another writer holds it for a few milliseconds at most; one that
+        // holds it longer must not hang the Settings app, so after a while
+        // the write goes ahead without it.
+        for (int attempt = 0; m_fd >= 0 && attempt < maximumLockAttempts; ++attempt) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+                break;
+            ::usleep(lockRetryMicroseconds);
         }
     }
     ~SettingsWriteLock()
@@ -119,7 +127,7 @@ std::string describeValue(const std::optional<Value>& value)
         return value->isLargeUnsigned() ? std::to_string(value->unsignedIntegerValue()) : std::to_string(value->integerValue());
     case Kind::Real: {
         char text[64];
-        std::snprintf(text, sizeof(text), "%.15g", value->doubleValue());
+        std::snprintf(text, sizeof(text), "%.16g", value->doubleValue());
         return text;
     }
     case Kind::Data:

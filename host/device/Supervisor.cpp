@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <iomanip>
 #include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -123,7 +124,7 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching)
              << " origin=" << m_configuration.origin << " ios=" << m_configuration.iosVersion
              << " launching=" << (finishLaunching ? "no" : "yes") << " generation=" << number;
     if (m_configuration.coreFoundationVersion)
-        bootLine << " cf=" << *m_configuration.coreFoundationVersion;
+        bootLine << " cf=" << std::setprecision(17) << *m_configuration.coreFoundationVersion;
     if (m_configuration.notificationRoute)
         bootLine << " route=" << *m_configuration.notificationRoute;
     generation->channel->writeLine(bootLine.str());

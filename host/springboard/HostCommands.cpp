@@ -7,6 +7,7 @@
 #include "platform/notify/CFNotificationCenter.h"
 
 #include <charconv>
+#include <iomanip>
 #include <sstream>
 #include <vector>
 
@@ -77,7 +78,7 @@ std::string stateText()
          << " notifications=" << state.notifications.size();
     for (auto& section : state.notifications)
         text << (section ? " " + *section : std::string(" nil"));
-    text << " ios=" << Platform::systemVersionString() << " cf=" << kCFCoreFoundationVersionNumber
+    text << " ios=" << Platform::systemVersionString() << " cf=" << std::setprecision(17) << kCFCoreFoundationVersionNumber
          << " companion=" << (state.companionWindow ? "installed" : "absent");
     return text.str();
 }

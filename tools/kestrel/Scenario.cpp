@@ -311,6 +311,17 @@ const std::map<std::string, Check, std::less<>>& checks()
 
 } // namespace
 
+std::string realText(double value)
+{
+    // The shortest text that reads back as the same number, always with a point.
+    char text[64];
+    auto result = std::to_chars(text, text + sizeof(text), value);
+    std::string written(text, result.ptr);
+    if (written.find_first_of(".eEn") == std::string::npos)
+        written += ".0";
+    return written;
+}
+
 std::string ScenarioValue::describe() const
 {
     switch (kind) {
@@ -318,11 +329,8 @@ std::string ScenarioValue::describe() const
         return boolean ? "yes" : "no";
     case Kind::Integer:
         return std::to_string(integer);
-    case Kind::Real: {
-        char text[64];
-        std::snprintf(text, sizeof(text), "%g", real);
-        return text;
-    }
+    case Kind::Real:
+        return realText(real);
     case Kind::String:
         return "\"" + string + "\"";
     case Kind::Nil:
@@ -393,6 +401,12 @@ std::optional<ScenarioValue> parseValue(std::string_view word, std::string& erro
         value.kind = ScenarioValue::Kind::Integer;
         value.integer = *integer;
         return value;
+    }
+    // Whole numbers are integers: one that does not fit in 64 bits is an error, not a real.
+    std::string_view digits = word.starts_with('-') ? word.substr(1) : word;
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        error = "the integer " + std::string(word) + " does not fit in 64 bits";
+        return std::nullopt;
     }
     bool looksNumeric = !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '.');
     if (auto real = parseReal(word); real && looksNumeric) {

@@ -22,6 +22,9 @@ struct ScenarioValue {
     std::string describe() const;
 };
 
+// A real as a check reports it: the shortest exact text, always with a point ("3.0", "0.1").
+std::string realText(double);
+
 // yes/no, an integer, a real, nil, or double-quoted text. Nullopt (and a
 // reason) for anything else.
 std::optional<ScenarioValue> parseValue(std::string_view word, std::string& error);

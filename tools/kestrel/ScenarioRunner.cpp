@@ -61,11 +61,8 @@ std::string describePlistValue(const Value& value)
         return value.boolValue() ? "yes" : "no";
     case Kind::Integer:
         return value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue()) : std::to_string(value.integerValue());
-    case Kind::Real: {
-        char text[64];
-        std::snprintf(text, sizeof(text), "%g", value.doubleValue());
-        return text;
-    }
+    case Kind::Real:
+        return realText(value.doubleValue());
     case Kind::String:
         return "\"" + *value.asString() + "\"";
     default:
@@ -73,17 +70,26 @@ std::string describePlistValue(const Value& value)
     }
 }
 
-// Numbers compare by value whatever their kind (yes is 1); text compares exactly.
+// yes/no matches a stored boolean only, text a stored string only. A number
+// matches a stored integer or real of exactly that value: 3 and 3.0 are the
+// same setting to whoever reads it.
 bool sameValue(const Value& stored, const ScenarioValue& expected)
 {
-    if (expected.kind == ScenarioValue::Kind::String)
+    switch (expected.kind) {
+    case ScenarioValue::Kind::String:
         return stored.asString() && *stored.asString() == expected.string;
-    if (!(stored.isBoolean() || stored.isInteger() || stored.isReal()))
+    case ScenarioValue::Kind::Boolean:
+        return stored.isBoolean() && stored.boolValue() == expected.boolean;
+    case ScenarioValue::Kind::Integer:
+        if (stored.isInteger())
+            return !stored.isLargeUnsigned() && stored.integerValue() == expected.integer;
+        return stored.isReal() && stored.doubleValue() == double(expected.integer);
+    case ScenarioValue::Kind::Real:
+        return (stored.isReal() || (stored.isInteger() && !stored.isLargeUnsigned())) && stored.doubleValue() == expected.real;
+    case ScenarioValue::Kind::Nil:
         return false;
-    double wanted = expected.kind == ScenarioValue::Kind::Boolean ? (expected.boolean ? 1 : 0)
-        : expected.kind == ScenarioValue::Kind::Integer              ? double(expected.integer)
-                                                                     : expected.real;
-    return stored.doubleValue() == wanted || (stored.isReal() && float(stored.doubleValue()) == float(wanted));
+    }
+    return false;
 }
 
 std::pair<std::string, std::string> splitAssignment(const std::string& word)
