@@ -137,9 +137,11 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
 
     bool uiLocked = send<bool>(send<RefPtr<Object>>(lockScreenManagerClass(), s_sharedInstance), s_isUILocked);
 
+    // A blocking condition keeps the lock screen after a biometric match; a passcode
+    // the user typed goes on as the caller asked.
     auto blocked = [&] {
         screenTouched = false;
-        return savedAttemptUnlock(self, cmd, passcode, mesa, false, completion);
+        return savedAttemptUnlock(self, cmd, passcode, mesa, mesa ? false : finishUIUnlock, completion);
     };
     if (boolPref("DisableIfMusic")
         && send<bool>(send<RefPtr<Object>>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))

@@ -124,6 +124,7 @@ CommandReply runHostCommand(std::string_view line)
     }
     if (command == "face") {
         if (argument(1) == "match") {
+            state.biometricAuthenticated = true;
             send<bool>(state.lockScreenManager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", nullptr,
                 true, false, NSBlock::create(nullptr).ptr());
             return {};
@@ -150,6 +151,9 @@ CommandReply runHostCommand(std::string_view line)
         RefPtr<Object> passcodeObject;
         if (passcode)
             passcodeObject = NSString::create(*passcode);
+        // The system sends a biometric attempt only after a match: the resource holds one.
+        if (argument(2) == "1")
+            state.biometricAuthenticated = true;
         send<bool>(state.lockScreenManager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:",
             passcodeObject.get(), argument(2) == "1", argument(3) == "1", NSBlock::create(nullptr).ptr());
         return {};

@@ -32,6 +32,8 @@ HostState& HostState::shared()
 
 void HostState::setDeviceLocked(bool locked)
 {
+    if (locked)
+        biometricAuthenticated = false;
     if (deviceLocked == locked)
         return;
     deviceLocked = locked;

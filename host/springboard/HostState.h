@@ -35,6 +35,9 @@ struct HostState {
 
     bool deviceLocked { true };
     bool uiLocked { true };
+    // The biometric resource's authentication: held from a successful match until the
+    // device locks or _setAuthenticated: NO. A biometric unlock attempt needs it.
+    bool biometricAuthenticated { false };
     bool otherAudioPlaying { false };
     bool launched { false };
     int64_t flashlightLevel { 0 };
@@ -55,6 +58,7 @@ struct HostState {
     Runtime::RefPtr<Runtime::Object> audioSession;
     Runtime::RefPtr<Runtime::Object> companionWindow;
 
+    // Locking also ends the biometric authentication.
     void setDeviceLocked(bool);
     void setUILocked(bool);
 

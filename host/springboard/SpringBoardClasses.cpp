@@ -88,7 +88,9 @@ RefPtr<Object> SBLockScreenManager::sharedInstance()
 bool SBLockScreenManager::attemptUnlock(Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
 {
     auto& state = HostState::shared();
-    bool result = state.attemptResult;
+    // A biometric attempt without an authentication behind it (the device locked again
+    // since the match) is refused, as the platform refuses it.
+    bool result = state.attemptResult && (!mesa || state.biometricAuthenticated);
     hostEvent("attempt passcode=" + passcodeText(passcode) + " mesa=" + yesNo(mesa) + " finish=" + yesNo(finishUIUnlock)
         + " result=" + yesNo(result));
     if (result && (mesa || stringValue(passcode) == std::string(HostState::passcode))) {
@@ -104,6 +106,7 @@ void SBUIBiometricResource::notifyObserversOfEvent(int64_t event) { hostEvent("b
 
 void SBUIBiometricResource::setAuthenticated(bool authenticated)
 {
+    HostState::shared().biometricAuthenticated = authenticated;
     hostEvent(std::string("biometric set-authenticated=") + yesNo(authenticated));
 }
 
@@ -128,6 +131,7 @@ void SBUIBiometricResource::startMatch()
     state.queuedMatches.pop_front();
     if (outcome == MatchOutcome::Match) {
         hostEvent("biometric match outcome=match");
+        state.biometricAuthenticated = true;
         send<bool>(SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false,
             NSBlock::create(nullptr).ptr());
     } else {

@@ -33,10 +33,11 @@ class SBLockScreenManager : public Runtime::NSObject {
 public:
     static RefPtr<Object> sharedInstance();
     bool isUILocked() const { return HostState::shared().uiLocked; }
-    // Unlocks the device when the passcode is right or the attempt is biometric,
-    // dismisses the lock screen only when asked to, calls the completion, and
-    // answers what the scenario arranged (YES by default). An attempt answered
-    // NO changes nothing.
+    // Unlocks the device when the passcode is right, or when the attempt is biometric
+    // and the biometric resource holds an authentication; dismisses the lock screen
+    // only when asked to, calls the completion, and answers what the scenario arranged
+    // (YES by default), or NO for a biometric attempt without an authentication. An
+    // attempt answered NO changes nothing.
     bool attemptUnlock(Object* passcode, bool mesa, bool finishUIUnlock, Object* completion);
 };
 

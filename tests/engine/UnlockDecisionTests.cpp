@@ -103,6 +103,7 @@ TEST_F(UnlockDecisionTest, TheDelayedUnlockDoesNotKeepItsReceiverAndSkipsOneThat
     bootAndClear();
     auto manager = allocInit(getClass("SBLockScreenManager"));
     WeakPtr<Object> weakManager(manager);
+    host().biometricAuthenticated = true;
     EXPECT_TRUE(attempt(manager.get(), nullptr, true, false, NSBlock::create(nullptr).ptr()));
     ASSERT_EQ(queue().pendingCount(), 1u);
 
@@ -124,6 +125,7 @@ TEST_F(UnlockDecisionTest, TheDelayedUnlockResendsTheSamePasscodeAndCompletion)
     auto passcode = NSString::create("1234");
     WeakPtr<Object> weakCompletion(completion);
 
+    host().biometricAuthenticated = true;
     EXPECT_TRUE(attempt(host().lockScreenManager.get(), passcode.ptr(), true, false, completion.get()));
     completion = nullptr;
     EXPECT_TRUE(weakCompletion) << "the block keeps the completion alive";
