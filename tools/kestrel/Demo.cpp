@@ -1,5 +1,6 @@
 #include "tools/kestrel/Demo.h"
 
+#include "host/device/DeviceHold.h"
 #include "host/device/DeviceLayout.h"
 #include "tools/kestrel/ScenarioRunner.h"
 
@@ -123,11 +124,20 @@ int runDemo(const std::vector<std::string>& arguments)
         }
         directory = pattern;
     }
+    if (auto pid = Device::DeviceHold::holder(directory)) {
+        std::fprintf(stderr, "kestrel: the device at %s is in use by process %d\n", directory.c_str(), int(*pid));
+        return 2;
+    }
     if (auto error = Device::initDevice(directory, {}, Device::Artifacts::nextToExecutable())) {
         std::fprintf(stderr, "kestrel: %s\n", error->c_str());
         return 2;
     }
     std::string root = std::filesystem::canonical(directory).string();
+    auto hold = Device::DeviceHold::take(root);
+    if (!hold.hold) {
+        std::fprintf(stderr, "kestrel: %s\n", Device::DeviceHold::refusal(root, hold).c_str());
+        return 2;
+    }
 
     print("Kestrel demo: a simulated iPhone at " + root);
     print("");

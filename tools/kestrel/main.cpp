@@ -1,5 +1,6 @@
 // The kestrel command: lay out simulated devices, run scenarios against them,
 // look at the settings pane, and read property lists.
+#include "host/device/DeviceHold.h"
 #include "host/device/DeviceLayout.h"
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,6 +98,15 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
     return root;
 }
 
+// The device for this process alone, for as long as it runs; else the refusal line.
+std::unique_ptr<Device::DeviceHold> holdDevice(const std::string& root, std::string& problem)
+{
+    auto result = Device::DeviceHold::take(root);
+    if (!result.hold)
+        problem = Device::DeviceHold::refusal(root, result);
+    return std::move(result.hold);
+}
+
 int init(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion" }))
@@ -116,6 +127,9 @@ int run(const Arguments& arguments)
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
+        return error(problem);
+    auto hold = holdDevice(*root, problem);
+    if (!hold)
         return error(problem);
     const auto& file = arguments.positional[1];
     std::ifstream stream(file, std::ios::binary);
@@ -146,6 +160,9 @@ int boot(const Arguments& arguments)
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
+        return error(problem);
+    auto hold = holdDevice(*root, problem);
+    if (!hold)
         return error(problem);
     Kestrel::RunOptions options;
     options.realTime = arguments.has("--real-time");
