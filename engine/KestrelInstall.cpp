@@ -9,10 +9,6 @@
 
 using namespace Runtime;
 
-namespace Hooks {
-void resetUnlockDecisionForTesting();
-}
-
 namespace {
 
 constexpr const char* companionLibraryPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
@@ -89,6 +85,5 @@ void kestrelResetForTesting()
     Hooks::savedNotificationListInit.clear();
     Hooks::savedNotifyObserversOfEvent.clear();
     Hooks::savedHitTest.clear();
-    Hooks::resetUnlockDecisionForTesting();
     resetSharedStateForTesting();
 }

@@ -33,20 +33,8 @@ const Selector s_isEqualToString = sel("isEqualToString:");
 // The iOS 12.0 CoreFoundation: from here on, a lone do-not-disturb notice does not count.
 constexpr double coreFoundationWithDoNotDisturbNotice = 1556.0;
 
-// The one class reference the engine keeps: filled on first use, never refreshed.
-Class* s_lockScreenManagerClass = nullptr;
-uint64_t s_lockScreenManagerGeneration = 0;
-
-Class* lockScreenManagerClass()
-{
-    // A registry reset (tests only) starts the cache afresh, as a new process would.
-    if (!s_lockScreenManagerClass || s_lockScreenManagerGeneration != registryGeneration()) {
-        s_lockScreenManagerClass = getClass("SBLockScreenManager");
-        s_lockScreenManagerGeneration = registryGeneration();
-    }
-    return s_lockScreenManagerClass;
-}
-
+// Looked up on first use and kept: the class of the manager whose lock-screen state the decision reads.
+const ClassReference s_lockScreenManagerClass("SBLockScreenManager");
 const ClassReference s_audioSessionClass("AVAudioSession");
 
 // Reads an object instance variable by name; nil when the object's class has
@@ -124,58 +112,83 @@ void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object
         });
 }
 
+// What the decision makes of one unlock attempt, and why.
+enum class Outcome {
+    PassThrough, // the call goes on unchanged
+    Blocked, // a blocking condition holds: the lock screen stays after a match
+    TouchHold, // the lock screen was touched before the match
+    UnlockNow, // the lock screen goes away with the unlock
+    DelayNotBiometric, // the delay is on but the attempt is not a match: unchanged
+    Delay, // the match unlocks now and a block dismisses the lock screen later
+};
+enum class Reason { None, Disabled, ReSend, Music, Flashlight, External, Notifications };
+
+struct Decision {
+    Outcome outcome;
+    Reason reason { Reason::None };
+};
+
+// Reads the settings and the shared state, in a fixed order, and changes nothing.
+// Each path reads only the settings it needs: the first that decides ends the reading.
+Decision decide(bool mesa)
+{
+    bool enabled = boolPref("Enabled");
+    if (delayedUnlockInProgress)
+        return { Outcome::PassThrough, Reason::ReSend };
+    if (!enabled)
+        return { Outcome::PassThrough, Reason::Disabled };
+
+    bool uiLocked = send<bool>(send<RefPtr<Object>>(s_lockScreenManagerClass.get(), s_sharedInstance), s_isUILocked);
+    if (boolPref("DisableIfMusic")
+        && send<bool>(send<RefPtr<Object>>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
+        return { Outcome::Blocked, Reason::Music };
+    if (boolPref("DisableIfFlashlight") && PloverKestrel::sharedInstance().flashlightOn())
+        return { Outcome::Blocked, Reason::Flashlight };
+    if (PloverKestrel::sharedInstance().externalBlocksUnlock())
+        return { Outcome::Blocked, Reason::External };
+    if (boolPref("DisableIfNotifications") && notificationsBlockUnlock())
+        return { Outcome::Blocked, Reason::Notifications };
+
+    if (screenTouched && boolPref("BlockForTouch"))
+        return { Outcome::TouchHold };
+    bool delayBeforeUnlock = boolPref("DelayBeforeUnlock");
+    if (!(uiLocked && delayBeforeUnlock))
+        return { Outcome::UnlockNow };
+    return { mesa ? Outcome::Delay : Outcome::DelayNotBiometric };
+}
+
 } // namespace
 
 bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
 {
-    bool enabled = boolPref("Enabled");
-    if (delayedUnlockInProgress || !enabled) {
+    Decision decision = decide(mesa);
+    // The one call of the saved implementation, with the finishUIUnlock the outcome gives.
+    auto callSaved = [&](bool finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion); };
+    switch (decision.outcome) {
+    case Outcome::PassThrough:
         screenTouched = false;
         delayedUnlockInProgress = false;
-        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
-    }
-
-    bool uiLocked = send<bool>(send<RefPtr<Object>>(lockScreenManagerClass(), s_sharedInstance), s_isUILocked);
-
-    // A blocking condition keeps the lock screen after a biometric match; a passcode
-    // the user typed goes on as the caller asked.
-    auto blocked = [&] {
+        return callSaved(finishUIUnlock);
+    case Outcome::Blocked:
         screenTouched = false;
-        return savedAttemptUnlock(self, cmd, passcode, mesa, mesa ? false : finishUIUnlock, completion);
-    };
-    if (boolPref("DisableIfMusic")
-        && send<bool>(send<RefPtr<Object>>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
-        return blocked();
-    if (boolPref("DisableIfFlashlight") && PloverKestrel::sharedInstance().flashlightOn())
-        return blocked();
-    if (PloverKestrel::sharedInstance().externalBlocksUnlock())
-        return blocked();
-    if (boolPref("DisableIfNotifications") && notificationsBlockUnlock())
-        return blocked();
-
-    if (screenTouched && boolPref("BlockForTouch")) {
+        // A blocking condition keeps the lock screen after a biometric match; a passcode
+        // the user typed goes on as the caller asked.
+        return callSaved(mesa ? false : finishUIUnlock);
+    case Outcome::TouchHold:
         screenTouched = false;
-        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
-    }
-
-    bool delayBeforeUnlock = boolPref("DelayBeforeUnlock");
-    if (!(uiLocked && delayBeforeUnlock)) {
+        return callSaved(finishUIUnlock);
+    case Outcome::UnlockNow:
         screenTouched = false;
-        return savedAttemptUnlock(self, cmd, passcode, mesa, true, completion);
+        return callSaved(true);
+    case Outcome::DelayNotBiometric:
+        return callSaved(finishUIUnlock);
+    case Outcome::Delay:
+        if (!callSaved(finishUIUnlock))
+            return false;
+        scheduleDelayedUnlock(self, passcode, mesa, completion);
+        return true;
     }
-
-    if (!mesa)
-        return savedAttemptUnlock(self, cmd, passcode, mesa, finishUIUnlock, completion);
-    if (!savedAttemptUnlock(self, cmd, passcode, true, finishUIUnlock, completion))
-        return false;
-    scheduleDelayedUnlock(self, passcode, mesa, completion);
-    return true;
-}
-
-void resetUnlockDecisionForTesting()
-{
-    s_lockScreenManagerClass = nullptr;
-    s_lockScreenManagerGeneration = 0;
+    return callSaved(finishUIUnlock);
 }
 
 } // namespace Hooks

@@ -34,12 +34,4 @@ private:
     std::string m_buffer;
 };
 
-// Text of any bytes as a single word, and back ("-" stands for nil).
-std::string encodeWord(const std::optional<std::string>&);
-std::optional<std::string> decodeWord(std::string_view);
-
-// How timeline lines show a text value: bare when it is a plain word, in
-// double quotes (with \ and " escaped) otherwise, nil for none.
-std::string displayWord(const std::optional<std::string>&);
-
 } // namespace Device

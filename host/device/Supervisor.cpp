@@ -1,18 +1,14 @@
 #include "host/device/Supervisor.h"
 
-#include "host/device/DeviceLayout.h"
-
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
-#include <iomanip>
 #include <spawn.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -21,6 +17,7 @@ namespace Device {
 
 namespace {
 
+constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 constexpr int driverDescriptor = 3;
 constexpr auto bootTimeout = std::chrono::seconds(15);
 constexpr auto replyTimeout = std::chrono::seconds(60);
@@ -35,6 +32,13 @@ std::string describeExit(int status)
     return "status=" + std::to_string(WEXITSTATUS(status));
 }
 
+int waitForExit(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    return status;
+}
+
 } // namespace
 
 struct Supervisor::Generation {
@@ -42,10 +46,13 @@ struct Supervisor::Generation {
     pid_t pid { -1 };
     std::unique_ptr<LineChannel> channel;
     std::chrono::steady_clock::time_point started;
+    // Delivers this SpringBoard's events and replies; joined once it has died.
+    std::thread reader;
     // Guarded by the supervisor's lock.
     bool alive { true };
+    bool channelClosed { false };
     bool booted { false };
-    std::deque<std::string> replies;
+    std::deque<Driver::Reply> replies;
     uint64_t childrenExited { 0 };
 };
 
@@ -65,6 +72,7 @@ std::optional<std::string> Supervisor::boot(bool finishLaunching)
         return error;
     std::lock_guard guard(m_lock);
     m_booted = true;
+    m_watcher = std::thread([this] { watch(); });
     return std::nullopt;
 }
 
@@ -97,7 +105,7 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching)
         ::close(sockets[1]);
     }
 
-    std::string executable = m_deviceRoot + Paths::springBoard;
+    std::string executable = m_deviceRoot + springBoardPath;
     std::string argument0 = std::string("/System/Library/CoreServices/SpringBoard.app/") + m_configuration.processName;
     char* argv[] = { argument0.data(), nullptr };
     posix_spawn_file_actions_t actions;
@@ -119,105 +127,131 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching)
     generation->channel = std::make_unique<LineChannel>(sockets[0]);
     generation->started = std::chrono::steady_clock::now();
 
-    std::ostringstream bootLine;
-    bootLine << "boot clock=" << (m_configuration.virtualClock ? "virtual" : "real") << " now=" << m_clock()
-             << " origin=" << m_configuration.origin << " ios=" << m_configuration.iosVersion
-             << " launching=" << (finishLaunching ? "no" : "yes") << " generation=" << number;
-    if (m_configuration.coreFoundationVersion)
-        bootLine << " cf=" << std::setprecision(17) << *m_configuration.coreFoundationVersion;
-    if (m_configuration.notificationRoute)
-        bootLine << " route=" << *m_configuration.notificationRoute;
-    generation->channel->writeLine(bootLine.str());
+    Driver::Boot boot;
+    boot.virtualClock = m_configuration.virtualClock;
+    boot.now = m_clock();
+    boot.origin = m_configuration.origin;
+    boot.ios = m_configuration.ios;
+    boot.coreFoundation = m_configuration.coreFoundation;
+    boot.route = m_configuration.route;
+    boot.finishLaunching = finishLaunching;
+    boot.generation = number;
+    generation->channel->writeLine(Driver::encode(boot));
 
     {
         std::lock_guard guard(m_lock);
         m_current = generation;
         m_generation = number;
     }
-    {
-        std::lock_guard guard(m_lock);
-        m_threads.emplace_back([this, generation] { read(generation); });
-        m_threads.emplace_back([this, generation] { watch(generation); });
-    }
+    generation->reader = std::thread([this, raw = generation.get()] { read(*raw); });
 
     std::unique_lock lock(m_lock);
-    bool answered = m_changed.wait_for(lock, bootTimeout, [&] { return !generation->replies.empty() || !generation->alive; });
-    if (!answered || !generation->alive || generation->replies.front() != "ok") {
+    bool answered = m_changed.wait_for(lock, bootTimeout, [&] {
+        return !generation->replies.empty() || !generation->alive || generation->channelClosed;
+    });
+    if (!answered || generation->replies.empty() || !std::holds_alternative<Driver::Done>(generation->replies.front())) {
+        generation->alive = false;
         lock.unlock();
-        if (generation->alive)
-            ::kill(pid, SIGKILL);
+        // The watcher does not know this SpringBoard: end it and its reader here.
+        ::kill(pid, SIGKILL);
+        int status = waitForExit(pid);
+        generation->channel->shutdown();
+        generation->reader.join();
+        m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
         return "SpringBoard did not start (see the device's var/log/syslog)";
     }
     generation->replies.pop_front();
     generation->booted = true;
     lock.unlock();
     m_changed.notify_all();
-    m_events(m_clock(), "springboard started generation=" + std::to_string(number));
+    m_events(m_clock(), Driver::Note { "springboard started generation=" + std::to_string(number) });
     return std::nullopt;
 }
 
-void Supervisor::read(std::shared_ptr<Generation> generation)
+void Supervisor::read(Generation& generation)
 {
-    while (auto line = generation->channel->readLine()) {
-        std::string_view text = *line;
-        if (text.starts_with("event ")) {
-            text.remove_prefix(6);
-            size_t space = text.find(' ');
-            int64_t stamp = std::strtoll(std::string(text.substr(0, space)).c_str(), nullptr, 10);
-            m_events(stamp, std::string(space == std::string_view::npos ? "" : text.substr(space + 1)));
+    while (auto line = generation.channel->readLine()) {
+        auto message = Driver::decodeUpstream(*line);
+        if (!message)
+            continue;
+        if (auto* stamped = std::get_if<Driver::StampedEvent>(&*message)) {
+            m_events(stamped->stamp, stamped->event);
             continue;
         }
         std::lock_guard guard(m_lock);
-        if (text.starts_with("reply "))
-            generation->replies.push_back(std::string(text.substr(6)));
-        else if (text == "note child-exited")
-            ++generation->childrenExited;
+        if (std::holds_alternative<Driver::ChildExited>(*message))
+            ++generation.childrenExited;
+        else {
+            generation.replies.push_back(std::visit([](auto& reply) -> Driver::Reply {
+                if constexpr (std::is_constructible_v<Driver::Reply, decltype(reply)>)
+                    return reply;
+                else
+                    return Driver::Done {};
+            }, *message));
+        }
         m_changed.notify_all();
     }
+    std::lock_guard guard(m_lock);
+    generation.channelClosed = true;
+    m_changed.notify_all();
 }
 
-void Supervisor::watch(std::shared_ptr<Generation> generation)
+void Supervisor::watch()
 {
-    int status = 0;
-    while (::waitpid(generation->pid, &status, 0) < 0 && errno == EINTR) { }
-    bool restart;
-    bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    {
-        std::lock_guard guard(m_lock);
-        generation->alive = false;
-        restart = m_booted && generation->booted && !m_shuttingDown && m_current == generation;
-        if (restart) {
-            bool died = std::chrono::steady_clock::now() - generation->started < quickDeath && !killed;
-            m_quickDeaths = died ? m_quickDeaths + 1 : 0;
-            if (m_quickDeaths >= quickDeathsBeforeGivingUp)
-                restart = false;
+    while (true) {
+        std::shared_ptr<Generation> generation;
+        {
+            std::lock_guard guard(m_lock);
+            generation = m_current;
+        }
+        int status = waitForExit(generation->pid);
+        bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        bool restart;
+        bool shuttingDown;
+        {
+            std::lock_guard guard(m_lock);
+            generation->alive = false;
+            shuttingDown = m_shuttingDown;
+            restart = !shuttingDown;
+            if (restart) {
+                bool died = std::chrono::steady_clock::now() - generation->started < quickDeath && !killed;
+                m_quickDeaths = died ? m_quickDeaths + 1 : 0;
+                if (m_quickDeaths >= quickDeathsBeforeGivingUp)
+                    restart = false;
+            }
             m_restarting = restart;
         }
+        m_changed.notify_all();
+        // A child of the dead SpringBoard may still hold its end of the channel: close ours.
+        generation->channel->shutdown();
+        generation->reader.join();
+        if (!shuttingDown)
+            m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
+        if (!restart) {
+            if (!shuttingDown) {
+                m_events(m_clock(),
+                    Driver::Note { "springboard not restarted: it died " + std::to_string(m_quickDeaths) + " times in a row" });
+            }
+            return;
+        }
+        auto error = start(generation->number + 1, true);
+        {
+            std::lock_guard guard(m_lock);
+            m_restarting = false;
+            if (!error && killed)
+                ++m_killRestarts;
+        }
+        m_changed.notify_all();
+        if (error) {
+            m_events(m_clock(), Driver::Note { "springboard not restarted: " + *error });
+            return;
+        }
     }
-    m_changed.notify_all();
-    generation->channel->shutdown();
-    if (!m_shuttingDown)
-        m_events(m_clock(), "springboard exited " + describeExit(status));
-    if (!restart) {
-        if (m_quickDeaths >= quickDeathsBeforeGivingUp)
-            m_events(m_clock(), "springboard not restarted: it died " + std::to_string(m_quickDeaths) + " times in a row");
-        return;
-    }
-    auto error = start(generation->number + 1, true);
-    {
-        std::lock_guard guard(m_lock);
-        m_restarting = false;
-        if (!error && killed)
-            ++m_killRestarts;
-    }
-    m_changed.notify_all();
-    if (error)
-        m_events(m_clock(), "springboard not restarted: " + *error);
 }
 
-Supervisor::Reply Supervisor::command(const std::string& line)
+Supervisor::Answer Supervisor::request(const Driver::Request& request)
 {
-    std::lock_guard serial(m_commandLock);
+    std::lock_guard serial(m_requestLock);
     std::shared_ptr<Generation> generation;
     {
         std::unique_lock lock(m_lock);
@@ -229,20 +263,15 @@ Supervisor::Reply Supervisor::command(const std::string& line)
         generation = m_current;
         generation->replies.clear();
     }
-    if (!generation->channel->writeLine(line))
+    if (!generation->channel->writeLine(Driver::encode(request)))
         return {};
     std::unique_lock lock(m_lock);
     m_changed.wait_for(lock, replyTimeout, [&] { return !generation->replies.empty() || !generation->alive; });
     if (generation->replies.empty())
         return {};
-    std::string reply = generation->replies.front();
+    Answer answer { true, std::move(generation->replies.front()) };
     generation->replies.pop_front();
-    Reply result;
-    result.delivered = true;
-    result.ok = reply == "ok" || reply.starts_with("ok ");
-    size_t space = reply.find(' ');
-    result.text = space == std::string::npos ? "" : reply.substr(space + 1);
-    return result;
+    return answer;
 }
 
 uint64_t Supervisor::killRestartCount() const
@@ -271,13 +300,11 @@ bool Supervisor::waitFor(const std::function<bool()>& predicate, int64_t timeout
 
 void Supervisor::shutdown()
 {
-    std::shared_ptr<Generation> generation;
     {
         std::lock_guard guard(m_lock);
         if (m_shuttingDown)
             return;
         m_shuttingDown = true;
-        generation = m_current;
     }
     m_changed.notify_all();
     // Wait out a restart that is under way, then let the last SpringBoard go:
@@ -286,35 +313,24 @@ void Supervisor::shutdown()
         std::lock_guard guard(m_lock);
         return !m_restarting;
     }, 20000);
+    std::shared_ptr<Generation> generation;
     {
         std::lock_guard guard(m_lock);
         generation = m_current;
     }
-    if (generation && generation->alive) {
+    auto ended = [&] {
+        std::lock_guard guard(m_lock);
+        return !generation->alive;
+    };
+    if (generation && !ended()) {
         generation->channel->shutdown();
-        bool ended = waitFor([&] {
-            std::lock_guard guard(m_lock);
-            return !generation->alive;
-        }, 5000);
-        if (!ended)
+        if (!waitFor(ended, 5000))
             ::kill(generation->pid, SIGKILL);
-        waitFor([&] {
-            std::lock_guard guard(m_lock);
-            return !generation->alive;
-        }, 5000);
+        waitFor(ended, 5000);
     }
-    // Every reader and watcher ends once its SpringBoard has; none may outlive us.
-    while (true) {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard guard(m_lock);
-            threads.swap(m_threads);
-        }
-        if (threads.empty())
-            break;
-        for (auto& thread : threads)
-            thread.join();
-    }
+    // The watcher ends once the last SpringBoard has; it joined that one's reader.
+    if (m_watcher.joinable())
+        m_watcher.join();
 }
 
 } // namespace Device

@@ -1,9 +1,10 @@
-// The device's launcher: starts SpringBoard, talks to it over a private
-// channel, and starts it again whenever it dies (which is how a restart
-// request takes effect). Its own events ("springboard exited signal=9",
-// "springboard started generation=2") join SpringBoard's on the timeline.
+// The device's launcher: starts SpringBoard, talks to it through the driver
+// protocol, and starts it again whenever it dies (which is how a restart request
+// takes effect). Its own events ("springboard exited signal=9", "springboard
+// started generation=2") join SpringBoard's on the timeline.
 #pragma once
 
+#include "host/device/DriverProtocol.h"
 #include "host/device/LineChannel.h"
 
 #include <condition_variable>
@@ -14,15 +15,14 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
-#include <vector>
 
 namespace Device {
 
 struct BootConfiguration {
     bool virtualClock { true };
-    std::string iosVersion { "14.0" };
-    std::optional<double> coreFoundationVersion;
-    std::optional<std::string> notificationRoute;
+    Platform::SystemVersion ios { 14, 0, 0 };
+    std::optional<double> coreFoundation;
+    std::optional<Driver::NotificationRoute> route;
     // The last component of SpringBoard's first argument.
     std::string processName { "SpringBoard" };
     // Real-time runs stamp events relative to this monotonic instant.
@@ -32,7 +32,8 @@ struct BootConfiguration {
 class Supervisor {
 public:
     // Timeline events, SpringBoard's and the supervisor's, with their stamps in nanoseconds.
-    using EventHandler = std::function<void(int64_t stamp, const std::string& text)>;
+    // Called on the supervisor's threads, one event at a time per SpringBoard.
+    using EventHandler = std::function<void(int64_t stamp, const Driver::Event&)>;
     // The driver's current time, for virtual-clock boots and the supervisor's own events.
     using Clock = std::function<int64_t()>;
 
@@ -46,13 +47,13 @@ public:
     bool isRunning() const;
     int generation() const;
 
-    struct Reply {
+    struct Answer {
         bool delivered { false }; // false: no SpringBoard answered (it died, or none runs)
-        bool ok { false };
-        std::string text;
+        Driver::Reply reply;
     };
-    // Waits for a SpringBoard (a restart may be under way), sends, waits for the answer.
-    Reply command(const std::string& line);
+    // Waits for a SpringBoard (a restart may be under way), sends, waits for the reply.
+    // Every event the request caused has reached the event handler when this returns.
+    Answer request(const Driver::Request&);
 
     // How many times SpringBoard was killed with signal 9 and started again.
     uint64_t killRestartCount() const;
@@ -61,22 +62,23 @@ public:
     // Waits (real time) until the predicate holds or the timeout passes; true if it held.
     bool waitFor(const std::function<bool()>& predicate, int64_t timeoutMilliseconds);
 
+    // Lets the last SpringBoard go and joins every thread. Idempotent.
     void shutdown();
 
 private:
     struct Generation;
     std::optional<std::string> start(int number, bool finishLaunching);
-    void watch(std::shared_ptr<Generation>);
-    void read(std::shared_ptr<Generation>);
+    void read(Generation&);
+    void watch();
 
-    std::string m_deviceRoot;
-    BootConfiguration m_configuration;
-    Clock m_clock;
-    EventHandler m_events;
+    const std::string m_deviceRoot;
+    const BootConfiguration m_configuration;
+    const Clock m_clock;
+    const EventHandler m_events;
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
-    std::mutex m_commandLock;
+    std::mutex m_requestLock;
     std::shared_ptr<Generation> m_current;
     int m_generation { 0 };
     bool m_booted { false };
@@ -84,7 +86,8 @@ private:
     bool m_restarting { false };
     uint64_t m_killRestarts { 0 };
     int m_quickDeaths { 0 };
-    std::vector<std::thread> m_threads;
+    // Waits for each SpringBoard to end and starts the next, from boot to shutdown.
+    std::thread m_watcher;
 };
 
 } // namespace Device

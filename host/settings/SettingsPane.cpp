@@ -1,11 +1,10 @@
 #include "host/settings/SettingsPane.h"
 
-#include "host/device/LineChannel.h"
+#include "host/device/Words.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/uikit/UIKit.h"
 
-#include <charconv>
 #include <cmath>
 #include <dlfcn.h>
 
@@ -38,20 +37,12 @@ std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_v
     return value->doubleValue();
 }
 
-std::optional<double> parseNumber(const std::string& word)
+// A value as an error message names it: as the scenario language writes it.
+std::string describeGiven(const Value& value)
 {
-    double value = 0;
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (error != std::errc() || end != word.data() + word.size() || word.empty() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-std::string unquoted(const std::string& word)
-{
-    if (word.size() >= 2 && word.front() == '"' && word.back() == '"')
-        return word.substr(1, word.size() - 2);
-    return word;
+    if (value.isReal())
+        return Device::realText(value.doubleValue());
+    return displayValue(value);
 }
 
 std::string formatNumber(double value)
@@ -139,7 +130,7 @@ RefPtr<PSSpecifier> SettingsPane::buttonWithAction(const std::string& action)
     return nullptr;
 }
 
-std::optional<std::string> SettingsPane::setValue(const std::string& key, const std::string& word)
+std::optional<std::string> SettingsPane::setValue(const std::string& key, const Value& given)
 {
     auto row = rowWithKey(key);
     if (!row)
@@ -148,30 +139,32 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
     std::optional<Value> value;
     switch (row->cellType()) {
     case Preferences::PSSwitchCell:
-        if (word == "yes" || word == "true" || word == "on" || word == "1")
-            value = Value::boolean(true);
-        else if (word == "no" || word == "false" || word == "off" || word == "0")
-            value = Value::boolean(false);
+        if (given.isBoolean())
+            value = given;
+        else if (given.isInteger() && !given.isLargeUnsigned() && (given.integerValue() == 0 || given.integerValue() == 1))
+            value = Value::boolean(given.integerValue() == 1);
         else
-            return key + " is a switch: use yes or no, not " + word;
+            return key + " is a switch: use yes or no, not " + describeGiven(given);
         break;
     case Preferences::PSSliderCell: {
-        auto number = parseNumber(word);
-        if (!number)
-            return key + " is a slider: use a number, not " + word;
+        if (!(given.isInteger() || given.isReal()) || !std::isfinite(given.doubleValue()))
+            return key + " is a slider: use a number, not " + describeGiven(given);
+        double number = given.doubleValue();
         auto minimum = numberProperty(*row, "min");
         auto maximum = numberProperty(*row, "max");
-        if ((minimum && *number < *minimum) || (maximum && *number > *maximum)) {
-            return key + " is a slider from " + formatNumber(minimum.value_or(*number)) + " to "
-                + formatNumber(maximum.value_or(*number)) + ": " + word + " is outside it";
+        if ((minimum && number < *minimum) || (maximum && number > *maximum)) {
+            return key + " is a slider from " + formatNumber(minimum.value_or(number)) + " to "
+                + formatNumber(maximum.value_or(number)) + ": " + describeGiven(given) + " is outside it";
         }
-        value = Value::real(*number);
+        value = Value::real(number);
         break;
     }
     case Preferences::PSEditTextCell:
     case Preferences::PSSecureEditTextCell:
     case Preferences::PSEditTextViewCell:
-        value = Value::string(unquoted(word));
+        if (!given.asString())
+            return key + " is a text field: use \"text\", not " + describeGiven(given);
+        value = given;
         break;
     default:
         return key + " (" + label + ") is not a row that can be changed";

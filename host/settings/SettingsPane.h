@@ -36,10 +36,10 @@ public:
     // The button with this action (nil when there is none).
     Runtime::RefPtr<Preferences::PSSpecifier> buttonWithAction(const std::string& action);
 
-    // Changes the row with this key as a tap would. The word is typed as the
-    // row expects (a switch takes yes or no, a slider a number in its range,
-    // a text field text). Nullopt on success, else why nothing was written.
-    std::optional<std::string> setValue(const std::string& key, const std::string& word);
+    // Changes the row with this key as a tap would. The value must be one the row
+    // can hold: a switch takes a boolean (or the integer 0 or 1), a slider a number
+    // in its range, a text field text. Nullopt on success, else why nothing was written.
+    std::optional<std::string> setValue(const std::string& key, const Platform::Plist::Value&);
     // Presses the button with this action.
     std::optional<std::string> tap(const std::string& action);
 

@@ -1,20 +1,17 @@
-// What the scenario driver can ask of a running SpringBoard: the user's and the
-// world's actions (a face, a touch, the flashlight...), moving virtual time,
-// and questions about the device's state. One command per line.
+// What the driver can ask of a running SpringBoard: the user's and the world's
+// actions (a face, a touch, the flashlight...), moving virtual time, and the
+// device's state.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "host/device/DriverProtocol.h"
 
 namespace SpringBoardHost {
 
-struct CommandReply {
-    bool ok { true };
-    std::string text;
-};
-
 // Runs on the main thread. Throws only what the system under test throws.
-CommandReply runHostCommand(std::string_view line);
+Driver::Reply runHostCommand(const Driver::Request&);
+
+// The device as SpringBoard sees it now.
+Driver::DeviceState deviceState();
 
 // Creates the lock-screen objects through the runtime, so hooked inits run.
 void createLockScreenObjects();

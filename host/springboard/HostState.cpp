@@ -2,6 +2,7 @@
 
 #include "platform/trace/Timeline.h"
 
+#include <mutex>
 #include <utility>
 
 namespace SpringBoardHost {
@@ -9,19 +10,6 @@ namespace SpringBoardHost {
 NotificationRoute defaultNotificationRoute(int iosMajor)
 {
     return iosMajor >= 14 ? NotificationRoute::Structured : NotificationRoute::Priority;
-}
-
-const char* notificationRouteName(NotificationRoute route)
-{
-    switch (route) {
-    case NotificationRoute::Priority:
-        return "priority";
-    case NotificationRoute::Structured:
-        return "structured";
-    case NotificationRoute::None:
-        return "none";
-    }
-    return "none";
 }
 
 HostState& HostState::shared()
@@ -55,7 +43,37 @@ void HostState::resetForTesting()
     std::swap(*this, fresh);
 }
 
+namespace {
+
+std::mutex s_sinkLock;
+std::function<void(const Driver::Event&)>& hostEventSink()
+{
+    static auto* sink = new std::function<void(const Driver::Event&)>;
+    return *sink;
+}
+
+} // namespace
+
 void hostEvent(std::string_view text) { Platform::timeline(text); }
+
+void hostEvent(const Driver::Event& event)
+{
+    std::function<void(const Driver::Event&)> sink;
+    {
+        std::lock_guard guard(s_sinkLock);
+        sink = hostEventSink();
+    }
+    if (sink)
+        sink(event);
+    else
+        Platform::timeline(Driver::timelineText(event));
+}
+
+void setHostEventSink(std::function<void(const Driver::Event&)> sink)
+{
+    std::lock_guard guard(s_sinkLock);
+    hostEventSink() = std::move(sink);
+}
 
 const char* yesNo(bool value) { return value ? "yes" : "no"; }
 

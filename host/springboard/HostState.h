@@ -3,17 +3,19 @@
 // scenario has arranged for the next biometric match. One per process.
 #pragma once
 
+#include "host/device/DriverProtocol.h"
 #include "platform/foundation/CoreFoundation.h"
 #include "runtime/Runtime.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace SpringBoardHost {
 
-enum class NotificationRoute { Priority, Structured, None };
+using Driver::NotificationRoute;
 
 struct HostProfile {
     Platform::SystemVersion iosVersion { 14, 0, 0 };
@@ -23,7 +25,6 @@ struct HostProfile {
 
 // The route a release offers: the priority list until iOS 14, the structured list from then on.
 NotificationRoute defaultNotificationRoute(int iosMajor);
-const char* notificationRouteName(NotificationRoute);
 
 enum class MatchOutcome { Match, Fail };
 
@@ -66,8 +67,13 @@ struct HostState {
     void resetForTesting();
 };
 
-// One line on the timeline, e.g. "attempt passcode=nil mesa=yes ...".
+// One line on the timeline, e.g. "launch finished".
 void hostEvent(std::string_view text);
+// An event the driver's checks look at (an unlock attempt, a biometric call). It goes
+// to the host event sink when there is one, else onto the timeline as its text.
+void hostEvent(const Driver::Event&);
+// Replaces the host event sink (an empty function removes it).
+void setHostEventSink(std::function<void(const Driver::Event&)>);
 
 const char* yesNo(bool);
 

@@ -1,6 +1,5 @@
 #include "host/springboard/SpringBoardClasses.h"
 
-#include "host/device/LineChannel.h"
 #include "platform/dispatch/MainQueue.h"
 
 using namespace Runtime;
@@ -10,8 +9,6 @@ namespace SpringBoardHost {
 namespace {
 
 const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
-
-std::string passcodeText(Object* passcode) { return Device::displayWord(stringValue(passcode)); }
 
 template<typename T> RefPtr<Object> makeShared(RefPtr<Object>& slot, const char* className)
 {
@@ -91,8 +88,7 @@ bool SBLockScreenManager::attemptUnlock(Object* passcode, bool mesa, bool finish
     // A biometric attempt without an authentication behind it (the device locked again
     // since the match) is refused, as the platform refuses it.
     bool result = state.attemptResult && (!mesa || state.biometricAuthenticated);
-    hostEvent("attempt passcode=" + passcodeText(passcode) + " mesa=" + yesNo(mesa) + " finish=" + yesNo(finishUIUnlock)
-        + " result=" + yesNo(result));
+    hostEvent(Driver::AttemptCall { stringValue(passcode), mesa, finishUIUnlock, result });
     if (result && (mesa || stringValue(passcode) == std::string(HostState::passcode))) {
         state.setDeviceLocked(false);
         if (finishUIUnlock)
@@ -107,14 +103,15 @@ void SBUIBiometricResource::notifyObserversOfEvent(int64_t event) { hostEvent("b
 void SBUIBiometricResource::setAuthenticated(bool authenticated)
 {
     HostState::shared().biometricAuthenticated = authenticated;
-    hostEvent(std::string("biometric set-authenticated=") + yesNo(authenticated));
+    hostEvent(Driver::BiometricCall { authenticated ? Driver::BiometricCall::Kind::SetAuthenticatedYes
+                                                    : Driver::BiometricCall::Kind::SetAuthenticatedNo });
 }
 
-void SBUIBiometricResource::noteScreenDidTurnOff() { hostEvent("biometric screen-off"); }
+void SBUIBiometricResource::noteScreenDidTurnOff() { hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff }); }
 
 void SBUIBiometricResource::noteScreenWillTurnOn()
 {
-    hostEvent("biometric screen-on");
+    hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOn });
     Platform::mainQueue().async([resource = RefPtr<Object>(this)] {
         static_cast<SBUIBiometricResource*>(resource.get())->startMatch();
     });

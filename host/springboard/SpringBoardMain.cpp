@@ -4,6 +4,7 @@
 // it (over descriptor 3), loads the injected libraries, creates its lock-screen
 // objects, finishes launching and serves the driver's commands on its main
 // queue until the driver goes away.
+#include "host/device/DriverProtocol.h"
 #include "host/device/LineChannel.h"
 #include "host/springboard/HostCommands.h"
 #include "host/springboard/InjectionLoader.h"
@@ -17,12 +18,11 @@
 #include "platform/trace/Timeline.h"
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -33,55 +33,13 @@ namespace {
 constexpr const char* springBoardDevicePath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 constexpr int driverDescriptor = 3;
 
-struct BootSettings {
-    bool virtualClock { true };
-    int64_t now { 0 };
-    int64_t origin { 0 };
+HostProfile profileFor(const Driver::Boot& boot)
+{
     HostProfile profile;
-    bool finishLaunching { true };
-};
-
-std::map<std::string, std::string> parseKeyValues(std::string_view line)
-{
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < line.size()) {
-        size_t end = line.find(' ', start);
-        if (end == std::string_view::npos)
-            end = line.size();
-        auto word = line.substr(start, end - start);
-        size_t equals = word.find('=');
-        if (equals != std::string_view::npos)
-            values[std::string(word.substr(0, equals))] = std::string(word.substr(equals + 1));
-        start = end + 1;
-    }
-    return values;
-}
-
-int64_t toInteger(const std::string& text)
-{
-    int64_t value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-BootSettings parseBoot(std::string_view line)
-{
-    auto values = parseKeyValues(line);
-    BootSettings settings;
-    settings.virtualClock = values["clock"] != "real";
-    settings.now = toInteger(values["now"]);
-    settings.origin = toInteger(values["origin"]);
-    Platform::parseSystemVersion(values["ios"], settings.profile.iosVersion);
-    settings.profile.coreFoundationVersion = values.count("cf") ? std::strtod(values["cf"].c_str(), nullptr)
-                                                                : Platform::coreFoundationVersionFor(settings.profile.iosVersion);
-    const auto& route = values["route"];
-    settings.profile.notificationRoute = route == "priority" ? NotificationRoute::Priority
-        : route == "none"                                    ? NotificationRoute::None
-        : route == "structured"                              ? NotificationRoute::Structured
-                                : defaultNotificationRoute(settings.profile.iosVersion.major);
-    settings.finishLaunching = values["launching"] != "yes";
-    return settings;
+    profile.iosVersion = boot.ios;
+    profile.coreFoundationVersion = boot.coreFoundation.value_or(Platform::coreFoundationVersionFor(boot.ios));
+    profile.notificationRoute = boot.route.value_or(defaultNotificationRoute(boot.ios.major));
+    return profile;
 }
 
 int64_t monotonicNanoseconds()
@@ -91,27 +49,53 @@ int64_t monotonicNanoseconds()
 
 std::atomic<uint64_t> s_spawnsSinceDrain { 0 };
 
+// Every event reaches the driver stamped, in the order of its stamps, whichever
+// thread (the main queue's, the notify delivery thread) it happened on.
+class EventSender {
+public:
+    EventSender(std::shared_ptr<Device::LineChannel> channel, const Driver::Boot& boot)
+        : m_channel(std::move(channel))
+        , m_virtualClock(boot.virtualClock)
+        , m_origin(boot.origin)
+    {
+    }
+
+    void send(const Driver::Event& event)
+    {
+        std::lock_guard guard(m_lock);
+        int64_t stamp = m_virtualClock ? Platform::mainQueue().now() : monotonicNanoseconds() - m_origin;
+        m_channel->writeLine(Driver::encode(Driver::Upstream(Driver::StampedEvent { stamp, event })));
+    }
+
+private:
+    std::mutex m_lock;
+    std::shared_ptr<Device::LineChannel> m_channel;
+    bool m_virtualClock;
+    int64_t m_origin;
+};
+
 void serve(const std::shared_ptr<Device::LineChannel>& channel, bool virtualClock, const std::string& line)
 {
     Platform::mainQueue().async([channel, virtualClock, line] {
-        if (line == "drain-notify") {
-            // Every notification posted before this command has been handled once this returns.
+        auto request = Driver::decodeRequest(line);
+        Driver::Reply reply = Driver::Refused { "not a request: " + line.substr(0, 80) };
+        if (request && std::holds_alternative<Driver::DrainNotify>(*request)) {
+            // Every notification posted before this request has been handled once this returns.
             Platform::drainNotifyDeliveries();
-            channel->writeLine("reply ok spawned=" + std::to_string(s_spawnsSinceDrain.exchange(0)));
-            return;
+            reply = Driver::Drained { s_spawnsSinceDrain.exchange(0) };
+        } else if (request) {
+            try {
+                reply = runHostCommand(*request);
+                if (virtualClock)
+                    Platform::mainQueue().runUntilIdle();
+            } catch (const std::exception& exception) {
+                // An exception nobody catches ends SpringBoard, as it would on the device.
+                Platform::systemLog(std::string("SpringBoard: terminating with uncaught exception: ") + exception.what());
+                std::fprintf(stderr, "SpringBoard: terminating with uncaught exception: %s\n", exception.what());
+                std::abort();
+            }
         }
-        CommandReply reply;
-        try {
-            reply = runHostCommand(line);
-            if (virtualClock)
-                Platform::mainQueue().runUntilIdle();
-        } catch (const std::exception& exception) {
-            // An exception nobody catches ends SpringBoard, as it would on the device.
-            Platform::systemLog(std::string("SpringBoard: terminating with uncaught exception: ") + exception.what());
-            std::fprintf(stderr, "SpringBoard: terminating with uncaught exception: %s\n", exception.what());
-            std::abort();
-        }
-        channel->writeLine(std::string(reply.ok ? "reply ok" : "reply error") + (reply.text.empty() ? "" : " ") + reply.text);
+        channel->writeLine(Driver::encode(std::visit([](auto& alternative) { return Driver::Upstream(alternative); }, reply)));
     });
 }
 
@@ -128,39 +112,42 @@ int main()
     Platform::setDeviceRoot(*root);
     auto channel = std::make_shared<Device::LineChannel>(driverDescriptor);
     auto bootLine = channel->readLine();
-    if (!bootLine || !bootLine->starts_with("boot")) {
-        std::fprintf(stderr, "SpringBoard: no boot settings from a driver on descriptor %d\n", driverDescriptor);
+    auto boot = bootLine ? Driver::decodeBoot(*bootLine) : std::nullopt;
+    if (!boot) {
+        std::fprintf(stderr, "SpringBoard: no boot configuration from a driver on descriptor %d\n", driverDescriptor);
         return 2;
     }
-    BootSettings boot = parseBoot(*bootLine);
+    HostProfile profile = profileFor(*boot);
 
-    Platform::resetMainQueue(boot.virtualClock ? Platform::ClockKind::Virtual : Platform::ClockKind::Monotonic);
-    if (boot.virtualClock)
-        Platform::mainQueue().setNow(boot.now);
-    Platform::setSystemVersion(boot.profile.iosVersion);
-    kCFCoreFoundationVersionNumber = boot.profile.coreFoundationVersion;
-    Platform::setTimelineSink([channel, virtualClock = boot.virtualClock, origin = boot.origin](std::string_view event) {
-        int64_t stamp = virtualClock ? Platform::mainQueue().now() : monotonicNanoseconds() - origin;
+    Platform::resetMainQueue(boot->virtualClock ? Platform::ClockKind::Virtual : Platform::ClockKind::Monotonic);
+    if (boot->virtualClock)
+        Platform::mainQueue().setNow(boot->now);
+    Platform::setSystemVersion(profile.iosVersion);
+    kCFCoreFoundationVersionNumber = profile.coreFoundationVersion;
+    auto events = std::make_shared<EventSender>(channel, *boot);
+    Platform::setTimelineSink([events](std::string_view text) {
         // Children actually started: an announced spawn that then failed does not count.
-        if (event.starts_with("spawn "))
+        if (text.starts_with("spawn "))
             ++s_spawnsSinceDrain;
-        else if (event.starts_with("spawn-failed ") && s_spawnsSinceDrain)
+        else if (text.starts_with("spawn-failed ") && s_spawnsSinceDrain)
             --s_spawnsSinceDrain;
-        channel->writeLine("event " + std::to_string(stamp) + " " + std::string(event));
+        events->send(Driver::Note { std::string(text) });
     });
-    Platform::ChildReaper::shared().setObserver(
-        [channel](pid_t, std::optional<int>) { channel->writeLine("note child-exited"); });
+    setHostEventSink([events](const Driver::Event& event) { events->send(event); });
+    Platform::ChildReaper::shared().setObserver([channel](pid_t, std::optional<int>) {
+        channel->writeLine(Driver::encode(Driver::Upstream(Driver::ChildExited {})));
+    });
 
-    registerSpringBoardClasses(boot.profile);
+    registerSpringBoardClasses(profile);
     loadInjectedLibraries("com.apple.springboard", "SpringBoard");
     createLockScreenObjects();
-    if (boot.finishLaunching)
+    if (boot->finishLaunching)
         finishLaunching();
-    if (boot.virtualClock)
+    if (boot->virtualClock)
         Platform::mainQueue().runUntilIdle();
-    channel->writeLine("reply ok");
+    channel->writeLine(Driver::encode(Driver::Upstream(Driver::Done {})));
 
-    std::thread([channel, virtualClock = boot.virtualClock] {
+    std::thread([channel, virtualClock = boot->virtualClock] {
         while (auto line = channel->readLine())
             serve(channel, virtualClock, *line);
         // The driver is gone: so is its device's SpringBoard.

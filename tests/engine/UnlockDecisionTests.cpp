@@ -223,7 +223,7 @@ TEST_F(UnlockDecisionTest, NoRecordedControllerCountsNoNotifications)
 TEST_F(UnlockDecisionTest, ALoneNotificationWithoutASectionIdentifierBlocksOnBothRoutes)
 {
     for (auto route : { NotificationRoute::Priority, NotificationRoute::Structured }) {
-        SCOPED_TRACE(SpringBoardHost::notificationRouteName(route));
+        SCOPED_TRACE(Driver::name(route));
         resetRegistryForTesting();
         kestrelResetForTesting();
         host().resetForTesting();

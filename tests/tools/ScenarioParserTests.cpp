@@ -1,4 +1,5 @@
-#include "tools/kestrel/Scenario.h"
+#include "host/device/Words.h"
+#include "tools/kestrel/scenario/CommandParser.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,11 @@ std::string errorOf(std::string_view text)
 TEST(ScenarioValues, EachWordHasOneKind)
 {
     std::string error;
-    EXPECT_EQ(parseValue("yes", error)->kind, ScenarioValue::Kind::Boolean);
-    EXPECT_EQ(parseValue("-3", error)->integer, -3);
-    EXPECT_EQ(parseValue("0.5", error)->kind, ScenarioValue::Kind::Real);
-    EXPECT_EQ(parseValue("nil", error)->kind, ScenarioValue::Kind::Nil);
-    EXPECT_EQ(parseValue("\"a \\\"b\\\"\"", error)->string, "a \"b\"") << "escaped quotes inside text";
+    EXPECT_TRUE((*parseValue("yes", error))->isBoolean());
+    EXPECT_EQ((*parseValue("-3", error))->integerValue(), -3);
+    EXPECT_TRUE((*parseValue("0.5", error))->isReal());
+    EXPECT_FALSE(*parseValue("nil", error));
+    EXPECT_EQ(*(*parseValue("\"a \\\"b\\\"\"", error))->asString(), "a \"b\"") << "escaped quotes inside text";
     EXPECT_FALSE(parseValue("abc", error)) << "bare words are not values";
     EXPECT_FALSE(parseValue("1.2.3", error));
     EXPECT_FALSE(parseValue("inf", error));
@@ -31,10 +32,10 @@ TEST(ScenarioValues, EachWordHasOneKind)
 TEST(ScenarioWords, QuotesKeepBlanksAndCommentsEndTheLine)
 {
     std::string error;
-    auto words = splitWords("expect log \"a # b\"  # a comment", error);
+    auto words = Device::splitWords("expect log \"a # b\"  # a comment", error);
     ASSERT_TRUE(words);
     EXPECT_EQ(*words, (std::vector<std::string> { "expect", "log", "\"a # b\"" }));
-    EXPECT_FALSE(splitWords("expect log \"unterminated", error));
+    EXPECT_FALSE(Device::splitWords("expect log \"unterminated", error));
 }
 
 TEST(ScenarioParsing, ABadLineIsReportedWithItsNumberBeforeAnythingRuns)
@@ -67,9 +68,9 @@ TEST(ScenarioParsing, ChecksAreParsedAsWritten)
 
 TEST(ScenarioValues, RealsAreShownExactly)
 {
-    EXPECT_EQ(realText(3), "3.0");
-    EXPECT_EQ(realText(0.1), "0.1");
-    EXPECT_EQ(realText(3.0000001), "3.0000001");
+    EXPECT_EQ(Device::realText(3), "3.0");
+    EXPECT_EQ(Device::realText(0.1), "0.1");
+    EXPECT_EQ(Device::realText(3.0000001), "3.0000001");
 }
 
 } // namespace

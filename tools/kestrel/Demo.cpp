@@ -2,9 +2,10 @@
 
 #include "host/device/DeviceHold.h"
 #include "host/device/DeviceLayout.h"
-#include "tools/kestrel/ScenarioRunner.h"
+#include "tools/kestrel/scenario/ScenarioRun.h"
 
 #include <atomic>
+#include <stdexcept>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -90,11 +91,14 @@ const std::vector<Step>& tour()
 // Between steps: the device locked again and every condition cleared, quietly.
 const std::vector<const char*> resetLines = { "settings delete", "audio stopped", "flashlight 0", "notification clear", "lock" };
 
+// The tour's own lines are well-formed: the parser only types them.
 ScenarioLine lineFor(const char* text)
 {
-    std::string error;
-    auto words = splitWords(text, error);
-    return { 0, words ? *words : std::vector<std::string> {} };
+    ScenarioPhase booted { true };
+    auto parsed = parseCommand(text, booted);
+    if (!parsed.command)
+        throw std::logic_error(std::string("the demo's line \"") + text + "\" is not a command: " + parsed.error);
+    return { 0, std::move(*parsed.command) };
 }
 
 void print(const std::string& text)
@@ -133,9 +137,10 @@ int runDemo(const std::vector<std::string>& arguments)
         return 2;
     }
     std::string root = std::filesystem::canonical(directory).string();
-    auto hold = Device::DeviceHold::take(root);
-    if (!hold.hold) {
-        std::fprintf(stderr, "kestrel: %s\n", Device::DeviceHold::refusal(root, hold).c_str());
+    std::string problem;
+    auto session = DeviceSession::open(root, {}, problem);
+    if (!session) {
+        std::fprintf(stderr, "kestrel: %s\n", problem.c_str());
         return 2;
     }
 
@@ -148,37 +153,35 @@ int runDemo(const std::vector<std::string>& arguments)
     print("(t = seconds of simulated time; an \"attempt\" line is the unlock call as Kestrel passed it on).");
 
     std::atomic<bool> quiet { true };
-    RunOptions options;
-    options.output = [&quiet](const std::string& line) {
+    ScenarioRun run(*session, [&quiet](const std::string& line) {
         if (!quiet || line.starts_with("FAIL"))
             print("    " + line);
-    };
-    ScenarioRunner runner(root, options);
-    runner.runLine(lineFor("boot"));
+    });
+    run.runLine({ 0, Boot {} });
 
     int number = 0;
     int mismatches = 0;
     for (auto& step : tour()) {
         quiet = true;
         for (auto* text : resetLines)
-            runner.runLine(lineFor(text));
+            run.runLine(lineFor(text));
         for (auto* text : step.arrange)
-            runner.runLine(lineFor(text));
+            run.runLine(lineFor(text));
         // Calls made before the step are not the step's to check.
-        runner.discardUncheckedCalls();
+        run.checks().discardUnchecked();
         print("");
         print(std::to_string(++number) + ". " + step.title + ". " + step.setting);
         quiet = false;
         for (auto* text : step.act)
-            runner.runLine(lineFor(text));
+            run.runLine(lineFor(text));
         bool held = true;
         for (auto* text : step.expect)
-            held = runner.runLine(lineFor(text)) && held;
+            held = run.runLine(lineFor(text)) && held;
         print(std::string(held ? "   => " : "   => UNEXPECTED: ") + step.passed);
         mismatches += !held;
     }
     quiet = true;
-    runner.shutdown();
+    session->shutdown();
 
     print("");
     if (keep)

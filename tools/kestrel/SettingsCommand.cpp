@@ -6,6 +6,8 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/uikit/UIKit.h"
+#include "tools/kestrel/scenario/CommandParser.h"
+#include "host/device/Words.h"
 
 #include <climits>
 #include <cstdio>
@@ -36,6 +38,21 @@ std::string typeWord(int64_t cellType)
     for (char& character : name)
         character = char(std::tolower(static_cast<unsigned char>(character)));
     return name;
+}
+
+// A row's new value as typed on the command line: yes or no (true/false and on/off
+// too), a number, "text", and any other word as the text it is.
+Platform::Plist::Value commandLineValue(const std::string& word)
+{
+    using Platform::Plist::Value;
+    if (word == "true" || word == "on")
+        return Value::boolean(true);
+    if (word == "false" || word == "off")
+        return Value::boolean(false);
+    std::string ignored;
+    if (auto value = parseValue(word, ignored); value && *value)
+        return **value;
+    return Value::string(Device::unquote(word));
 }
 
 std::string quoted(const std::optional<std::string>& text) { return "\"" + text.value_or("") + "\""; }
@@ -97,7 +114,7 @@ int runSettingsCommand(const std::vector<std::string>& arguments)
     if (action == "list")
         return list(*pane);
     if (action == "set") {
-        if (auto problem = pane->setValue(arguments[2], arguments[3]))
+        if (auto problem = pane->setValue(arguments[2], commandLineValue(arguments[3])))
             return fail(*problem);
         Platform::drainNotifyDeliveries();
         return 0;

@@ -4,7 +4,7 @@
 #include "host/device/DeviceLayout.h"
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
-#include "tools/kestrel/ScenarioRunner.h"
+#include "tools/kestrel/scenario/ScenarioRun.h"
 #include "tools/kestrel/SettingsCommand.h"
 
 #include <climits>
@@ -98,15 +98,6 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
     return root;
 }
 
-// The device for this process alone, for as long as it runs; else the refusal line.
-std::unique_ptr<Device::DeviceHold> holdDevice(const std::string& root, std::string& problem)
-{
-    auto result = Device::DeviceHold::take(root);
-    if (!result.hold)
-        problem = Device::DeviceHold::refusal(root, result);
-    return std::move(result.hold);
-}
-
 int init(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion" }))
@@ -128,9 +119,6 @@ int run(const Arguments& arguments)
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
         return error(problem);
-    auto hold = holdDevice(*root, problem);
-    if (!hold)
-        return error(problem);
     const auto& file = arguments.positional[1];
     std::ifstream stream(file, std::ios::binary);
     if (!stream)
@@ -141,13 +129,18 @@ int run(const Arguments& arguments)
     if (!scenario)
         return error(file + ":" + problem);
 
-    Kestrel::RunOptions options;
-    options.realTime = arguments.has("--real-time");
-    Kestrel::ScenarioRunner runner(*root, options);
-    runner.run(*scenario);
-    runner.shutdown();
-    if (runner.failures()) {
-        std::fprintf(stderr, "kestrel: %d failure%s\n", runner.failures(), runner.failures() == 1 ? "" : "s");
+    auto session = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") }, problem);
+    if (!session)
+        return error(problem);
+    int failures = 0;
+    {
+        Kestrel::ScenarioRun run(*session);
+        run.run(*scenario);
+        session->shutdown();
+        failures = run.failures();
+    }
+    if (failures) {
+        std::fprintf(stderr, "kestrel: %d failure%s\n", failures, failures == 1 ? "" : "s");
         return 1;
     }
     return 0;
@@ -161,34 +154,25 @@ int boot(const Arguments& arguments)
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
         return error(problem);
-    auto hold = holdDevice(*root, problem);
-    if (!hold)
+    auto session = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") }, problem);
+    if (!session)
         return error(problem);
-    Kestrel::RunOptions options;
-    options.realTime = arguments.has("--real-time");
-    Kestrel::ScenarioRunner runner(*root, options);
-    if (!runner.runLine({ 0, { "boot" } }))
+    Kestrel::ScenarioRun run(*session);
+    if (!run.runLine({ 0, Kestrel::Boot {} }))
         return 1;
     Kestrel::ScenarioPhase phase { true };
     std::string line;
     int number = 0;
     while (std::getline(std::cin, line)) {
         ++number;
-        auto words = Kestrel::splitWords(line, problem);
-        if (!words) {
-            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, problem.c_str());
-            continue;
-        }
-        if (words->empty())
-            continue;
-        if (auto invalid = Kestrel::validateLine(*words, phase)) {
-            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, invalid->c_str());
-            continue;
-        }
-        runner.runLine({ number, std::move(*words) });
+        auto parsed = Kestrel::parseCommand(line, phase);
+        if (!parsed.ok())
+            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, parsed.error.c_str());
+        else if (parsed.command)
+            run.runLine({ number, std::move(*parsed.command) });
     }
-    runner.shutdown();
-    return runner.failures() ? 1 : 0;
+    session->shutdown();
+    return run.failures() ? 1 : 0;
 }
 
 } // namespace

@@ -1,0 +1,240 @@
+// The driver protocol: every message between the kestrel command and the SpringBoard it
+// supervises (the boot configuration, the commands, their replies, the timeline events),
+// one message per line over the channel on descriptor 3. Both ends use these types and
+// this encoding, and nothing else speaks to SpringBoard.
+//
+// A message is a struct with a tag and its fields, listed once for both directions:
+//     static constexpr std::string_view tag = "attempt";
+//     template<typename Fields> void fields(Fields& f) { f("mesa", mesa); ... }
+// and travels as `TAG key=value ...`. Text is hex-encoded on the wire (x4142, `-` for
+// nil), so any bytes survive; an optional field that is absent is left out.
+#pragma once
+
+#include "platform/foundation/CoreFoundation.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace Driver {
+
+enum class NotificationRoute { Priority, Structured, None };
+enum class AodAction { Tap, DoubleTap, Hide, PostHide };
+
+// Names as the scenario language and the timeline write them.
+const char* name(NotificationRoute);
+const char* name(AodAction);
+
+// --- From the driver: the boot configuration, then requests. ---
+
+struct Boot {
+    static constexpr std::string_view tag = "boot";
+    bool virtualClock { true };
+    int64_t now { 0 }; // the virtual clock's start, in nanoseconds
+    int64_t origin { 0 }; // real-time runs stamp events relative to this monotonic instant
+    Platform::SystemVersion ios { 14, 0, 0 };
+    std::optional<double> coreFoundation; // overrides the profile's number
+    std::optional<NotificationRoute> route; // overrides the profile's route
+    bool finishLaunching { true };
+    int generation { 1 };
+    template<typename F> void fields(F& f)
+    {
+        f("virtual-clock", virtualClock), f("now", now), f("origin", origin), f("ios", ios), f("cf", coreFoundation);
+        f("route", route), f("finish-launching", finishLaunching), f("generation", generation);
+    }
+};
+
+// What a person or the world does to the device.
+struct FaceMatch {
+    static constexpr std::string_view tag = "face-match";
+    template<typename F> void fields(F&) { }
+};
+struct FaceFail {
+    static constexpr std::string_view tag = "face-fail";
+    template<typename F> void fields(F&) { }
+};
+struct FaceEvent {
+    static constexpr std::string_view tag = "face-event";
+    int64_t event { 0 };
+    template<typename F> void fields(F& f) { f("event", event); }
+};
+// The outcome of the next match the biometric resource starts by itself.
+struct FaceNext {
+    static constexpr std::string_view tag = "face-next";
+    bool match { true };
+    template<typename F> void fields(F& f) { f("match", match); }
+};
+struct Attempt {
+    static constexpr std::string_view tag = "attempt";
+    std::optional<std::string> passcode;
+    bool mesa { false };
+    bool finish { false };
+    template<typename F> void fields(F& f) { f("passcode", passcode), f("mesa", mesa), f("finish", finish); }
+};
+struct Touch {
+    static constexpr std::string_view tag = "touch";
+    template<typename F> void fields(F&) { }
+};
+struct Aod {
+    static constexpr std::string_view tag = "aod";
+    AodAction action { AodAction::Tap };
+    template<typename F> void fields(F& f) { f("action", action); }
+};
+struct QuickActionsAppear {
+    static constexpr std::string_view tag = "quick-actions-appear";
+    template<typename F> void fields(F&) { }
+};
+struct Flashlight {
+    static constexpr std::string_view tag = "flashlight";
+    int64_t level { 0 };
+    template<typename F> void fields(F& f) { f("level", level); }
+};
+struct Audio {
+    static constexpr std::string_view tag = "audio";
+    bool playing { false };
+    template<typename F> void fields(F& f) { f("playing", playing); }
+};
+struct NotificationAdd {
+    static constexpr std::string_view tag = "notification-add";
+    std::optional<std::string> section; // nil: a request without a section identifier
+    template<typename F> void fields(F& f) { f("section", section); }
+};
+struct NotificationClear {
+    static constexpr std::string_view tag = "notification-clear";
+    template<typename F> void fields(F&) { }
+};
+struct NotificationNewController {
+    static constexpr std::string_view tag = "notification-new-controller";
+    template<typename F> void fields(F&) { }
+};
+struct HostAttemptResult {
+    static constexpr std::string_view tag = "host-attempt-result";
+    bool result { true };
+    template<typename F> void fields(F& f) { f("result", result); }
+};
+struct HostUILocked {
+    static constexpr std::string_view tag = "host-ui-locked";
+    bool locked { true };
+    template<typename F> void fields(F& f) { f("locked", locked); }
+};
+struct Lock {
+    static constexpr std::string_view tag = "lock";
+    template<typename F> void fields(F&) { }
+};
+struct FinishLaunching {
+    static constexpr std::string_view tag = "finish-launching";
+    template<typename F> void fields(F&) { }
+};
+
+// The driver's own requests.
+struct Advance {
+    static constexpr std::string_view tag = "advance";
+    int64_t nanoseconds { 0 };
+    template<typename F> void fields(F& f) { f("nanoseconds", nanoseconds); }
+};
+struct QueryState {
+    static constexpr std::string_view tag = "query-state";
+    template<typename F> void fields(F&) { }
+};
+// Answered once every notification posted before it has been handled.
+struct DrainNotify {
+    static constexpr std::string_view tag = "drain-notify";
+    template<typename F> void fields(F&) { }
+};
+
+using DeviceCommand = std::variant<FaceMatch, FaceFail, FaceEvent, FaceNext, Attempt, Touch, Aod, QuickActionsAppear,
+    Flashlight, Audio, NotificationAdd, NotificationClear, NotificationNewController, HostAttemptResult, HostUILocked,
+    Lock, FinishLaunching>;
+using Request = std::variant<FaceMatch, FaceFail, FaceEvent, FaceNext, Attempt, Touch, Aod, QuickActionsAppear, Flashlight,
+    Audio, NotificationAdd, NotificationClear, NotificationNewController, HostAttemptResult, HostUILocked, Lock,
+    FinishLaunching, Advance, QueryState, DrainNotify>;
+Request toRequest(const DeviceCommand&);
+
+// --- From SpringBoard: replies and events. ---
+
+struct DeviceState {
+    static constexpr std::string_view tag = "state";
+    bool deviceLocked { true };
+    bool lockscreenShown { true };
+    bool launched { false };
+    bool audioPlaying { false };
+    int64_t flashlightLevel { 0 };
+    std::vector<std::optional<std::string>> notifications; // section identifiers, in order
+    Platform::SystemVersion ios { 14, 0, 0 };
+    double coreFoundation { 0 };
+    bool companionInstalled { false };
+    template<typename F> void fields(F& f)
+    {
+        f("device-locked", deviceLocked), f("lockscreen-shown", lockscreenShown), f("launched", launched);
+        f("audio-playing", audioPlaying), f("flashlight", flashlightLevel), f("notifications", notifications);
+        f("ios", ios), f("cf", coreFoundation), f("companion", companionInstalled);
+    }
+};
+// The request was carried out (and, in virtual time, the work it made due ran too).
+struct Done {
+    static constexpr std::string_view tag = "done";
+    template<typename F> void fields(F&) { }
+};
+struct Refused {
+    static constexpr std::string_view tag = "refused";
+    std::string error;
+    template<typename F> void fields(F& f) { f("error", error); }
+};
+struct Drained {
+    static constexpr std::string_view tag = "drained";
+    uint64_t spawned { 0 }; // children started since the last drain
+    template<typename F> void fields(F& f) { f("spawned", spawned); }
+};
+using Reply = std::variant<Done, Refused, DeviceState, Drained>;
+
+// The host's own unlock attempt, as it was called.
+struct AttemptCall {
+    static constexpr std::string_view tag = "attempt";
+    std::optional<std::string> passcode;
+    bool mesa { false };
+    bool finish { false };
+    bool result { false };
+    template<typename F> void fields(F& f) { f("passcode", passcode), f("mesa", mesa), f("finish", finish), f("result", result); }
+};
+// A call on the biometric resource that only the system under test makes.
+struct BiometricCall {
+    enum class Kind { SetAuthenticatedNo, SetAuthenticatedYes, ScreenOff, ScreenOn };
+    static constexpr std::string_view tag = "biometric";
+    Kind kind { Kind::ScreenOn };
+    template<typename F> void fields(F& f) { f("kind", kind); }
+};
+// Any other timeline event, as text ("launch finished", "spawn /usr/bin/killall -9 SpringBoard").
+struct Note {
+    static constexpr std::string_view tag = "note";
+    std::string text;
+    template<typename F> void fields(F& f) { f("text", text); }
+};
+using Event = std::variant<AttemptCall, BiometricCall, Note>;
+
+// The event's line on the timeline, without its time.
+std::string timelineText(const Event&);
+const char* name(BiometricCall::Kind);
+
+struct StampedEvent {
+    int64_t stamp { 0 }; // nanoseconds
+    Event event;
+};
+// A child SpringBoard started has ended.
+struct ChildExited {
+    static constexpr std::string_view tag = "child-exited";
+    template<typename F> void fields(F&) { }
+};
+using Upstream = std::variant<Done, Refused, DeviceState, Drained, StampedEvent, ChildExited>;
+
+// One line each way; nullopt for a line that is not a well-formed message.
+std::string encode(const Boot&);
+std::string encode(const Request&);
+std::string encode(const Upstream&);
+std::optional<Boot> decodeBoot(std::string_view line);
+std::optional<Request> decodeRequest(std::string_view line);
+std::optional<Upstream> decodeUpstream(std::string_view line);
+
+} // namespace Driver

@@ -1,0 +1,35 @@
+// Words as people type them and as the timeline shows them: splitting a line into
+// words, double-quoted text with \" and \\, numbers read and written exactly. The
+// scenario language, the command line and the timeline all go through here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Device {
+
+// Splits a line at blanks (space, tab, carriage return). Double-quoted text is one
+// word and keeps its quotes, so a value can tell "3" from 3; inside it a backslash
+// takes the next character as it is. `#` outside quotes ends the line. Nullopt (and
+// "unterminated quote") when a quote is left open.
+std::optional<std::vector<std::string>> splitWords(std::string_view line, std::string& error);
+
+bool isQuoted(std::string_view word);
+// The text of a word: a quoted word without its quotes and escapes; any other word as it is.
+std::string unquote(std::string_view word);
+// A text as one word: bare when it is a plain word, otherwise in double quotes with
+// \ and " escaped; nil for none. unquote(displayWord(text)) == text for any text.
+std::string displayWord(const std::optional<std::string>&);
+
+// A whole 64-bit integer in decimal, nothing around it.
+std::optional<int64_t> parseInteger(std::string_view);
+// A finite number in plain decimal notation (digits, sign, point, exponent): no inf,
+// nan or hexadecimal.
+std::optional<double> parseReal(std::string_view);
+// The shortest text that reads back as the same number, always with a point ("3.0", "0.1").
+std::string realText(double);
+
+} // namespace Device

@@ -1,0 +1,43 @@
+// Parses the scenario language into typed commands. Checking a line and parsing it
+// are one step: a line is either a command, ready to run, or one error line.
+#pragma once
+
+#include "tools/kestrel/scenario/Command.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Kestrel {
+
+// Where in a scenario a line stands: set-up comes before boot, device commands after it.
+struct ScenarioPhase {
+    bool booted { false };
+};
+
+struct ParsedLine {
+    std::optional<Command> command; // nullopt for a blank or comment-only line, or on error
+    std::string error; // what is wrong, when the line is not a command
+    bool ok() const { return error.empty(); }
+};
+
+// One line of a scenario (or of standard input, or of a request to the server).
+// A boot moves the phase on.
+ParsedLine parseCommand(std::string_view line, ScenarioPhase&);
+
+// A value as the scenario writes it: yes/no, an integer, a real, nil, or double-quoted
+// text. Nullopt (and why) for anything else; nil parses as an empty ScenarioValue.
+std::optional<ScenarioValue> parseValue(std::string_view word, std::string& error);
+// How a check reports a value: yes, 3, 0.5, "text", nil.
+std::string describeValue(const ScenarioValue&);
+
+struct Scenario {
+    std::vector<ScenarioLine> lines;
+};
+
+// Parses a whole scenario text, every line before anything of it runs. On the first
+// bad line, nullopt and "LINE: WHAT" in error.
+std::optional<Scenario> parseScenario(std::string_view text, std::string& error);
+
+} // namespace Kestrel

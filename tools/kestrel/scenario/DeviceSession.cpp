@@ -1,0 +1,367 @@
+#include "tools/kestrel/scenario/DeviceSession.h"
+
+#include "host/device/DeviceLayout.h"
+#include "platform/fs/DeviceRoot.h"
+#include "platform/notify/Notify.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/trace/Timeline.h"
+#include "tools/kestrel/scenario/PaneDriver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace Kestrel {
+
+namespace {
+
+using namespace Platform::Plist;
+
+constexpr const char* respringName = "com.plover.kestrel.respring";
+constexpr int64_t respringWaitMilliseconds = 5000;
+
+int64_t monotonicNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+std::string timelineLine(const SessionEvent& event)
+{
+    char prefix[48];
+    std::snprintf(prefix, sizeof(prefix), "t=%" PRId64 ".%03" PRId64 " ", event.stamp / 1000000000,
+        (event.stamp % 1000000000) / 1000000);
+    return prefix + Driver::timelineText(event.event);
+}
+
+std::string describeState(const SessionState& state)
+{
+    if (state.springBoard != SessionState::SpringBoard::Running || !state.device)
+        return state.springBoard == SessionState::SpringBoard::NotBooted ? "state springboard=not-booted" : "state springboard=not-running";
+    const auto& device = *state.device;
+    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
+    std::ostringstream text;
+    text << "state device=" << (device.deviceLocked ? "locked" : "unlocked")
+         << " lockscreen=" << (device.lockscreenShown ? "shown" : "dismissed")
+         << " launched=" << yesNo(device.launched)
+         << " audio=" << (device.audioPlaying ? "playing" : "stopped")
+         << " flashlight=" << device.flashlightLevel
+         << " notifications=" << device.notifications.size();
+    for (auto& section : device.notifications)
+        text << (section ? " " + *section : std::string(" nil"));
+    text << " ios=" << device.ios.major << '.' << device.ios.minor;
+    if (device.ios.patch)
+        text << '.' << device.ios.patch;
+    text << " cf=" << std::setprecision(17) << device.coreFoundation
+         << " companion=" << (device.companionInstalled ? "installed" : "absent")
+         << " generation=" << state.generation;
+    return text.str();
+}
+
+std::unique_ptr<DeviceSession> DeviceSession::open(const std::string& root, SessionOptions options, std::string& error)
+{
+    auto hold = Device::DeviceHold::take(root);
+    if (!hold.hold) {
+        error = Device::DeviceHold::refusal(root, hold);
+        return nullptr;
+    }
+    return std::unique_ptr<DeviceSession>(new DeviceSession(root, options, std::move(hold.hold)));
+}
+
+DeviceSession::DeviceSession(std::string root, SessionOptions options, std::unique_ptr<Device::DeviceHold> hold)
+    : m_root(std::move(root))
+    , m_options(options)
+    , m_hold(std::move(hold))
+    , m_origin(monotonicNanoseconds())
+{
+    m_boot.virtualClock = !m_options.realTime;
+    m_boot.origin = m_origin;
+    Platform::setDeviceRoot(m_root);
+    // What this process itself does (the pane's posts, the pages it opens) joins the timeline.
+    Platform::setTimelineSink([this](std::string_view text) { publish(now(), Driver::Note { std::string(text) }); });
+    Platform::addNotifyMonitor([this](std::string_view name) {
+        std::lock_guard guard(m_postedLock);
+        m_posted.insert(std::string(name));
+    });
+}
+
+DeviceSession::~DeviceSession()
+{
+    shutdown();
+    // Nothing may call back into a session that is gone.
+    Platform::resetNotifyForTesting();
+    Platform::setTimelineSink(nullptr);
+}
+
+void DeviceSession::shutdown()
+{
+    std::lock_guard guard(m_commandLock);
+    if (m_supervisor)
+        m_supervisor->shutdown();
+}
+
+int64_t DeviceSession::now() const
+{
+    return m_options.realTime ? monotonicNanoseconds() - m_origin : m_virtualNow.load();
+}
+
+int DeviceSession::subscribe(Listener listener)
+{
+    std::lock_guard guard(m_publishLock);
+    int id = m_nextListener++;
+    m_listeners.emplace(id, std::move(listener));
+    return id;
+}
+
+void DeviceSession::unsubscribe(int id)
+{
+    std::lock_guard guard(m_publishLock);
+    m_listeners.erase(id);
+}
+
+void DeviceSession::publish(int64_t stamp, const Driver::Event& event)
+{
+    SessionEvent published { stamp, event };
+    std::lock_guard guard(m_publishLock);
+    if (m_collecting)
+        m_collecting->push_back(published);
+    for (auto& [id, listener] : m_listeners)
+        listener(published);
+}
+
+CommandResult DeviceSession::run(const Command& command)
+{
+    std::lock_guard guard(m_commandLock);
+    std::vector<SessionEvent> events;
+    {
+        std::lock_guard publishGuard(m_publishLock);
+        m_collecting = &events;
+    }
+    CommandResult result;
+    try {
+        result = perform(command);
+    } catch (const std::exception& exception) {
+        result = { false, exception.what(), {} };
+    }
+    {
+        std::lock_guard publishGuard(m_publishLock);
+        m_collecting = nullptr;
+    }
+    result.events = std::move(events);
+    return result;
+}
+
+CommandResult DeviceSession::perform(const Command& command)
+{
+    auto outcome = [](std::optional<std::string> error) {
+        return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
+    };
+    return std::visit([&](const auto& alternative) -> CommandResult {
+        using T = std::decay_t<decltype(alternative)>;
+        if constexpr (isCheck<T>)
+            return { false, "a check is not a command the device runs", {} };
+        else if constexpr (isDeviceCommand<T>)
+            return outcome(deviceCommand(alternative));
+        else if constexpr (std::is_same_v<T, SetIos>)
+            m_boot.ios = alternative.version;
+        else if constexpr (std::is_same_v<T, SetCoreFoundation>)
+            m_boot.coreFoundation = alternative.number;
+        else if constexpr (std::is_same_v<T, SetNotificationsRoute>)
+            m_boot.route = alternative.route;
+        else if constexpr (std::is_same_v<T, SetProcessName>)
+            m_boot.processName = alternative.name;
+        else if constexpr (std::is_same_v<T, SetCompanion>)
+            return outcome(Device::setCompanionInstalled(m_root, alternative.installed, Device::Artifacts::nextToExecutable()));
+        else if constexpr (std::is_same_v<T, SettingsWrite> || std::is_same_v<T, SettingsRemove> || std::is_same_v<T, SettingsDelete>
+            || std::is_same_v<T, SettingsCorrupt>)
+            return outcome(writeSettings(alternative));
+        else if constexpr (std::is_same_v<T, Boot>)
+            return outcome(boot(alternative.finishLaunching));
+        else if constexpr (std::is_same_v<T, Respring>)
+            postAndSettle(respringName); // what the pane's restart button does
+        else if constexpr (std::is_same_v<T, Post>)
+            postAndSettle(alternative.name);
+        else if constexpr (std::is_same_v<T, PaneSet> || std::is_same_v<T, PaneTap>)
+            return outcome(pane(alternative));
+        else if constexpr (std::is_same_v<T, Wait>)
+            return outcome(wait(alternative.nanoseconds));
+        else if constexpr (std::is_same_v<T, PrintState>) {
+            publish(now(), Driver::Note { describeState(currentState()) });
+        } else
+            static_assert(sizeof(T) == 0, "every command has a way to run");
+        return {};
+    }, command);
+}
+
+std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceCommand& command)
+{
+    if (!m_supervisor || !m_supervisor->hasBooted())
+        return "the device has not booted";
+    auto answer = m_supervisor->request(Driver::toRequest(command));
+    if (!answer.delivered)
+        return "SpringBoard is not running";
+    if (auto* refused = std::get_if<Driver::Refused>(&answer.reply))
+        return "SpringBoard refused the command: " + refused->error;
+    return std::nullopt;
+}
+
+std::optional<std::string> DeviceSession::boot(bool finishLaunching)
+{
+    m_supervisor = std::make_unique<Device::Supervisor>(
+        m_root, m_boot, [this] { return now(); }, [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
+    return m_supervisor->boot(finishLaunching);
+}
+
+SessionState DeviceSession::state()
+{
+    std::lock_guard guard(m_commandLock);
+    return currentState();
+}
+
+SessionState DeviceSession::currentState()
+{
+    SessionState current;
+    if (!m_supervisor || !m_supervisor->hasBooted())
+        return current;
+    current.springBoard = SessionState::SpringBoard::NotRunning;
+    current.generation = m_supervisor->generation();
+    if (!m_supervisor->isRunning())
+        return current;
+    auto answer = m_supervisor->request(Driver::QueryState {});
+    if (auto* device = std::get_if<Driver::DeviceState>(&answer.reply); answer.delivered && device) {
+        current.springBoard = SessionState::SpringBoard::Running;
+        current.device = *device;
+        current.generation = m_supervisor->generation();
+    }
+    return current;
+}
+
+bool DeviceSession::bootStarted() const { return bool(m_supervisor); }
+
+bool DeviceSession::isRunning() const { return m_supervisor && m_supervisor->isRunning(); }
+
+uint64_t DeviceSession::killRestartCount() const { return m_supervisor ? m_supervisor->killRestartCount() : 0; }
+
+bool DeviceSession::waitFor(const std::function<bool()>& predicate, int64_t timeoutMilliseconds)
+{
+    if (!m_supervisor) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMilliseconds));
+        return predicate();
+    }
+    return m_supervisor->waitFor(predicate, timeoutMilliseconds);
+}
+
+std::multiset<std::string> DeviceSession::takePosted()
+{
+    Platform::drainNotifyDeliveries();
+    std::multiset<std::string> posted;
+    std::lock_guard guard(m_postedLock);
+    posted.swap(m_posted);
+    return posted;
+}
+
+// Posts a notification; in a virtual-time run, also waits (in real time, up
+// to a bound) until any restart it causes has happened or clearly will not.
+void DeviceSession::postAndSettle(const std::string& name)
+{
+    uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
+    Platform::postNotification(name);
+    settleRestart(restartsBefore);
+}
+
+void DeviceSession::settleRestart(uint64_t restartsBefore)
+{
+    if (m_options.realTime || !m_supervisor || !m_supervisor->isRunning())
+        return;
+    uint64_t childrenBefore = m_supervisor->childrenExited();
+    auto answer = m_supervisor->request(Driver::DrainNotify {});
+    auto* drained = std::get_if<Driver::Drained>(&answer.reply);
+    uint64_t spawned = answer.delivered && drained ? drained->spawned : 0;
+    if (answer.delivered && !spawned)
+        return;
+    // A killall is under way (or SpringBoard already died): wait for the new
+    // SpringBoard, or for every killall to end with this one still alive.
+    m_supervisor->waitFor([&] {
+        if (m_supervisor->killRestartCount() > restartsBefore)
+            return true;
+        return answer.delivered && m_supervisor->isRunning() && m_supervisor->childrenExited() >= childrenBefore + spawned;
+    }, respringWaitMilliseconds);
+    if (m_supervisor->killRestartCount() == restartsBefore) {
+        // Give a kill that was just sent the moment it takes to land.
+        m_supervisor->waitFor([&] { return m_supervisor->killRestartCount() > restartsBefore; }, 100);
+    }
+}
+
+std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
+{
+    if (m_options.realTime) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds));
+        return std::nullopt;
+    }
+    int64_t target = m_virtualNow.load() + nanoseconds;
+    std::optional<std::string> error;
+    if (m_supervisor && m_supervisor->isRunning()) {
+        auto answer = m_supervisor->request(Driver::Advance { nanoseconds });
+        if (!answer.delivered)
+            error = "SpringBoard is not running";
+    }
+    m_virtualNow = target;
+    return error;
+}
+
+std::optional<std::string> DeviceSession::writeSettings(const Command& command)
+{
+    std::string path = m_root + Device::Paths::settingsFile;
+    if (std::holds_alternative<SettingsDelete>(command)) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return "cannot delete the settings file";
+        return std::nullopt;
+    }
+    if (std::holds_alternative<SettingsCorrupt>(command)) {
+        if (!replaceFileAtomically(path, "this is not a property list \x01\x02\xff\n"))
+            return "cannot write the settings file";
+        return std::nullopt;
+    }
+    auto file = readFile(path);
+    Dictionary settings;
+    if (file.ok() && file.value.asDictionary())
+        settings = *file.value.asDictionary();
+    if (auto* remove = std::get_if<SettingsRemove>(&command)) {
+        for (auto& key : remove->keys)
+            settings.remove(key);
+    } else {
+        for (auto& [key, value] : std::get<SettingsWrite>(command).entries) {
+            if (value)
+                settings.set(key, *value);
+            else
+                settings.remove(key);
+        }
+    }
+    if (!writeFileAtomically(path, Value(std::move(settings))))
+        return "cannot write the settings file";
+    return std::nullopt;
+}
+
+std::optional<std::string> DeviceSession::pane(const Command& command)
+{
+    uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
+    if (auto* set = std::get_if<PaneSet>(&command)) {
+        if (!set->value)
+            return "a row cannot be set to nil";
+        return paneSet(set->key, *set->value);
+    }
+    const auto& action = std::get<PaneTap>(command).action;
+    auto error = paneTap(action);
+    // A restart the pane asked for settles as one asked for by `respring`.
+    if (!error && action == "respring")
+        settleRestart(restartsBefore);
+    return error;
+}
+
+} // namespace Kestrel

@@ -1,0 +1,124 @@
+// A device session: one booted device and everything that drives it, for as long as
+// the process runs it. It holds the device (one SpringBoard per device), keeps the
+// boot configuration, the phase, the supervisor, the clock and the commands accepted
+// so far; it runs one typed command at a time and publishes the device's timeline.
+// `kestrel run`, `boot`, `demo` and `serve` are thin drivers of a session.
+//
+// The rule drivers rely on: every event a command causes reaches the listeners (and
+// the command's result) before run() returns. Events may also arrive between commands:
+// a restart, a delayed unlock in real time, a post from another process.
+#pragma once
+
+#include "host/device/DeviceHold.h"
+#include "host/device/DriverProtocol.h"
+#include "host/device/Supervisor.h"
+#include "tools/kestrel/scenario/Command.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Kestrel {
+
+struct SessionEvent {
+    int64_t stamp { 0 }; // nanoseconds of scenario time
+    Driver::Event event;
+};
+
+// "t=1.500 attempt passcode=nil ...": an event as the timeline prints it.
+std::string timelineLine(const SessionEvent&);
+
+struct CommandResult {
+    bool ok { true };
+    std::string error; // one line, when the command could not run
+    std::vector<SessionEvent> events; // what happened while it ran
+};
+
+struct SessionState {
+    enum class SpringBoard { NotBooted, NotRunning, Running };
+    SpringBoard springBoard { SpringBoard::NotBooted };
+    std::optional<Driver::DeviceState> device; // while SpringBoard runs
+    int generation { 0 };
+};
+// "state device=locked lockscreen=shown ...": the state as the `state` command prints it.
+std::string describeState(const SessionState&);
+
+struct SessionOptions {
+    bool realTime { false };
+};
+
+class DeviceSession {
+public:
+    // Takes the device at root (an existing device, its real path) for this process.
+    // Nullptr and one line in error when another process holds it.
+    static std::unique_ptr<DeviceSession> open(const std::string& root, SessionOptions, std::string& error);
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // Runs one command that is not a check. Safe from any thread; commands run one at a time.
+    CommandResult run(const Command&);
+
+    // Listeners get every event, one at a time and in order, on whichever thread it arrived.
+    // A listener must not call run(), state() or unsubscribe().
+    using Listener = std::function<void(const SessionEvent&)>;
+    int subscribe(Listener);
+    void unsubscribe(int);
+
+    // The device's state now (asks SpringBoard, as a command does).
+    SessionState state();
+    const std::string& root() const { return m_root; }
+    bool realTime() const { return m_options.realTime; }
+    // Scenario time now, in nanoseconds.
+    int64_t now() const;
+
+    // What the checks need to know of SpringBoard's life.
+    bool bootStarted() const;
+    bool isRunning() const;
+    uint64_t killRestartCount() const;
+    bool waitFor(const std::function<bool()>& predicate, int64_t timeoutMilliseconds);
+    // Names posted on the device since the last call (every delivery before the call counted).
+    std::multiset<std::string> takePosted();
+
+    // Stops SpringBoard and lets the device go. Idempotent; the destructor calls it.
+    void shutdown();
+
+private:
+    DeviceSession(std::string root, SessionOptions, std::unique_ptr<Device::DeviceHold>);
+    CommandResult perform(const Command&);
+    SessionState currentState(); // with the command lock held
+    void publish(int64_t stamp, const Driver::Event&);
+    std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
+    std::optional<std::string> boot(bool finishLaunching);
+    std::optional<std::string> writeSettings(const Command&);
+    std::optional<std::string> wait(int64_t nanoseconds);
+    std::optional<std::string> pane(const Command&);
+    void postAndSettle(const std::string& name);
+    void settleRestart(uint64_t restartsBefore);
+
+    const std::string m_root;
+    const SessionOptions m_options;
+    std::unique_ptr<Device::DeviceHold> m_hold;
+    const int64_t m_origin;
+    std::atomic<int64_t> m_virtualNow { 0 };
+
+    std::mutex m_commandLock;
+    Device::BootConfiguration m_boot;
+    std::unique_ptr<Device::Supervisor> m_supervisor;
+
+    std::mutex m_publishLock;
+    std::map<int, Listener> m_listeners;
+    int m_nextListener { 1 };
+    std::vector<SessionEvent>* m_collecting { nullptr };
+
+    std::mutex m_postedLock;
+    std::multiset<std::string> m_posted;
+};
+
+} // namespace Kestrel

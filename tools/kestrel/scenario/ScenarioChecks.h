@@ -1,0 +1,48 @@
+// The scenario's checks (`expect ...`), kept apart from the commands that drive the
+// device. Subscribed to a session, they queue the typed events they compare (the
+// host's unlock attempts, the biometric calls) and look at the device, the settings
+// file, the system log and the restarts when a check runs.
+#pragma once
+
+#include "tools/kestrel/scenario/DeviceSession.h"
+
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace Kestrel {
+
+struct CheckFailure {
+    std::string expected;
+    std::string got;
+    // "FAIL line N: expected ..., got ...": how a run reports it.
+    std::string line(int number) const;
+};
+
+class ScenarioChecks {
+public:
+    explicit ScenarioChecks(DeviceSession&);
+    ~ScenarioChecks();
+    ScenarioChecks(const ScenarioChecks&) = delete;
+    ScenarioChecks& operator=(const ScenarioChecks&) = delete;
+
+    // Runs one check command; nullopt when it holds.
+    std::optional<CheckFailure> check(const Command&);
+
+    // Forgets the attempts and biometric calls no check has looked at yet.
+    void discardUnchecked();
+
+private:
+    std::optional<CheckFailure> checkSetting(const ExpectSetting&);
+    std::optional<CheckFailure> checkRespring(bool expected);
+
+    DeviceSession& m_session;
+    int m_subscription { 0 };
+    std::mutex m_lock;
+    std::deque<Driver::AttemptCall> m_attempts;
+    std::deque<Driver::BiometricCall> m_biometricCalls;
+    uint64_t m_checkedKillRestarts { 0 };
+};
+
+} // namespace Kestrel
