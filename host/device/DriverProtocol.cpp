@@ -181,6 +181,7 @@ public:
     template<typename T> void operator()(const char* key, T& value)
     {
         auto found = m_values.find(key);
+        m_used += found != m_values.end();
         if constexpr (leftOutWhenAbsent<T>) {
             if (found == m_values.end()) {
                 value.reset();
@@ -192,11 +193,13 @@ public:
         } else
             m_ok = m_ok && found != m_values.end() && get(found->second, value);
     }
-    bool ok() const { return m_ok; }
+    // Every field read, and no field the message does not have.
+    bool ok() const { return m_ok && m_used == m_values.size(); }
 
 private:
     const std::map<std::string_view, std::string_view>& m_values;
     bool m_ok { true };
+    size_t m_used { 0 };
 };
 
 template<typename Message> std::string encodeMessage(const Message& message)

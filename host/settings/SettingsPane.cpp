@@ -37,11 +37,14 @@ std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_v
     return value->doubleValue();
 }
 
-// A value as an error message names it: as the scenario language writes it.
+// A value as an error message names it: as the scenario language writes it, text
+// always in quotes so that "yes" the text does not read as yes the switch position.
 std::string describeGiven(const Value& value)
 {
     if (value.isReal())
         return Device::realText(value.doubleValue());
+    if (auto text = value.asString())
+        return "\"" + *text + "\"";
     return displayValue(value);
 }
 

@@ -1,0 +1,108 @@
+// The device session at unit level: what its drivers rely on. Every event a command
+// causes reaches the listeners before the command returns; a device has one session;
+// commands from several threads run one at a time.
+#include "host/device/DeviceLayout.h"
+#include "tools/kestrel/scenario/CommandParser.h"
+#include "tools/kestrel/scenario/DeviceSession.h"
+
+#include <atomic>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Kestrel;
+
+namespace {
+
+class DeviceSessionTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kestrel-session-test.XXXXXX";
+        ASSERT_TRUE(::mkdtemp(pattern));
+        m_root = std::filesystem::canonical(pattern).string();
+        Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib" };
+        ASSERT_FALSE(Device::initDevice(m_root, {}, artifacts));
+    }
+    void TearDown() override { std::filesystem::remove_all(m_root); }
+
+    static Command command(std::string_view line)
+    {
+        ScenarioPhase booted { true };
+        auto parsed = parseCommand(line, booted);
+        EXPECT_TRUE(parsed.command) << parsed.error;
+        return *parsed.command;
+    }
+
+    std::string m_root;
+};
+
+TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
+{
+    std::string error;
+    auto session = DeviceSession::open(m_root, {}, error);
+    ASSERT_TRUE(session) << error;
+    EXPECT_FALSE(DeviceSession::open(m_root, {}, error)) << "a second session on the same device";
+    EXPECT_NE(error.find(std::to_string(::getpid())), std::string::npos) << error;
+
+    std::atomic<bool> returned { false };
+    std::vector<std::string> heard;
+    bool heardLate = false;
+    int subscription = session->subscribe([&](const SessionEvent& event) {
+        heard.push_back(Driver::timelineText(event.event));
+        heardLate = heardLate || returned;
+    });
+    EXPECT_EQ(session->state().springBoard, SessionState::SpringBoard::NotBooted);
+    ASSERT_TRUE(session->run(Boot {}).ok);
+
+    auto result = session->run(command("face match"));
+    returned = true;
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(result.events.size(), 3u);
+    auto* attempt = std::get_if<Driver::AttemptCall>(&result.events[0].event);
+    ASSERT_TRUE(attempt) << "the attempt arrives typed";
+    EXPECT_TRUE(attempt->mesa && attempt->finish && attempt->result);
+    EXPECT_EQ(heard.back(), "lockscreen dismissed");
+    EXPECT_FALSE(heardLate) << "every event of the command reached the listener before it returned";
+
+    auto state = session->state();
+    ASSERT_EQ(state.springBoard, SessionState::SpringBoard::Running);
+    EXPECT_FALSE(state.device->lockscreenShown);
+    EXPECT_EQ(state.generation, 1);
+    EXPECT_TRUE(describeState(state).starts_with("state device=unlocked lockscreen=dismissed launched=yes "));
+
+    auto check = session->run(command("expect lockscreen shown"));
+    EXPECT_FALSE(check.ok) << "checks are not the session's to run";
+    auto refused = session->run(command("wait 1"));
+    EXPECT_TRUE(refused.ok);
+    session->unsubscribe(subscription);
+    session->shutdown();
+    EXPECT_EQ(session->state().springBoard, SessionState::SpringBoard::NotRunning);
+}
+
+TEST_F(DeviceSessionTest, CommandsFromSeveralThreadsRunOneAtATime)
+{
+    std::string error;
+    auto session = DeviceSession::open(m_root, {}, error);
+    ASSERT_TRUE(session) << error;
+    ASSERT_TRUE(session->run(Boot {}).ok);
+    std::atomic<int> touches { 0 };
+    session->subscribe([&](const SessionEvent& event) { touches += Driver::timelineText(event.event) == "hit-test"; });
+    std::vector<std::thread> threads;
+    std::atomic<int> failures { 0 };
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                auto result = session->run(command("touch"));
+                failures += !result.ok || result.events.size() != 1;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0) << "each touch's answer carries exactly its own event";
+    EXPECT_EQ(touches, 100);
+}
+
+} // namespace
