@@ -22,6 +22,28 @@ template<> struct EnumNames<BiometricCall::Kind> {
     static constexpr std::array<const char*, 4> names = { "set-authenticated=no", "set-authenticated=yes", "screen-off", "screen-on" };
 };
 
+template<> struct EnumNames<Decision::Outcome> {
+    static constexpr std::array<const char*, 7> names = { "blocked", "pass-through", "touch-hold", "unlock-now",
+        "delay-not-biometric", "delay-refused", "delay-scheduled" };
+};
+template<> struct EnumNames<Decision::Reason> {
+    static constexpr std::array<const char*, 7> names = { "none", "music", "flashlight", "external", "notifications",
+        "disabled", "re-send" };
+};
+template<> struct EnumNames<DelayedUnlock::Result> {
+    static constexpr std::array<const char*, 3> names = { "sent", "skipped-touched", "skipped-gone" };
+};
+
+template<typename E> std::optional<E> enumNamed(std::string_view word)
+{
+    const auto& names = EnumNames<E>::names;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (word == names[i])
+            return E(i);
+    }
+    return std::nullopt;
+}
+
 template<typename T> struct IsOptional : std::false_type { };
 template<typename T> struct IsOptional<std::optional<T>> : std::true_type { };
 // Optional text is a value of its own on the wire (`-` for nil); other optionals are left out when absent.
@@ -135,14 +157,10 @@ template<typename T> requires std::is_integral_v<T> bool get(std::string_view wo
 }
 template<typename T> requires std::is_enum_v<T> bool get(std::string_view word, T& value)
 {
-    const auto& names = EnumNames<T>::names;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (word == names[i]) {
-            value = T(i);
-            return true;
-        }
-    }
-    return false;
+    auto named = enumNamed<T>(word);
+    if (named)
+        value = *named;
+    return bool(named);
 }
 
 class Writer {
@@ -274,6 +292,16 @@ constexpr std::string_view eventTag = "event";
 const char* name(NotificationRoute route) { return EnumNames<NotificationRoute>::names.at(size_t(route)); }
 const char* name(AodAction action) { return EnumNames<AodAction>::names.at(size_t(action)); }
 const char* name(BiometricCall::Kind kind) { return EnumNames<BiometricCall::Kind>::names.at(size_t(kind)); }
+const char* name(Decision::Outcome outcome) { return EnumNames<Decision::Outcome>::names.at(size_t(outcome)); }
+const char* name(Decision::Reason reason) { return EnumNames<Decision::Reason>::names.at(size_t(reason)); }
+const char* name(DelayedUnlock::Result result) { return EnumNames<DelayedUnlock::Result>::names.at(size_t(result)); }
+
+std::optional<Decision::Outcome> decisionOutcomeNamed(std::string_view word) { return enumNamed<Decision::Outcome>(word); }
+std::optional<Decision::Reason> decisionReasonNamed(std::string_view word) { return enumNamed<Decision::Reason>(word); }
+std::optional<DelayedUnlock::Result> delayedUnlockResultNamed(std::string_view word)
+{
+    return enumNamed<DelayedUnlock::Result>(word);
+}
 
 Request toRequest(const DeviceCommand& command)
 {
@@ -289,6 +317,14 @@ std::string timelineText(const Event& event)
     }
     if (auto* call = std::get_if<BiometricCall>(&event))
         return std::string("biometric ") + name(call->kind);
+    if (auto* decision = std::get_if<Decision>(&event)) {
+        std::string text = std::string("decision outcome=") + name(decision->outcome);
+        if (decision->reason != Decision::Reason::None)
+            text += std::string(" reason=") + name(decision->reason);
+        return text;
+    }
+    if (auto* delayed = std::get_if<DelayedUnlock>(&event))
+        return std::string("delayed-unlock ") + name(delayed->result);
     return std::get<Note>(event).text;
 }
 

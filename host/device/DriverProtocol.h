@@ -206,17 +206,42 @@ struct BiometricCall {
     Kind kind { Kind::ScreenOn };
     template<typename F> void fields(F& f) { f("kind", kind); }
 };
+// The engine's unlock decision, as it reported it: the outcome and, where one
+// condition decided it, the reason.
+struct Decision {
+    enum class Outcome { Blocked, PassThrough, TouchHold, UnlockNow, DelayNotBiometric, DelayRefused, DelayScheduled };
+    enum class Reason { None, Music, Flashlight, External, Notifications, Disabled, ReSend };
+    static constexpr std::string_view tag = "decision";
+    Outcome outcome { Outcome::PassThrough };
+    Reason reason { Reason::None };
+    template<typename F> void fields(F& f) { f("outcome", outcome), f("reason", reason); }
+};
+// What the delayed-unlock block did when it ran.
+struct DelayedUnlock {
+    enum class Result { Sent, SkippedTouched, SkippedGone };
+    static constexpr std::string_view tag = "delayed-unlock";
+    Result result { Result::Sent };
+    template<typename F> void fields(F& f) { f("result", result); }
+};
 // Any other timeline event, as text ("launch finished", "spawn /usr/bin/killall -9 SpringBoard").
 struct Note {
     static constexpr std::string_view tag = "note";
     std::string text;
     template<typename F> void fields(F& f) { f("text", text); }
 };
-using Event = std::variant<AttemptCall, BiometricCall, Note>;
+using Event = std::variant<AttemptCall, BiometricCall, Decision, DelayedUnlock, Note>;
 
 // The event's line on the timeline, without its time.
 std::string timelineText(const Event&);
 const char* name(BiometricCall::Kind);
+// As the timeline writes them: "blocked", "music", "skipped-touched"; "none" for no reason.
+const char* name(Decision::Outcome);
+const char* name(Decision::Reason);
+const char* name(DelayedUnlock::Result);
+// The names the engine reports, back to their values.
+std::optional<Decision::Outcome> decisionOutcomeNamed(std::string_view);
+std::optional<Decision::Reason> decisionReasonNamed(std::string_view);
+std::optional<DelayedUnlock::Result> delayedUnlockResultNamed(std::string_view);
 
 struct StampedEvent {
     int64_t stamp { 0 }; // nanoseconds

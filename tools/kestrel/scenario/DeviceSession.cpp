@@ -135,9 +135,10 @@ void DeviceSession::publish(int64_t stamp, const Driver::Event& event)
         listener(published);
 }
 
-CommandResult DeviceSession::run(const Command& command)
+CommandResult DeviceSession::run(const Command& command, std::string_view text)
 {
     std::lock_guard guard(m_commandLock);
+    int64_t startedAt = now();
     std::vector<SessionEvent> events;
     {
         std::lock_guard publishGuard(m_publishLock);
@@ -154,7 +155,21 @@ CommandResult DeviceSession::run(const Command& command)
         m_collecting = nullptr;
     }
     result.events = std::move(events);
+    if (result.ok)
+        m_accepted.push_back({ startedAt, std::string(text), command });
     return result;
+}
+
+std::vector<DeviceSession::AcceptedCommand> DeviceSession::acceptedCommands()
+{
+    std::lock_guard guard(m_commandLock);
+    return m_accepted;
+}
+
+std::optional<std::string> DeviceSession::withPane(const std::function<void(SettingsHost::SettingsPane&)>& work)
+{
+    std::lock_guard guard(m_commandLock);
+    return usePane(work);
 }
 
 CommandResult DeviceSession::perform(const Command& command)

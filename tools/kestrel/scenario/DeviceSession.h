@@ -12,6 +12,7 @@
 #include "host/device/DeviceHold.h"
 #include "host/device/DriverProtocol.h"
 #include "host/device/Supervisor.h"
+#include "host/settings/SettingsPane.h"
 #include "tools/kestrel/scenario/Command.h"
 
 #include <atomic>
@@ -63,7 +64,21 @@ public:
     DeviceSession& operator=(const DeviceSession&) = delete;
 
     // Runs one command that is not a check. Safe from any thread; commands run one at a time.
-    CommandResult run(const Command&);
+    // A command that ran is kept, stamped, with the text it was written as (when given).
+    CommandResult run(const Command&, std::string_view text = {});
+
+    struct AcceptedCommand {
+        int64_t stamp { 0 }; // scenario time when it started
+        std::string text;
+        Command command;
+    };
+    // The commands that ran, in order.
+    std::vector<AcceptedCommand> acceptedCommands();
+
+    // Runs work with the settings pane loaded as the Settings app loads it, between
+    // commands (the pane's code is not for two threads at once). Nullopt, or why the
+    // pane could not be loaded.
+    std::optional<std::string> withPane(const std::function<void(SettingsHost::SettingsPane&)>&);
 
     // Listeners get every event, one at a time and in order, on whichever thread it arrived.
     // A listener must not call run(), state() or unsubscribe().
@@ -111,6 +126,7 @@ private:
     std::mutex m_commandLock;
     Device::BootConfiguration m_boot;
     std::unique_ptr<Device::Supervisor> m_supervisor;
+    std::vector<AcceptedCommand> m_accepted;
 
     std::mutex m_publishLock;
     std::map<int, Listener> m_listeners;

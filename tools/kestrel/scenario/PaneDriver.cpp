@@ -1,28 +1,34 @@
 #include "tools/kestrel/scenario/PaneDriver.h"
 
 #include "host/settings/PaneRenderer.h"
-#include "host/settings/SettingsPane.h"
 
 namespace Kestrel {
 
-std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value& value)
+std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work)
 {
     SettingsHost::configureScreenFromDevice();
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
         return error;
-    return pane->setValue(key, value);
+    work(*pane);
+    return std::nullopt;
+}
+
+std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value& value)
+{
+    std::optional<std::string> problem;
+    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, value); }))
+        return error;
+    return problem;
 }
 
 std::optional<std::string> paneTap(const std::string& action)
 {
-    SettingsHost::configureScreenFromDevice();
-    std::string error;
-    auto pane = SettingsHost::SettingsPane::open(error);
-    if (!pane)
+    std::optional<std::string> problem;
+    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.tap(action); }))
         return error;
-    return pane->tap(action);
+    return problem;
 }
 
 } // namespace Kestrel

@@ -2,12 +2,17 @@
 // in this process, one row changed or one button pressed.
 #pragma once
 
+#include "host/settings/SettingsPane.h"
 #include "platform/plist/Value.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace Kestrel {
+
+// Loads the pane and runs work with it; nullopt, or why the pane could not be loaded.
+std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work);
 
 // Both answer nullopt on success, else what went wrong.
 std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value&);
