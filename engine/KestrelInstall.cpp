@@ -5,6 +5,7 @@
 #include "platform/foundation/CoreFoundation.h"
 #include "platform/fs/DeviceRoot.h"
 
+#include <atomic>
 #include <dlfcn.h>
 
 using namespace Runtime;
@@ -16,6 +17,10 @@ void resetUnlockDecisionForTesting();
 namespace {
 
 constexpr const char* companionLibraryPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
+
+// Set by the first call, before anything is looked at: a second installation would hook the
+// engine's own replacements, whose saved slots would then lead back into themselves.
+std::atomic<bool> s_installed { false };
 
 bool isSpringBoard()
 {
@@ -52,6 +57,8 @@ void installCompanionHooks()
 
 void kestrelInstall()
 {
+    if (s_installed.exchange(true))
+        return;
     if (!isSpringBoard())
         return;
 
@@ -91,4 +98,5 @@ void kestrelResetForTesting()
     Hooks::savedHitTest.clear();
     Hooks::resetUnlockDecisionForTesting();
     resetSharedStateForTesting();
+    s_installed.store(false);
 }
