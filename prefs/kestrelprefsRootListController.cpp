@@ -1,16 +1,19 @@
 #include "prefs/kestrelprefsRootListController.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/log/SystemLog.h"
 #include "platform/notify/CFNotificationCenter.h"
 #include "platform/plist/PropertyList.h"
 
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Runtime;
@@ -22,7 +25,6 @@ __attribute__((visibility("default"))) const char* respringStr = "com.plover.kes
 const char* const kestrelProfileAddress = "https://twitter.com/PloverDev";
 
 namespace {
-
 
 // The settings file's dictionary, or nil when it is missing or unreadable.
 std::optional<Dictionary> readSettings()
@@ -93,6 +95,30 @@ void removeAbandonedTemporaryFiles(const std::string& folder, const std::string&
         if (!error && now - modified > std::chrono::minutes(1))
             fs::remove(entry.path(), error);
     }
+}
+
+// A settings file the pane cannot read (one edited by hand with a typo, say) is not written
+// over as it is: the write starts from nothing, so everything in it would be lost. It is
+// renamed aside to NAME.unreadable first, taking the place of an older one kept there; a
+// rename moves the entry itself, whatever it is or points to, and copies nothing. Answers
+// whether the write may go ahead: not when the file is still in its place.
+bool keepUnreadableSettings(const std::string& path, std::string_view reason)
+{
+    struct stat status;
+    // A folder in its place is no file to keep, and the write cannot replace it anyway.
+    if (::lstat(path.c_str(), &status) || S_ISDIR(status.st_mode))
+        return true;
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::string kept = path + ".unreadable";
+    if (::rename(path.c_str(), kept.c_str())) {
+        std::string failure = std::strerror(errno);
+        Platform::systemLog("KestrelPrefs: " + name + " could not be read (" + std::string(reason)
+            + ") nor be kept aside (" + failure + "); it is left as it is and the change is not saved");
+        return false;
+    }
+    Platform::systemLog(
+        "KestrelPrefs: " + name + " could not be read (" + std::string(reason) + "); kept it as " + name + ".unreadable");
+    return true;
 }
 
 void registerController()
@@ -202,10 +228,16 @@ void kestrelprefsRootListController::setPreferenceValue(std::optional<Value> val
         SettingsWriteLock lock(folder);
         removeAbandonedTemporaryFiles(folder, path.substr(path.rfind('/') + 1));
         Dictionary merged;
-        if (auto settings = readSettings())
-            merged = std::move(*settings);
-        merged.set(*key, std::move(*value));
-        writeFileAtomically(path, Value(std::move(merged)));
+        auto file = readFile(path);
+        bool writable = true;
+        if (file.ok() && file.value.asDictionary())
+            merged = std::move(*file.value.asDictionary());
+        else if (!file.isMissing())
+            writable = keepUnreadableSettings(path, file.ok() ? "its root is not a dictionary" : file.reason);
+        if (writable) {
+            merged.set(*key, std::move(*value));
+            writeFileAtomically(path, Value(std::move(merged)));
+        }
     }
 
     if (auto name = specifier->stringProperty("PostNotification"))
