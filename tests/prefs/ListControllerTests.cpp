@@ -1,7 +1,7 @@
 // The pane's controller: its cached row list, reading values from the settings file afresh,
 // the derived user-agent row, writing values back whole and atomically (an unreadable file
-// kept aside, failed writes), the change notifications and
-// the two button actions.
+// kept aside, failed writes, writers in two processes at once), the change notifications
+// and the two button actions.
 #include "PrefsTestSupport.h"
 
 #include "platform/log/SystemLog.h"
@@ -10,9 +10,12 @@
 
 #include <atomic>
 #include <csignal>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 using namespace PrefsTesting;
 
@@ -573,6 +576,44 @@ TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePrevi
     EXPECT_EQ(postedNames(), (std::vector<std::string> { "test.enabled.changed", "test.enabled.changed" }));
     EXPECT_EQ(m_controller->reloadCount(), reloads + 2);
     EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
+}
+
+// Two Settings apps changing their own keys at the same moment, many times over: at the end
+// the file holds every entry of both, and every entry that was there before.
+TEST_F(ListControllerTest, TwoProcessesWritingAtOnceLoseNoEntry)
+{
+    writeSettings(dictionary({ { "Unshown", Value::string("keep me") } }));
+    constexpr int writes = 150;
+    std::string program = std::string(KESTREL_BUILD_DIR) + "/bin/paneWriter";
+    std::string count = std::to_string(writes);
+    std::vector<pid_t> writers;
+    for (std::string prefix : { "A", "B" }) {
+        std::string rootPath = root();
+        char* argv[] = { program.data(), rootPath.data(), prefix.data(), count.data(), nullptr };
+        pid_t pid = -1;
+        ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        writers.push_back(pid);
+    }
+    for (pid_t pid : writers) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+    }
+
+    auto file = settings();
+    ASSERT_TRUE(file);
+    Dictionary expected = dictionary({ { "Unshown", Value::string("keep me") } });
+    for (std::string prefix : { "A", "B" }) {
+        for (int index = 0; index < writes; ++index)
+            expected.set(prefix + "-" + std::to_string(index), Value::integer(index));
+    }
+    std::vector<std::string> lost;
+    for (auto& [key, value] : expected) {
+        if (!file->find(key))
+            lost.push_back(key);
+    }
+    EXPECT_TRUE(lost.empty()) << lost.size() << " entries lost, the first " << lost.front();
+    EXPECT_EQ(*file, expected);
 }
 
 // A device whose Preferences folder has gone gets it back with the first write.
