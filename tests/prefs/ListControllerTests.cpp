@@ -408,6 +408,8 @@ TEST_F(ListControllerTest, TheRowsNotificationIsPostedAfterTheWrite)
     });
     monitorNotifications();
     writeKey("DelayTime", Value::real(6.0));
+    // Delivery runs on its own thread: the first must be seen before the second write.
+    EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
     writeKey("DelayTime", Value::real(6.5));
     EXPECT_EQ(postedNames(), (std::vector<std::string> { changedName, changedName })) << "one post per write";
     std::lock_guard guard(lock);
