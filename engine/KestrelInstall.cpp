@@ -5,6 +5,7 @@
 #include "platform/foundation/CoreFoundation.h"
 #include "platform/fs/DeviceRoot.h"
 
+#include <atomic>
 #include <dlfcn.h>
 
 using namespace Runtime;
@@ -12,6 +13,10 @@ using namespace Runtime;
 namespace {
 
 constexpr const char* companionLibraryPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
+
+// Set by the first call, before anything is looked at: a second installation would hook the
+// engine's own replacements, whose saved slots would then lead back into themselves.
+std::atomic<bool> s_installed { false };
 
 bool isSpringBoard()
 {
@@ -48,6 +53,8 @@ void installCompanionHooks()
 
 void kestrelInstall()
 {
+    if (s_installed.exchange(true))
+        return;
     if (!isSpringBoard())
         return;
 
@@ -86,4 +93,5 @@ void kestrelResetForTesting()
     Hooks::savedNotifyObserversOfEvent.clear();
     Hooks::savedHitTest.clear();
     resetSharedStateForTesting();
+    s_installed.store(false);
 }

@@ -1,9 +1,10 @@
 // Load-time set-up: the engine's only entry point. In SpringBoard it installs
-// the hook table; in every other process it does nothing at all.
+// the hook table; in every other process it does nothing at all. Only the first
+// call in a process does anything, whatever it found; later calls return at once.
 #pragma once
 
 extern "C" __attribute__((visibility("default"))) void kestrelInstall();
 
-// Puts the engine back to its state at load (empty slots, no shared state),
-// for tests that install it more than once in one process.
+// Puts the engine back to its state at load (empty slots, no shared state, not
+// yet installed), for tests that install it more than once in one process.
 void kestrelResetForTesting();

@@ -1,16 +1,24 @@
 #include "prefs/kestrelprefsRootListController.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/log/SystemLog.h"
 #include "platform/notify/CFNotificationCenter.h"
 #include "platform/plist/PropertyList.h"
 
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 using namespace Runtime;
@@ -22,7 +30,6 @@ __attribute__((visibility("default"))) const char* respringStr = "com.plover.kes
 const char* const kestrelProfileAddress = "https://twitter.com/PloverDev";
 
 namespace {
-
 
 // The settings file's dictionary, or nil when it is missing or unreadable.
 std::optional<Dictionary> readSettings()
@@ -46,22 +53,64 @@ std::optional<Value> entry(const std::optional<Dictionary>& settings, std::strin
 // exclusive lock on the Preferences folder, so two panes writing at once
 // never drop each other's entries. Readers need no lock: the file is
 // replaced whole, in one step.
+//
+// A writer that finds the lock taken blocks in the kernel, which wakes it the
+// moment the holder lets go. (Polling for it lets a writer that writes again
+// and again starve the others past the bound below.) The block happens on a
+// helper thread so that the wait stays bounded: a holder that keeps the lock
+// far longer than a write takes (a hung process, an outsider) must not hang
+// the Settings app, so after the bound the write goes ahead without it.
 class SettingsWriteLock {
-    static constexpr int maximumLockAttempts = 200;
-    static constexpr useconds_t lockRetryMicroseconds = 10000;
+    static constexpr auto maximumWait = std::chrono::seconds(2);
+
+    struct Waiter {
+        std::mutex lock;
+        std::condition_variable settled;
+        int fd { -1 };
+        bool done { false };
+        bool acquired { false };
+        bool abandoned { false };
+    };
 
 public:
     explicit SettingsWriteLock(const std::string& folder)
-        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
-        // Another writer holds it for a few milliseconds at most; one that
-        // holds it longer must not hang the Settings app, so after a while
-        // the write goes ahead without it.
-        for (int attempt = 0; m_fd >= 0 && attempt < maximumLockAttempts; ++attempt) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
-                break;
-            ::usleep(lockRetryMicroseconds);
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (!::flock(fd, LOCK_EX | LOCK_NB)) {
+            m_fd = fd;
+            return;
         }
+        auto waiter = std::make_shared<Waiter>();
+        waiter->fd = fd;
+        try {
+            std::thread([waiter] {
+                int result;
+                do
+                    result = ::flock(waiter->fd, LOCK_EX);
+                while (result && errno == EINTR);
+                std::lock_guard guard(waiter->lock);
+                waiter->done = true;
+                waiter->acquired = !result;
+                // Given up on: the lock, now had, goes at once with the descriptor.
+                if (waiter->abandoned)
+                    ::close(waiter->fd);
+                waiter->settled.notify_one();
+            }).detach();
+        } catch (const std::system_error&) {
+            ::close(fd);
+            return;
+        }
+        std::unique_lock guard(waiter->lock);
+        if (!waiter->settled.wait_for(guard, maximumWait, [&] { return waiter->done; })) {
+            waiter->abandoned = true;
+            return;
+        }
+        if (waiter->acquired)
+            m_fd = fd;
+        else
+            ::close(fd);
     }
     ~SettingsWriteLock()
     {
@@ -72,7 +121,7 @@ public:
     SettingsWriteLock& operator=(const SettingsWriteLock&) = delete;
 
 private:
-    int m_fd;
+    int m_fd { -1 };
 };
 
 // A writer killed in the middle of a write leaves its temporary file behind
@@ -93,6 +142,30 @@ void removeAbandonedTemporaryFiles(const std::string& folder, const std::string&
         if (!error && now - modified > std::chrono::minutes(1))
             fs::remove(entry.path(), error);
     }
+}
+
+// A settings file the pane cannot read (one edited by hand with a typo, say) is not written
+// over as it is: the write starts from nothing, so everything in it would be lost. It is
+// renamed aside to NAME.unreadable first, taking the place of an older one kept there; a
+// rename moves the entry itself, whatever it is or points to, and copies nothing. Answers
+// whether the write may go ahead: not when the file is still in its place.
+bool keepUnreadableSettings(const std::string& path, std::string_view reason)
+{
+    struct stat status;
+    // A folder in its place is no file to keep, and the write cannot replace it anyway.
+    if (::lstat(path.c_str(), &status) || S_ISDIR(status.st_mode))
+        return true;
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::string kept = path + ".unreadable";
+    if (::rename(path.c_str(), kept.c_str())) {
+        std::string failure = std::strerror(errno);
+        Platform::systemLog("KestrelPrefs: " + name + " could not be read (" + std::string(reason)
+            + ") nor be kept aside (" + failure + "); it is left as it is and the change is not saved");
+        return false;
+    }
+    Platform::systemLog(
+        "KestrelPrefs: " + name + " could not be read (" + std::string(reason) + "); kept it as " + name + ".unreadable");
+    return true;
 }
 
 void registerController()
@@ -202,10 +275,16 @@ void kestrelprefsRootListController::setPreferenceValue(std::optional<Value> val
         SettingsWriteLock lock(folder);
         removeAbandonedTemporaryFiles(folder, path.substr(path.rfind('/') + 1));
         Dictionary merged;
-        if (auto settings = readSettings())
-            merged = std::move(*settings);
-        merged.set(*key, std::move(*value));
-        writeFileAtomically(path, Value(std::move(merged)));
+        auto file = readFile(path);
+        bool writable = true;
+        if (file.ok() && file.value.asDictionary())
+            merged = std::move(*file.value.asDictionary());
+        else if (!file.isMissing())
+            writable = keepUnreadableSettings(path, file.ok() ? "its root is not a dictionary" : file.reason);
+        if (writable) {
+            merged.set(*key, std::move(*value));
+            writeFileAtomically(path, Value(std::move(merged)));
+        }
     }
 
     if (auto name = specifier->stringProperty("PostNotification"))

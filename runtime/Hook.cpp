@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace Runtime {
 
@@ -25,6 +26,19 @@ void skip(Class* cls, Selector selector, std::string reason)
     warn("MSHookMessageEx: not hooking " + std::string(cls ? cls->name() : "(nil class)") + " "
         + std::string(selector.name()) + ": " + reason);
     record(cls, selector, HookOutcome::Skipped, std::move(reason));
+}
+
+// Why a replacement cannot stand in for the method, or nothing when it can. A replacement of
+// another type is refused like a missing selector, never installed: a companion library of
+// another version must cost its own hooks, not the process.
+std::optional<std::string> signatureMismatch(const Method& method, const std::type_info& signature)
+{
+    try {
+        method.checkSignatureSlow(signature);
+        return std::nullopt;
+    } catch (const SignatureMismatch& mismatch) {
+        return "replacement has another signature: " + std::string(mismatch.what());
+    }
 }
 
 } // namespace
@@ -70,8 +84,8 @@ void hookMessageErased(Class* cls, Selector selector, Imp replacement, const std
         return skip(cls, selector, "nil replacement");
 
     if (Method* own = cls->ownMethod(selector)) {
-        if (own->signature() != signature)
-            own->checkSignatureSlow(signature); // throws: the replacement's type is wrong
+        if (auto mismatch = signatureMismatch(*own, signature))
+            return skip(cls, selector, std::move(*mismatch));
         if (saved) {
             saved->lookupFrom.store(nullptr);
             saved->implementation.store(own->implementation(), std::memory_order_release);
@@ -84,8 +98,8 @@ void hookMessageErased(Class* cls, Selector selector, Imp replacement, const std
     const Method* inherited = cls->superclass() ? cls->superclass()->lookup(selector) : nullptr;
     if (!inherited)
         return skip(cls, selector, "selector not found");
-    if (inherited->signature() != signature)
-        inherited->checkSignatureSlow(signature);
+    if (auto mismatch = signatureMismatch(*inherited, signature))
+        return skip(cls, selector, std::move(*mismatch));
     if (saved) {
         saved->implementation.store(nullptr);
         saved->lookupFrom.store(cls->superclass(), std::memory_order_release);

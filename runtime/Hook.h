@@ -6,9 +6,10 @@
 // - The selector is only inherited: the replacement is added on the class
 //   itself, and the saved slot becomes a trampoline that looks the superclass's
 //   implementation up each time it is called (so a later hook there is reached).
-// - A nil class, nil selector, nil replacement, or a selector the class does
-//   not respond to: nothing is installed, the slot is left as it was, a warning
-//   goes to the system log and the call returns.
+// - A nil class, nil selector, nil replacement, a selector the class does not
+//   respond to, or a replacement whose signature is not the method's: nothing
+//   is installed, the slot is left as it was, a warning goes to the system log,
+//   the journal records the row as skipped with the reason, and the call returns.
 #pragma once
 
 #include "runtime/Message.h"

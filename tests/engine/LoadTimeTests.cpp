@@ -2,11 +2,14 @@
 // order, and what an exception while installing the companion's hooks costs.
 #include "EngineTestSupport.h"
 
+#include "engine/Hooks.h"
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
 #include "host/springboard/HostCommands.h"
+#include "platform/log/SystemLog.h"
 #include "platform/process/ProcessArguments.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 using namespace EngineTesting;
@@ -128,9 +131,30 @@ TEST_F(LoadTimeTest, TheProcessNameIsComparedExactlyIncludingLetterCase)
     for (auto name : { "/System/Library/CoreServices/SpringBoard.app/springboard", "SPRINGBOARD", "SpringBoard.app",
              "SpringBoardX", "" }) {
         SCOPED_TRACE(name);
+        kestrelResetForTesting();
         installWithArguments({ name });
         expectInert();
     }
+}
+
+TEST_F(LoadTimeTest, OnlyTheFirstCallInstallsAnythingAndTheTestResetAllowsAnother)
+{
+    // An inert first call is the one call too.
+    installWithArguments({ "/usr/libexec/backboardd" });
+    installWithArguments({ springBoardPath });
+    expectInert();
+
+    kestrelResetForTesting();
+    kestrelInstall();
+    ASSERT_EQ(installedRows(), modernMainRows);
+    kestrelInstall();
+    EXPECT_EQ(hookJournal().size(), modernMainRows.size()) << "a second call hooks nothing";
+
+    // The replacements were not hooked over themselves: an attempt goes through once.
+    SpringBoardHost::createLockScreenObjects();
+    clearEvents();
+    EXPECT_TRUE(faceMatch());
+    EXPECT_EQ(attempts(), std::vector<std::string> { "passcode=nil mesa=yes finish=yes result=yes" });
 }
 
 TEST_F(LoadTimeTest, OnlyTheFirstArgumentNamesTheProcess)
@@ -212,6 +236,92 @@ TEST_F(LoadTimeTest, AnNSExceptionAmongTheMainHooksIsNotCaught)
     });
     EXPECT_THROW(kestrelInstall(), NSException);
     EXPECT_EQ(installedRows(), std::vector<Row> { modernMainRows[0] });
+}
+
+// A companion that does not fit costs its own hooks only: SpringBoard comes up with every
+// main hook in place. (Loading a companion registers its class for the rest of the process,
+// so each case needs a process that has loaded none before; CTest runs each test alone.)
+class CompanionMisfitTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        if (getClass("PloverAlwaysOnWindow"))
+            GTEST_SKIP() << "an earlier test in this process loaded a companion; run this test on its own";
+    }
+
+    void putAtCompanionPath(const std::string& builtLibrary)
+    {
+        auto target = std::filesystem::path(hostPath(companionPath));
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::copy_file(builtLibrary, target, std::filesystem::copy_options::overwrite_existing);
+    }
+
+    // Boots, finishes launching and unlocks with a face match; answers whether all of it worked.
+    void expectSpringBoardUp()
+    {
+        EXPECT_NO_THROW(boot());
+        SpringBoardHost::finishLaunching();
+        EXPECT_EQ(countEvents("launch finished"), 1u);
+        clearEvents();
+        EXPECT_TRUE(faceMatch());
+        EXPECT_EQ(attempts(), std::vector<std::string> { "passcode=nil mesa=yes finish=yes result=yes" })
+            << "the unlock hook is in place";
+    }
+
+    static std::vector<HookRecord> journalOf(HookOutcome outcome)
+    {
+        std::vector<HookRecord> records;
+        for (auto& record : hookJournal()) {
+            if (record.outcome == outcome)
+                records.push_back(record);
+        }
+        return records;
+    }
+    static std::vector<Row> rowsOf(const std::vector<HookRecord>& records)
+    {
+        std::vector<Row> rows;
+        for (auto& record : records)
+            rows.push_back({ record.className, record.selector });
+        return rows;
+    }
+};
+
+TEST_F(CompanionMisfitTest, ATapHandlerOfAnotherSignatureIsSkippedWithAWarningAndTheOtherTenAreInstalled)
+{
+    putAtCompanionPath(std::string(KESTREL_BUILD_DIR) + "/lib/NightjarOtherSignature.dylib");
+    expectSpringBoardUp();
+
+    auto skipped = journalOf(HookOutcome::Skipped);
+    ASSERT_EQ(rowsOf(skipped), std::vector<Row> { companionRows[0] });
+    EXPECT_TRUE(skipped[0].reason.starts_with("replacement has another signature")) << skipped[0].reason;
+    EXPECT_EQ(rowsOf(journalOf(HookOutcome::Replaced)),
+        concatenated({ companionRows[1], companionRows[2], companionRows[3] }, modernMainRows));
+    EXPECT_FALSE(Hooks::savedHandleTapFrom.isSet()) << "its slot is left empty";
+
+    auto log = Platform::readSystemLog();
+    ASSERT_EQ(log.size(), 1u) << "one warning line in the system log";
+    EXPECT_NE(log[0].find("MSHookMessageEx: not hooking PloverAlwaysOnWindow handleTapFrom:: replacement has another"),
+        std::string::npos)
+        << log[0];
+
+    // The window's own handler still runs; the hooked ones run through the engine.
+    send<bool>(host().companionWindow, "handleTapFrom:", nullptr);
+    send(host().companionWindow, "hide");
+    EXPECT_EQ(countEvents("aod tap"), 1u);
+    EXPECT_EQ(countEvents("aod hide"), 1u);
+}
+
+TEST_F(CompanionMisfitTest, ACompanionFileThatIsNoLibrarySkipsTheFourCompanionRows)
+{
+    writeFile(companionPath, std::string(4096, '\x5a'));
+    expectSpringBoardUp();
+
+    auto skipped = journalOf(HookOutcome::Skipped);
+    EXPECT_EQ(rowsOf(skipped), (std::vector<Row> { { "(nil)", "handleTapFrom:" }, { "(nil)", "handleDoubleTapFrom:" },
+                                   { "(nil)", "hide" }, { "(nil)", "postHideSettings" } }));
+    EXPECT_EQ(rowsOf(journalOf(HookOutcome::Replaced)), modernMainRows);
+    EXPECT_FALSE(host().companionWindow) << "no window class came of it";
 }
 
 class ReleaseNamesTest : public EngineTest { };

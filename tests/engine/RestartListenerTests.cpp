@@ -1,5 +1,6 @@
 // The restart listener: after launch, each restart notification starts the device's killall
-// with "-9 SpringBoard" and no environment; nothing before launch or under another name.
+// with exactly "killall -9 SpringBoard" and no environment; nothing before launch or under
+// another name.
 // The test process is SpringBoard, the poster and the observer at once.
 #include "EngineTestSupport.h"
 
@@ -18,7 +19,9 @@ using namespace EngineTesting;
 namespace {
 
 constexpr const char* restartName = "com.plover.kestrel.respring";
+// The timeline shows the device path where argv[0] would be, then the other arguments.
 const std::string killallSpawn = "spawn /usr/bin/killall -9 SpringBoard";
+const std::string killallVector = "[killall] [-9] [SpringBoard]\n";
 
 class RestartListenerTest : public EngineTest {
 protected:
@@ -38,17 +41,14 @@ protected:
         EngineTest::TearDown();
     }
 
-    // A killall that only writes down its arguments and the environment it was given.
+    // A killall that only writes down the argument vector it was started with, argv[0]
+    // included, and its environment: "[killall] [-9] [SpringBoard]" and an empty line per start.
     void installFakeKillall() const
     {
-        writeFile("/usr/bin/killall",
-            "#!/bin/sh\n"
-            "echo \"$*\" >> '"
-                + hostPath("/killall-arguments")
-                + "'\n"
-                  "/usr/bin/tr '\\0' '\\n' < /proc/$$/environ >> '"
-                + hostPath("/killall-environment") + "'\n",
-            0755);
+        auto target = std::filesystem::path(hostPath("/usr/bin/killall"));
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/bin/argvRecorder", target,
+            std::filesystem::copy_options::overwrite_existing);
     }
 
     std::string readDeviceFile(std::string_view devicePath) const
@@ -96,9 +96,8 @@ TEST_F(RestartListenerTest, ARestartAfterLaunchSpawnsKillallNineSpringBoardWithA
     EXPECT_EQ(spawns(), std::vector<std::string> { killallSpawn });
     EXPECT_TRUE(failedSpawns().empty());
     ASSERT_TRUE(waitForReaped(1)) << "the child is reaped, not left a zombie";
-    EXPECT_EQ(readDeviceFile("/killall-arguments"), "-9 SpringBoard\n");
-    EXPECT_TRUE(std::filesystem::exists(hostPath("/killall-environment")));
-    EXPECT_EQ(readDeviceFile("/killall-environment"), "") << "no variable reaches the child";
+    EXPECT_EQ(readDeviceFile("/killall-arguments"), killallVector) << "exactly these three, argv[0] included";
+    EXPECT_EQ(readDeviceFile("/killall-environment"), "\n") << "no variable reaches the child";
 }
 
 TEST_F(RestartListenerTest, ARestartBeforeLaunchHasFinishedIsNeitherActedOnNorRemembered)
@@ -135,7 +134,7 @@ TEST_F(RestartListenerTest, EachRestartStartsItsOwnKillall)
     Platform::drainNotifyDeliveries();
     EXPECT_EQ(spawns(), (std::vector<std::string> { killallSpawn, killallSpawn }));
     ASSERT_TRUE(waitForReaped(2));
-    EXPECT_EQ(readDeviceFile("/killall-arguments"), "-9 SpringBoard\n-9 SpringBoard\n");
+    EXPECT_EQ(readDeviceFile("/killall-arguments"), killallVector + killallVector);
 }
 
 TEST_F(RestartListenerTest, WithoutKillallARestartFailsQuietlyAndALaterOneTriesAgain)
@@ -155,7 +154,7 @@ TEST_F(RestartListenerTest, WithoutKillallARestartFailsQuietlyAndALaterOneTriesA
     EXPECT_EQ(spawns().size(), 3u);
     EXPECT_EQ(failedSpawns().size(), 2u) << "the third one started";
     ASSERT_TRUE(waitForReaped(1));
-    EXPECT_EQ(readDeviceFile("/killall-arguments"), "-9 SpringBoard\n");
+    EXPECT_EQ(readDeviceFile("/killall-arguments"), killallVector);
 }
 
 } // namespace

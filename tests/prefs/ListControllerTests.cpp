@@ -1,13 +1,21 @@
 // The pane's controller: its cached row list, reading values from the settings file afresh,
-// the derived user-agent row, writing values back whole and atomically, the change
-// notifications and the two button actions.
+// the derived user-agent row, writing values back whole and atomically (an unreadable file
+// kept aside, failed writes, writers in two processes at once), the change notifications
+// and the two button actions.
 #include "PrefsTestSupport.h"
 
+#include "platform/log/SystemLog.h"
 #include "platform/trace/Timeline.h"
 #include "prefs/kestrelprefsRootListController.h"
 
 #include <atomic>
+#include <csignal>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 using namespace PrefsTesting;
 
@@ -65,6 +73,31 @@ std::vector<Dictionary> standardRows()
         buttonRow("twitterlink"),
     };
 }
+
+// While it lives, no file of this process may grow beyond the limit, root's included: a write
+// past it fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_previous);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_previous;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) { nullptr };
+};
 
 class ListControllerTest : public PrefsTest {
 protected:
@@ -375,6 +408,8 @@ TEST_F(ListControllerTest, TheRowsNotificationIsPostedAfterTheWrite)
     });
     monitorNotifications();
     writeKey("DelayTime", Value::real(6.0));
+    // Delivery runs on its own thread: the first must be seen before the second write.
+    EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
     writeKey("DelayTime", Value::real(6.5));
     EXPECT_EQ(postedNames(), (std::vector<std::string> { changedName, changedName })) << "one post per write";
     std::lock_guard guard(lock);
@@ -453,15 +488,137 @@ TEST_F(ListControllerTest, AMissingSettingsFileIsCreatedWithTheOneEntry)
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
-TEST_F(ListControllerTest, AnUnreadableSettingsFileCountsAsEmptyAtAWrite)
+// A file the pane cannot read would be lost to the write, which then starts from nothing: it
+// is moved beside as NAME.unreadable first (the latest replacing an older one), with one line
+// in the system log. A missing file is not unreadable.
+TEST_F(ListControllerTest, AnUnreadableSettingsFileIsKeptBesideBeforeAWriteStartsFromNothing)
 {
-    writeFile(settingsPath, "<?xml version=\"1.0\"?><plist><dict><key>Lost</key>");
+    const std::string kept = std::string(settingsPath) + ".unreadable";
+    auto inode = [&](std::string_view devicePath) {
+        struct stat status {};
+        ::lstat(hostPath(devicePath).c_str(), &status);
+        return status.st_ino;
+    };
+
+    writeKey("DelayTime", Value::real(1));
+    writeKey("DelayTime", Value::real(2));
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kept))) << "neither a missing nor a readable file is kept";
+    EXPECT_TRUE(Platform::readSystemLog().empty());
+
+    const std::string typo = "<?xml version=\"1.0\"?><plist><dict><key>Lost</key><strin>x</string></dict></plist>";
+    writeFile(settingsPath, typo, 0600);
+    auto typoInode = inode(settingsPath);
     writeKey("DelayTime", Value::real(4));
     EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(4) } }));
+    EXPECT_EQ(readFile(kept), typo);
+    EXPECT_EQ(inode(kept), typoInode) << "the file itself was moved, not copied";
+    auto log = Platform::readSystemLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("com.plover.kestrelprefs.plist could not be read"), std::string::npos) << log[0];
+    EXPECT_NE(log[0].find("kept it as com.plover.kestrelprefs.plist.unreadable"), std::string::npos) << log[0];
+
+    // A property list whose root is no dictionary cannot be merged into either; it replaces
+    // the one kept before.
+    const std::string arrayRoot = Platform::Plist::toXml(Value(Array { Value::string("a list") }));
+    writeFile(settingsPath, arrayRoot);
+    writeKey("DelayTime", Value::real(5));
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(5) } }));
+    EXPECT_EQ(readFile(kept), arrayRoot);
+    EXPECT_EQ(Platform::readSystemLog().size(), 2u);
+
+    // A link in the file's place is what is moved: the file it points at is never touched.
+    writeFile("/elsewhere/target", "not a property list");
+    std::filesystem::remove(hostPath(settingsPath));
+    std::filesystem::create_symlink(hostPath("/elsewhere/target"), hostPath(settingsPath));
+    writeKey("DelayTime", Value::real(6));
+    EXPECT_TRUE(std::filesystem::is_symlink(hostPath(kept)));
+    EXPECT_EQ(readFile("/elsewhere/target"), "not a property list");
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(6) } }));
+
+    // When it cannot be moved aside (a folder holds the name), it stays and the change is not
+    // saved; the row's notification still goes out.
+    std::filesystem::remove(hostPath(kept));
+    std::filesystem::create_directories(hostPath(kept) + "/inside");
+    writeFile(settingsPath, typo);
+    monitorNotifications();
+    writeKey("DelayTime", Value::real(7));
+    EXPECT_EQ(readFile(settingsPath), typo);
+    EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
+    log = Platform::readSystemLog();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_NE(log[3].find("nor be kept aside"), std::string::npos) << log[3];
 }
 
-// The pane does not make a missing Preferences folder yet: its write fails silently and only
-// the notification goes out. Enable once the write makes the folder.
+// A write that fails, even for root, leaves what was there as it was; the row's notification
+// still goes out and the list is still rebuilt.
+TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePreviousFileWhole)
+{
+    specifiers();
+    monitorNotifications();
+    unsigned reloads = m_controller->reloadCount();
+
+    // A folder where the file should be: no file to keep aside, and none can replace it.
+    writeFile(std::string(settingsPath) + "/inside", "untouched");
+    writeKey("enabled", Value::boolean(true));
+    EXPECT_EQ(readFile(std::string(settingsPath) + "/inside"), "untouched");
+    EXPECT_EQ(postedNames(), std::vector<std::string> { "test.enabled.changed" });
+    EXPECT_EQ(m_controller->reloadCount(), reloads + 1);
+    EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" });
+    EXPECT_TRUE(Platform::readSystemLog().empty());
+
+    // A readable file whose replacement cannot be written out.
+    std::filesystem::remove_all(hostPath(settingsPath));
+    writeSettings(dictionary({ { "Unshown", Value::string("keep me") }, { "enabled", Value::boolean(false) } }));
+    auto before = readFile(settingsPath);
+    {
+        FileSizeLimit limit(64);
+        writeKey("enabled", Value::boolean(true));
+    }
+    EXPECT_EQ(readFile(settingsPath), before);
+    EXPECT_EQ(postedNames(), (std::vector<std::string> { "test.enabled.changed", "test.enabled.changed" }));
+    EXPECT_EQ(m_controller->reloadCount(), reloads + 2);
+    EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
+}
+
+// Two Settings apps changing their own keys at the same moment, many times over: at the end
+// the file holds every entry of both, and every entry that was there before.
+TEST_F(ListControllerTest, TwoProcessesWritingAtOnceLoseNoEntry)
+{
+    writeSettings(dictionary({ { "Unshown", Value::string("keep me") } }));
+    constexpr int writes = 150;
+    std::string program = std::string(KESTREL_BUILD_DIR) + "/bin/paneWriter";
+    std::string count = std::to_string(writes);
+    std::vector<pid_t> writers;
+    for (std::string prefix : { "A", "B" }) {
+        std::string rootPath = root();
+        char* argv[] = { program.data(), rootPath.data(), prefix.data(), count.data(), nullptr };
+        pid_t pid = -1;
+        ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        writers.push_back(pid);
+    }
+    for (pid_t pid : writers) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+    }
+
+    auto file = settings();
+    ASSERT_TRUE(file);
+    Dictionary expected = dictionary({ { "Unshown", Value::string("keep me") } });
+    for (std::string prefix : { "A", "B" }) {
+        for (int index = 0; index < writes; ++index)
+            expected.set(prefix + "-" + std::to_string(index), Value::integer(index));
+    }
+    std::vector<std::string> lost;
+    for (auto& [key, value] : expected) {
+        if (!file->find(key))
+            lost.push_back(key);
+    }
+    EXPECT_TRUE(lost.empty()) << lost.size() << " entries lost, the first " << lost.front();
+    EXPECT_EQ(*file, expected);
+}
+
+// A device whose Preferences folder has gone gets it back with the first write.
 TEST_F(ListControllerTest, AMissingSettingsFolderIsCreatedByTheFirstWrite)
 {
     std::filesystem::remove_all(hostPath("/var/mobile/Library"));

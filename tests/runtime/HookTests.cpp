@@ -116,12 +116,34 @@ TEST_F(HookTest, TheJournalRecordsEveryCallInOrder)
     EXPECT_EQ(journal[2].selector, "sound");
 }
 
-TEST_F(HookTest, AReplacementOfTheWrongTypeIsRefused)
+// A replacement of another type is skipped like a missing selector, on an own method and on
+// an inherited one; only a message sent with the wrong type stays a loud error.
+TEST_F(HookTest, AReplacementOfTheWrongTypeIsSkippedWithAWarningAndInstallationGoesOn)
 {
-    EXPECT_THROW(MSHookMessageEx(getClass("Bird"), sel("legs"), &wrongType,
-                     static_cast<SavedImplementation<bool()>*>(nullptr)),
-        SignatureMismatch);
-    EXPECT_EQ(send<int64_t>(allocInit(getClass("Bird")), "legs"), 2);
+    std::vector<std::string> warnings;
+    setWarningHandler([&](std::string_view line) { warnings.emplace_back(line); });
+    SavedImplementation<bool()> savedWrong;
+    EXPECT_NO_THROW(MSHookMessageEx(getClass("Bird"), sel("legs"), &wrongType, &savedWrong));
+    EXPECT_NO_THROW(MSHookMessageEx(getClass("Bird"), sel("sound"), &wrongType, &savedWrong));
+    MSHookMessageEx(getClass("Bird"), sel("legs"), &moreLegs, &s_savedLegs);
+    setWarningHandler(nullptr);
+
+    EXPECT_FALSE(savedWrong.isSet()) << "the slot is left as it was";
+    auto bird = allocInit(getClass("Bird"));
+    EXPECT_EQ(send<int64_t>(bird, "legs"), 12) << "the next hook went in on the untouched method";
+    EXPECT_EQ(text(send<RefPtr<Object>>(bird, "sound")), "...") << "no override was added";
+    auto journal = hookJournal();
+    ASSERT_EQ(journal.size(), 3u);
+    for (size_t index : { 0u, 1u }) {
+        EXPECT_EQ(journal[index].outcome, HookOutcome::Skipped);
+        EXPECT_TRUE(journal[index].reason.starts_with("replacement has another signature")) << journal[index].reason;
+    }
+    EXPECT_NE(journal[0].reason.find("bool"), std::string::npos) << journal[0].reason;
+    EXPECT_EQ(journal[2].outcome, HookOutcome::Replaced);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("not hooking Bird legs"), std::string::npos) << warnings[0];
+
+    EXPECT_THROW(send<bool>(bird, "legs"), SignatureMismatch);
 }
 
 } // namespace
