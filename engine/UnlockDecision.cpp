@@ -6,6 +6,9 @@
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/foundation/CoreFoundation.h"
+#include "platform/trace/Trace.h"
+
+#include <string_view>
 
 using namespace Runtime;
 
@@ -94,6 +97,9 @@ bool notificationsBlockUnlock()
     return !send<bool>(sectionIdentifier, s_isEqualToString, NSString::create("com.apple.donotdisturb"));
 }
 
+// What the delayed-unlock block did, for whoever watches.
+void reportDelayedUnlock(std::string_view result) { Platform::trace("delayed-unlock", { { "result", result } }); }
+
 void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object* completion)
 {
     int64_t delay = Platform::secondsToNanoseconds(floatPref("DelayTime"));
@@ -103,12 +109,17 @@ void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object
         [weakReceiver = WeakPtr<Object>(receiver), passcode = RefPtr<Object>(passcode), mesa,
             completion = RefPtr<Object>(completion)] {
             delayedUnlockInProgress = true;
+            std::string_view result = "skipped-touched";
             if (!screenTouched) {
-                if (auto strongReceiver = weakReceiver.get())
+                result = "skipped-gone";
+                if (auto strongReceiver = weakReceiver.get()) {
                     send<bool>(strongReceiver, s_attemptUnlock, passcode.get(), mesa, true, completion.get());
+                    result = "sent";
+                }
             }
             delayedUnlockInProgress = false;
             screenTouched = false;
+            reportDelayedUnlock(result);
         });
 }
 
@@ -127,6 +138,47 @@ struct Decision {
     Outcome outcome;
     Reason reason { Reason::None };
 };
+
+// The report's words, as whoever watches reads them.
+std::string_view outcomeName(Outcome outcome, bool delayScheduled)
+{
+    switch (outcome) {
+    case Outcome::PassThrough:
+        return "pass-through";
+    case Outcome::Blocked:
+        return "blocked";
+    case Outcome::TouchHold:
+        return "touch-hold";
+    case Outcome::UnlockNow:
+        return "unlock-now";
+    case Outcome::DelayNotBiometric:
+        return "delay-not-biometric";
+    case Outcome::Delay:
+        return delayScheduled ? "delay-scheduled" : "delay-refused";
+    }
+    return "pass-through";
+}
+
+std::string_view reasonName(Reason reason)
+{
+    switch (reason) {
+    case Reason::None:
+        return "none";
+    case Reason::Disabled:
+        return "disabled";
+    case Reason::ReSend:
+        return "re-send";
+    case Reason::Music:
+        return "music";
+    case Reason::Flashlight:
+        return "flashlight";
+    case Reason::External:
+        return "external";
+    case Reason::Notifications:
+        return "notifications";
+    }
+    return "none";
+}
 
 // Reads the settings and the shared state, in a fixed order, and changes nothing.
 // Each path reads only the settings it needs: the first that decides ends the reading.
@@ -164,31 +216,38 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
     Decision decision = decide(mesa);
     // The one call of the saved implementation, with the finishUIUnlock the outcome gives.
     auto callSaved = [&](bool finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion); };
+    bool result = false;
     switch (decision.outcome) {
     case Outcome::PassThrough:
         screenTouched = false;
         delayedUnlockInProgress = false;
-        return callSaved(finishUIUnlock);
+        result = callSaved(finishUIUnlock);
+        break;
     case Outcome::Blocked:
         screenTouched = false;
         // A blocking condition keeps the lock screen after a biometric match; a passcode
         // the user typed goes on as the caller asked.
-        return callSaved(mesa ? false : finishUIUnlock);
+        result = callSaved(mesa ? false : finishUIUnlock);
+        break;
     case Outcome::TouchHold:
         screenTouched = false;
-        return callSaved(finishUIUnlock);
+        result = callSaved(finishUIUnlock);
+        break;
     case Outcome::UnlockNow:
         screenTouched = false;
-        return callSaved(true);
+        result = callSaved(true);
+        break;
     case Outcome::DelayNotBiometric:
-        return callSaved(finishUIUnlock);
+        result = callSaved(finishUIUnlock);
+        break;
     case Outcome::Delay:
-        if (!callSaved(finishUIUnlock))
-            return false;
-        scheduleDelayedUnlock(self, passcode, mesa, completion);
-        return true;
+        result = callSaved(finishUIUnlock);
+        if (result)
+            scheduleDelayedUnlock(self, passcode, mesa, completion);
+        break;
     }
-    return callSaved(finishUIUnlock);
+    Platform::trace("decision", { { "outcome", outcomeName(decision.outcome, result) }, { "reason", reasonName(decision.reason) } });
+    return result;
 }
 
 } // namespace Hooks

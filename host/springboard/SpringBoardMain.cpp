@@ -16,6 +16,7 @@
 #include "platform/notify/Notify.h"
 #include "platform/process/ChildReaper.h"
 #include "platform/trace/Timeline.h"
+#include "platform/trace/Trace.h"
 
 #include <atomic>
 #include <chrono>
@@ -48,6 +49,32 @@ int64_t monotonicNanoseconds()
 }
 
 std::atomic<uint64_t> s_spawnsSinceDrain { 0 };
+
+std::string_view field(std::span<const Platform::TraceField> fields, std::string_view name)
+{
+    for (auto& field : fields) {
+        if (field.name == name)
+            return field.value;
+    }
+    return {};
+}
+
+// The engine's reports, as the driver's typed events; a report of another kind, or one
+// whose words are not known, is not an event anyone checks.
+std::optional<Driver::Event> eventForReport(std::string_view report, std::span<const Platform::TraceField> fields)
+{
+    if (report == "decision") {
+        auto outcome = Driver::decisionOutcomeNamed(field(fields, "outcome"));
+        auto reason = Driver::decisionReasonNamed(field(fields, "reason"));
+        if (outcome && reason)
+            return Driver::Decision { *outcome, *reason };
+    }
+    if (report == "delayed-unlock") {
+        if (auto result = Driver::delayedUnlockResultNamed(field(fields, "result")))
+            return Driver::DelayedUnlock { *result };
+    }
+    return std::nullopt;
+}
 
 // Every event reaches the driver stamped, in the order of its stamps, whichever
 // thread (the main queue's, the notify delivery thread) it happened on.
@@ -134,6 +161,10 @@ int main()
         events->send(Driver::Note { std::string(text) });
     });
     setHostEventSink([events](const Driver::Event& event) { events->send(event); });
+    Platform::setTraceHook([events](std::string_view report, std::span<const Platform::TraceField> fields) {
+        if (auto event = eventForReport(report, fields))
+            events->send(*event);
+    });
     Platform::ChildReaper::shared().setObserver([channel](pid_t, std::optional<int>) {
         channel->writeLine(Driver::encode(Driver::Upstream(Driver::ChildExited {})));
     });

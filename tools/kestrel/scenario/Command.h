@@ -84,6 +84,10 @@ struct ExpectBiometric : Check {
     Driver::BiometricCall::Kind kind { Driver::BiometricCall::Kind::ScreenOn };
 };
 struct ExpectNoBiometric : Check { };
+struct ExpectDecision : Check {
+    Driver::Decision::Outcome outcome { Driver::Decision::Outcome::PassThrough };
+    std::optional<Driver::Decision::Reason> reason; // not compared when not given
+};
 struct ExpectRespring : Check { };
 struct ExpectNoRespring : Check { };
 struct ExpectLog : Check {
@@ -104,7 +108,7 @@ using Command = std::variant<SetIos, SetCoreFoundation, SetNotificationsRoute, S
     Driver::Flashlight, Driver::Audio, Driver::NotificationAdd, Driver::NotificationClear,
     Driver::NotificationNewController, Driver::HostAttemptResult, Driver::HostUILocked, Driver::Lock,
     Driver::FinishLaunching, Respring, Post, PaneSet, PaneTap, Wait, PrintState, ExpectLockscreen, ExpectDevice,
-    ExpectAttempt, ExpectNoAttempt, ExpectBiometric, ExpectNoBiometric, ExpectRespring, ExpectNoRespring, ExpectLog,
+    ExpectAttempt, ExpectNoAttempt, ExpectBiometric, ExpectNoBiometric, ExpectDecision, ExpectRespring, ExpectNoRespring, ExpectLog,
     ExpectPosted, ExpectSetting>;
 
 template<typename T> constexpr bool isCheck = std::is_base_of_v<Check, T>;

@@ -191,7 +191,7 @@ std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std
     if (words.size() < 2)
         return usage(error, "expect WHAT ...");
     const auto& what = words[1];
-    if (oneOf(what, { "lockscreen", "device", "attempt", "no-attempt", "biometric", "no-biometric" })
+    if (oneOf(what, { "lockscreen", "device", "attempt", "no-attempt", "biometric", "no-biometric", "decision" })
         && !needsBoot(words, phase, error))
         return std::nullopt;
     if (what == "lockscreen") {
@@ -228,6 +228,20 @@ std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std
             }
         }
         return usage(error, "expect biometric set-authenticated=no|screen-off|screen-on");
+    }
+    if (what == "decision") {
+        constexpr std::string_view decisionUsage = "expect decision OUTCOME [reason=REASON]";
+        auto outcome = words.size() >= 3 ? Driver::decisionOutcomeNamed(words[2]) : std::nullopt;
+        if (!outcome || words.size() > 4)
+            return usage(error, decisionUsage);
+        ExpectDecision expected { {}, *outcome, std::nullopt };
+        if (words.size() == 4) {
+            auto reason = words[3].starts_with("reason=") ? Driver::decisionReasonNamed(words[3].substr(7)) : std::nullopt;
+            if (!reason)
+                return usage(error, decisionUsage);
+            expected.reason = *reason;
+        }
+        return expected;
     }
     if (oneOf(what, { "log", "no-log", "posted" })) {
         if (words.size() != 3 || Device::unquote(words[2]).empty())

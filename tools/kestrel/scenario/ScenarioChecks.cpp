@@ -80,6 +80,8 @@ ScenarioChecks::ScenarioChecks(DeviceSession& session)
             m_attempts.push_back(*attempt);
         else if (auto* call = std::get_if<Driver::BiometricCall>(&event.event))
             m_biometricCalls.push_back(*call);
+        else if (auto* decision = std::get_if<Driver::Decision>(&event.event))
+            m_decisions.push_back(*decision);
     });
 }
 
@@ -90,6 +92,7 @@ void ScenarioChecks::discardUnchecked()
     std::lock_guard guard(m_lock);
     m_attempts.clear();
     m_biometricCalls.clear();
+    m_decisions.clear();
 }
 
 std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
@@ -157,6 +160,24 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
             return CheckFailure { Driver::timelineText(wanted), "no biometric call" };
         if (actual->kind != expected->kind)
             return CheckFailure { Driver::timelineText(wanted), Driver::timelineText(*actual) };
+        return std::nullopt;
+    }
+    if (auto* expected = std::get_if<ExpectDecision>(&command)) {
+        std::optional<Driver::Decision> actual;
+        {
+            std::lock_guard guard(m_lock);
+            if (!m_decisions.empty()) {
+                actual = m_decisions.front();
+                m_decisions.pop_front();
+            }
+        }
+        std::string wanted = std::string("decision outcome=") + Driver::name(expected->outcome);
+        if (expected->reason)
+            wanted += std::string(" reason=") + Driver::name(*expected->reason);
+        if (!actual)
+            return CheckFailure { wanted, "no decision" };
+        if (actual->outcome != expected->outcome || (expected->reason && actual->reason != *expected->reason))
+            return CheckFailure { wanted, Driver::timelineText(*actual) };
         return std::nullopt;
     }
     if (std::holds_alternative<ExpectRespring>(command) || std::holds_alternative<ExpectNoRespring>(command))

@@ -1,6 +1,6 @@
 // The scenario's checks (`expect ...`), kept apart from the commands that drive the
 // device. Subscribed to a session, they queue the typed events they compare (the
-// host's unlock attempts, the biometric calls) and look at the device, the settings
+// host's unlock attempts, the biometric calls, the engine's decisions) and look at the device, the settings
 // file, the system log and the restarts when a check runs.
 #pragma once
 
@@ -30,7 +30,7 @@ public:
     // Runs one check command; nullopt when it holds.
     std::optional<CheckFailure> check(const Command&);
 
-    // Forgets the attempts and biometric calls no check has looked at yet.
+    // Forgets the attempts, biometric calls and decisions no check has looked at yet.
     void discardUnchecked();
 
 private:
@@ -42,6 +42,7 @@ private:
     std::mutex m_lock;
     std::deque<Driver::AttemptCall> m_attempts;
     std::deque<Driver::BiometricCall> m_biometricCalls;
+    std::deque<Driver::Decision> m_decisions;
     uint64_t m_checkedKillRestarts { 0 };
 };
 

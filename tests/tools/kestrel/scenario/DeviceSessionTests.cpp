@@ -59,11 +59,14 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
     auto result = session->run(command("face match"));
     returned = true;
     ASSERT_TRUE(result.ok) << result.error;
-    ASSERT_EQ(result.events.size(), 3u);
+    ASSERT_EQ(result.events.size(), 4u);
     auto* attempt = std::get_if<Driver::AttemptCall>(&result.events[0].event);
     ASSERT_TRUE(attempt) << "the attempt arrives typed";
     EXPECT_TRUE(attempt->mesa && attempt->finish && attempt->result);
-    EXPECT_EQ(heard.back(), "lockscreen dismissed");
+    auto* decision = std::get_if<Driver::Decision>(&result.events[3].event);
+    ASSERT_TRUE(decision) << "the engine's report ends the decision";
+    EXPECT_EQ(decision->outcome, Driver::Decision::Outcome::UnlockNow);
+    EXPECT_EQ(heard.back(), "decision outcome=unlock-now");
     EXPECT_FALSE(heardLate) << "every event of the command reached the listener before it returned";
 
     auto state = session->state();
