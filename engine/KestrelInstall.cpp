@@ -1,5 +1,6 @@
 #include "engine/KestrelInstall.h"
 
+#include "engine/EngineTesting.h"
 #include "engine/Hooks.h"
 #include "engine/PloverKestrel.h"
 #include "platform/foundation/CoreFoundation.h"

@@ -4,7 +4,3 @@
 #pragma once
 
 extern "C" __attribute__((visibility("default"))) void kestrelInstall();
-
-// Puts the engine back to its state at load (empty slots, no shared state, not
-// yet installed), for tests that install it more than once in one process.
-void kestrelResetForTesting();

@@ -1,5 +1,6 @@
 #include "engine/PloverKestrel.h"
 
+#include "engine/EngineTesting.h"
 #include "platform/dispatch/DispatchOnce.h"
 
 #include <memory>

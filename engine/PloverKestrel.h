@@ -36,7 +36,3 @@ public:
     bool m_flashlightOn { false };
     Runtime::RefPtr<Runtime::Object> m_notificationListController;
 };
-
-// Forgets the singleton and clears both flags, for tests that install the
-// engine more than once in one process.
-void resetSharedStateForTesting();

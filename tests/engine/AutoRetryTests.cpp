@@ -2,6 +2,7 @@
 // deadline at the edges, and what keeps the resource alive while a retry waits.
 #include "EngineTestSupport.h"
 
+#include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
 
 #include <limits>

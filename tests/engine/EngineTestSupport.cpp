@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 
+#include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
 #include "host/springboard/HostCommands.h"
 #include "host/springboard/SpringBoardClasses.h"

@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 
 #include "engine/Hooks.h"
+#include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
 #include "host/springboard/HostCommands.h"

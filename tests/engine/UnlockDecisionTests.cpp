@@ -2,6 +2,7 @@
 // block's captures and timing, and the notification count where the list is not there.
 #include "EngineTestSupport.h"
 
+#include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
 #include "host/springboard/SpringBoardClasses.h"

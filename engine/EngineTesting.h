@@ -1,0 +1,10 @@
+// The engine's test seams, in one place. Tests that install the engine more than once
+// in one process put it back to its state at load between installs. Nothing here is
+// exported from the injected library, and no product path calls it.
+#pragma once
+
+// Empty slots, no shared state, not yet installed.
+void kestrelResetForTesting();
+
+// Forgets the shared-state object and its once-only guard.
+void resetSharedStateForTesting();
