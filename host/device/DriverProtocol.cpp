@@ -129,8 +129,9 @@ bool get(std::string_view word, bool& value)
 }
 bool get(std::string_view word, double& value)
 {
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return error == std::errc() && end == word.data() + word.size() && !word.empty();
+    auto parsed = Device::parseReal(word);
+    value = parsed.value_or(0);
+    return bool(parsed);
 }
 bool get(std::string_view word, Platform::SystemVersion& version) { return Platform::parseSystemVersion(word, version); }
 bool get(std::string_view word, std::vector<std::optional<std::string>>& texts)
@@ -152,8 +153,9 @@ bool get(std::string_view word, std::vector<std::optional<std::string>>& texts)
 }
 template<typename T> requires std::is_integral_v<T> bool get(std::string_view word, T& value)
 {
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return error == std::errc() && end == word.data() + word.size() && !word.empty();
+    auto parsed = Device::parseInteger<T>(word);
+    value = parsed.value_or(0);
+    return bool(parsed);
 }
 template<typename T> requires std::is_enum_v<T> bool get(std::string_view word, T& value)
 {

@@ -82,15 +82,6 @@ std::string displayWord(const std::optional<std::string>& text)
     return quoted + "\"";
 }
 
-std::optional<int64_t> parseInteger(std::string_view word)
-{
-    int64_t value = 0;
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (error != std::errc() || end != word.data() + word.size() || word.empty())
-        return std::nullopt;
-    return value;
-}
-
 std::optional<double> parseReal(std::string_view word)
 {
     if (word.empty())

@@ -3,6 +3,7 @@
 // scenario language, the command line and the timeline all go through here.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,8 +25,15 @@ std::string unquote(std::string_view word);
 // \ and " escaped; nil for none. unquote(displayWord(text)) == text for any text.
 std::string displayWord(const std::optional<std::string>&);
 
-// A whole 64-bit integer in decimal, nothing around it.
-std::optional<int64_t> parseInteger(std::string_view);
+// A whole integer in decimal that fits the type, nothing around it.
+template<typename Integer = int64_t> std::optional<Integer> parseInteger(std::string_view word)
+{
+    Integer value {};
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (error != std::errc() || end != word.data() + word.size() || word.empty())
+        return std::nullopt;
+    return value;
+}
 // A finite number in plain decimal notation (digits, sign, point, exponent): no inf,
 // nan or hexadecimal.
 std::optional<double> parseReal(std::string_view);
