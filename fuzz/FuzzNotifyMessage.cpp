@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 using namespace Platform;
@@ -55,7 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         && bytes.find('\0') == std::string_view::npos && isStrictUtf8(bytes);
     if (isValidNotificationName(bytes) != valid)
         __builtin_trap();
-    auto posted = decodeNotifyMessage(notifyPostMessage(bytes));
+    // The decoded name points into the datagram, which must outlive it.
+    std::string datagram = notifyPostMessage(bytes);
+    auto posted = decodeNotifyMessage(datagram);
     if (valid != posted.has_value() || (posted && posted->name != bytes))
         __builtin_trap();
     return 0;
