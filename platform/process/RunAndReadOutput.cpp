@@ -3,7 +3,6 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/process/ChildReaper.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <new>

@@ -15,9 +15,9 @@ constexpr size_t defaultOutputLimit = 16 * 1024 * 1024;
 
 struct RunResult {
     bool started { false };
-    // Every byte the program wrote, up to the moment it closed its standard output, and true
-    // only then; false when the reading failed or the output passed the limit (output then
-    // holds what was read, never more than the limit).
+    // True when output holds every byte the program wrote until it closed its standard output;
+    // false when the reading failed or the output passed the limit (output then holds what was
+    // read, never more than the limit) or memory ran out (output is then empty).
     bool complete { false };
     std::string output;
     pid_t pid { -1 }; // the child, when it started

@@ -75,33 +75,15 @@ for depth in range(13):
             f.write(plistlib.dumps(value, fmt=plistlib.FMT_XML, sort_keys=True))
 )";
 
-// The <data> element of a document: its opening line, its base64 lines, its closing line.
-struct DataElement {
-    std::string open;
-    std::vector<std::string> lines;
-    std::string close;
-    std::string before;
-    std::string after;
-};
-
-DataElement dataElementOf(const std::string& xml)
+// A document's base64 lines (those between "<data>" and "</data>"), and the document without them.
+std::pair<std::string, std::vector<std::string>> splitDataLines(const std::string& xml)
 {
-    DataElement element;
-    size_t open = xml.find("<data>\n");
-    size_t openLine = xml.rfind('\n', open) + 1;
-    size_t body = open + 7;
-    size_t close = xml.find("</data>\n", body);
-    size_t closeLine = xml.rfind('\n', close) + 1;
-    element.before = xml.substr(0, openLine);
-    element.open = xml.substr(openLine, body - openLine);
-    for (size_t at = body; at < closeLine;) {
-        size_t end = xml.find('\n', at);
-        element.lines.push_back(xml.substr(at, end - at));
-        at = end + 1;
-    }
-    element.close = xml.substr(closeLine, close + 8 - closeLine);
-    element.after = xml.substr(close + 8);
-    return element;
+    size_t body = xml.find("<data>\n") + 7;
+    size_t end = xml.rfind('\n', xml.find("</data>\n", body)) + 1;
+    std::vector<std::string> lines;
+    for (size_t at = body; at < end; at = xml.find('\n', at) + 1)
+        lines.push_back(xml.substr(at, xml.find('\n', at) - at));
+    return { xml.substr(0, body) + xml.substr(end), lines };
 }
 
 } // namespace
@@ -133,24 +115,17 @@ TEST(PlistWriter, WrapsDataAsThePlatformDoesAtEveryDepth)
             EXPECT_EQ(ours, reference) << name;
             continue;
         }
-        DataElement mine = dataElementOf(ours);
-        DataElement theirs = dataElementOf(reference);
-        EXPECT_EQ(mine.before, theirs.before) << name;
-        EXPECT_EQ(mine.open, theirs.open) << name;
-        EXPECT_EQ(mine.close, theirs.close) << name;
-        EXPECT_EQ(mine.after, theirs.after) << name;
+        auto [mineAround, mine] = splitDataLines(ours);
+        auto [theirsAround, theirs] = splitDataLines(reference);
+        EXPECT_EQ(mineAround, theirsAround) << name;
         std::string joinedMine;
         std::string joinedTheirs;
-        for (auto& line : theirs.lines)
+        for (auto& line : theirs)
             joinedTheirs += line.substr(line.find_first_not_of('\t'));
-        for (size_t i = 0; i < mine.lines.size(); ++i) {
-            auto& line = mine.lines[i];
-            ASSERT_TRUE(line.starts_with("\t\t\t\t\t\t\t\t") && line[8] != '\t') << name << ": " << line;
-            std::string text = line.substr(8);
-            if (i + 1 < mine.lines.size())
-                EXPECT_EQ(text.size(), 12u) << name;
-            else
-                EXPECT_TRUE(!text.empty() && text.size() <= 12) << name;
+        for (size_t i = 0; i < mine.size(); ++i) {
+            ASSERT_TRUE(mine[i].starts_with(std::string(8, '\t')) && mine[i][8] != '\t') << name << ": " << mine[i];
+            std::string text = mine[i].substr(8);
+            EXPECT_TRUE(i + 1 < mine.size() ? text.size() == 12 : !text.empty() && text.size() <= 12) << name;
             joinedMine += text;
         }
         EXPECT_EQ(joinedMine, joinedTheirs) << name;
