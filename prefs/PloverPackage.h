@@ -2,18 +2,16 @@
 // as its query tool prints it. Only the version is kept.
 #pragma once
 
+#include "prefs/PackageFields.h"
 #include "runtime/Runtime.h"
 
-#include <map>
-#include <optional>
-#include <string>
-#include <string_view>
 
 class PloverPackage final : public Runtime::NSObject {
 public:
-    // Runs "/usr/bin/dpkg-query -s IDENTIFIER" and reads its record. Always
-    // answers a package; its version is nil when the record has no "Version"
-    // field, when the output is not UTF-8, or when the tool cannot be started.
+    // Runs "/usr/bin/dpkg-query -s IDENTIFIER" and reads its record, without waiting for the
+    // tool to exit. Answers a package (nil only when not even that can be made); its version
+    // is nil when the record has no "Version" field, when the output is not UTF-8 or could not
+    // be read whole, or when the tool cannot be started. Never throws.
     static Runtime::RefPtr<Runtime::Object> packageWithIdentifier(Runtime::Object* identifier);
 
     Runtime::RefPtr<Runtime::Object> version() const { return m_version; }
@@ -22,8 +20,3 @@ public:
 private:
     Runtime::RefPtr<Runtime::Object> m_version;
 };
-
-// The fields of a status record: lines split at "\n" only, each at its first
-// ": " (name before, value after, neither trimmed), the last of equal names
-// winning; lines without ": " are skipped. Nullopt when the bytes are not UTF-8.
-std::optional<std::map<std::string, std::string>> parsePackageFields(std::string_view output);

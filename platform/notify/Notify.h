@@ -2,7 +2,7 @@
 // notify center. Delivery is real inter-process communication, scoped by the device root.
 #pragma once
 
-#include "platform/notify/NotifyAddress.h"
+#include "platform/notify/NotifyMessage.h"
 
 #include <functional>
 #include <string_view>
@@ -12,13 +12,15 @@ namespace Platform {
 using NotifyObserver = std::function<void(std::string_view name)>;
 
 // Calls observer once for every post of exactly this name (byte for byte) made by any
-// process of the device, this one included, that is delivered after this call returns (a
+// process of the device that runs as this process's user, this one included, that is delivered after this call returns (a
 // post made before the call may still reach it if it was not delivered yet).
 // Callbacks run on the process's notify delivery thread, never the main thread, one at a
 // time, in the order the posts were received; an exception escaping one ends the process, as
 // an uncaught exception would on the device. Observers are never removed. Each call is one
 // registration: an observer added twice is called twice. Thread-safe. Requires a device root
 // (std::logic_error otherwise).
+// The endpoint drops what other users' processes send and every malformed datagram, and counts
+// both in the system log, one line a second at most.
 void addNotifyObserver(std::string_view name, NotifyObserver);
 
 // Like an observer of every name posted on the device. Monitors run after the observers.
@@ -27,8 +29,9 @@ void addNotifyMonitor(NotifyObserver);
 // Delivers name once to every observer of it on the device; posts are never coalesced.
 // Returns at once, without waiting for any callback; blocks only while a receiver's queue is
 // full (a few seconds at most for a receiver that is stuck). Emits the timeline event
-// "post NAME". An empty name or one longer than maximumNotificationNameLength is refused:
-// false, and nothing is posted. Thread-safe, also from inside a callback. Requires a device
+// "post NAME". A name that isValidNotificationName refuses (empty, longer than
+// maximumNotificationNameLength, not strict UTF-8, or holding a NUL) is refused: false, and
+// nothing is posted. Thread-safe, also from inside a callback. Requires a device
 // root (std::logic_error otherwise).
 bool postNotification(std::string_view name);
 

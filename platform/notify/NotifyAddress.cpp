@@ -66,15 +66,6 @@ pid_t pidFromRegistrationName(std::string_view name)
     return value <= INT_MAX ? static_cast<pid_t>(value) : 0;
 }
 
-std::string notifyControlMessage(NotifyMessageKind kind, uint64_t nonce, uint64_t sequence)
-{
-    std::string message(notifyControlMessageSize, '\0');
-    message[0] = static_cast<char>(kind);
-    std::memcpy(message.data() + 1, &nonce, sizeof(nonce));
-    std::memcpy(message.data() + 1 + sizeof(nonce), &sequence, sizeof(sequence));
-    return message;
-}
-
 int connectNotifySender(const NotifyAddress& address)
 {
     int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -3,6 +3,8 @@
 // pid, and announces it with a registration file <root>/var/run/notify/<pid>.
 #pragma once
 
+#include "platform/notify/NotifyMessage.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,20 +17,6 @@
 namespace Platform {
 
 constexpr std::string_view notifyRegistryDevicePath = "/var/run/notify";
-
-// Longer names are refused at post time; an empty name is refused too.
-constexpr size_t maximumNotificationNameLength = 1024;
-
-// Datagrams start with one of these bytes. A post carries the name after it; the two
-// control messages carry a 64-bit nonce and a 64-bit sequence number, and are only honoured
-// by the endpoint whose nonce they carry.
-enum class NotifyMessageKind : char {
-    Post = 'P',
-    Marker = 'M',
-    Quit = 'Q',
-};
-
-constexpr size_t notifyControlMessageSize = 1 + 2 * sizeof(uint64_t);
 
 struct NotifyAddress {
     sockaddr_un address {};
@@ -48,8 +36,6 @@ NotifyAddress notifyEndpointAddress(std::string_view canonicalRoot, pid_t);
 
 // Parses a registration file name: a positive pid in plain decimal, or 0 for anything else.
 pid_t pidFromRegistrationName(std::string_view);
-
-std::string notifyControlMessage(NotifyMessageKind, uint64_t nonce, uint64_t sequence);
 
 // Blocks for at most this long when a receiver's queue is full.
 constexpr int notifySendTimeoutMilliseconds = 2000;

@@ -5,6 +5,7 @@
 #include "platform/notify/NotifyAddress.h"
 #include "platform/trace/Timeline.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -13,10 +14,12 @@
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <stdexcept>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -44,8 +47,6 @@ uint64_t randomNonce()
     return nonce;
 }
 
-bool isValidName(std::string_view name) { return !name.empty() && name.size() <= maximumNotificationNameLength; }
-
 std::string requireDeviceRoot(std::string_view operation)
 {
     auto root = deviceRoot();
@@ -62,6 +63,129 @@ bool sendDatagram(int socket, std::string_view datagram, int flags = 0)
         if (errno != EINTR)
             return false;
     }
+}
+
+constexpr auto dropLogInterval = std::chrono::seconds(1);
+
+std::string countedMessages(uint64_t count, std::string_view adjective)
+{
+    return std::to_string(count) + " " + std::string(adjective) + (count == 1 ? "message" : "messages");
+}
+
+// Counts the datagrams an endpoint drops and reports them in the system log, one line at most
+// every second however many arrive: a flood of junk must not become a flood of log lines.
+class NotifyDropCounter {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void dropMalformed() { drop(m_malformed); }
+    void dropForeign() { drop(m_foreign); }
+
+    // How long the receiver may block before pending counts are due: -1 (for ever) when none are.
+    int flushTimeoutMilliseconds() const
+    {
+        if (!m_malformed && !m_foreign)
+            return -1;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(m_nextLog - Clock::now()).count();
+        return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1000));
+    }
+
+    void flushIfDue()
+    {
+        if (Clock::now() >= m_nextLog)
+            flush();
+    }
+
+    void flush()
+    {
+        if (!m_malformed && !m_foreign)
+            return;
+        std::string line = "notify: dropped ";
+        if (m_malformed)
+            line += countedMessages(m_malformed, "malformed ");
+        if (m_malformed && m_foreign)
+            line += " and ";
+        if (m_foreign)
+            line += countedMessages(m_foreign, "") + " from another user";
+        m_malformed = m_foreign = 0;
+        m_nextLog = Clock::now() + dropLogInterval;
+        systemLog(line);
+    }
+
+private:
+    void drop(uint64_t& count)
+    {
+        ++count;
+        flushIfDue();
+    }
+
+    uint64_t m_malformed { 0 };
+    uint64_t m_foreign { 0 };
+    Clock::time_point m_nextLog {};
+};
+
+enum class ReceiveStatus { Received, ShutDown, TimedOut, Failed };
+
+struct ReceivedDatagram {
+    ReceiveStatus status { ReceiveStatus::Failed };
+    size_t length { 0 }; // the datagram's own length, also when it did not fit
+    bool fromOwnUser { false };
+};
+
+// Waits up to timeoutMilliseconds (-1: for ever) for one datagram and takes it with its sender's
+// credentials, which the kernel attaches to every datagram once SO_PASSCRED is on.
+ReceivedDatagram receiveDatagram(int socket, char* buffer, size_t size, int timeoutMilliseconds)
+{
+    ReceivedDatagram result;
+    int flags = MSG_TRUNC | MSG_CMSG_CLOEXEC;
+    if (timeoutMilliseconds >= 0) {
+        pollfd waiting { socket, POLLIN, 0 };
+        int ready = ::poll(&waiting, 1, timeoutMilliseconds);
+        if (ready < 0 && errno != EINTR)
+            return result;
+        if (ready <= 0) {
+            result.status = ReceiveStatus::TimedOut;
+            return result;
+        }
+        flags |= MSG_DONTWAIT;
+    }
+
+    iovec data { buffer, size };
+    // Room for the credentials and a few descriptors: anything passed along is closed unused.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(8 * sizeof(int))];
+    msghdr header {};
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof(control);
+    ssize_t length = ::recvmsg(socket, &header, flags);
+    if (length < 0) {
+        result.status = errno == EINTR || errno == EAGAIN ? ReceiveStatus::TimedOut : ReceiveStatus::Failed;
+        return result;
+    }
+
+    bool hasCredentials = false;
+    for (cmsghdr* message = CMSG_FIRSTHDR(&header); message; message = CMSG_NXTHDR(&header, message)) {
+        if (message->cmsg_level != SOL_SOCKET)
+            continue;
+        if (message->cmsg_type == SCM_CREDENTIALS && message->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred credentials;
+            std::memcpy(&credentials, CMSG_DATA(message), sizeof(credentials));
+            hasCredentials = true;
+            result.fromOwnUser = credentials.uid == ::getuid();
+        } else if (message->cmsg_type == SCM_RIGHTS) {
+            size_t count = (message->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < count; ++i) {
+                int descriptor;
+                std::memcpy(&descriptor, CMSG_DATA(message) + i * sizeof(int), sizeof(int));
+                ::close(descriptor);
+            }
+        }
+    }
+    // Every datagram carries credentials; a read of nothing without them is a socket shut down.
+    result.status = !length && !hasCredentials ? ReceiveStatus::ShutDown : ReceiveStatus::Received;
+    result.length = static_cast<size_t>(length);
+    return result;
 }
 
 } // namespace
@@ -205,7 +329,11 @@ std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(
 
     auto address = notifyEndpointAddress(canonicalDeviceRoot(root).value_or(root), endpoint->pid);
     endpoint->socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (endpoint->socket < 0 || ::bind(endpoint->socket, address.socketAddress(), address.length) < 0) {
+    // Set before bind, so that no datagram ever arrives without its sender's credentials.
+    int passCredentials = 1;
+    if (endpoint->socket < 0
+        || ::setsockopt(endpoint->socket, SOL_SOCKET, SO_PASSCRED, &passCredentials, sizeof(passCredentials)) < 0
+        || ::bind(endpoint->socket, address.socketAddress(), address.length) < 0) {
         int error = errno;
         if (endpoint->socket >= 0)
             ::close(endpoint->socket);
@@ -315,29 +443,38 @@ void NotifyConnection::deliveryLoop(const std::shared_ptr<Endpoint>& endpoint)
     t_deliveringEndpoint = endpoint.get();
     ::pthread_setname_np(::pthread_self(), "notify");
 
-    // Room for the longest post; anything longer is not ours and is dropped whole.
-    char buffer[1 + maximumNotificationNameLength + notifyControlMessageSize];
+    // Room for the longest message; a longer one is dropped whole.
+    char buffer[maximumNotifyMessageSize];
+    NotifyDropCounter drops;
     for (;;) {
-        ssize_t length = ::recv(endpoint->socket, buffer, sizeof(buffer), MSG_TRUNC);
-        if (length < 0) {
-            if (errno == EINTR)
-                continue;
+        auto received = receiveDatagram(endpoint->socket, buffer, sizeof(buffer), drops.flushTimeoutMilliseconds());
+        if (received.status == ReceiveStatus::Failed)
             break;
+        if (received.status == ReceiveStatus::TimedOut) {
+            drops.flushIfDue();
+            continue;
         }
-        if (length == 0) {
+        if (received.status == ReceiveStatus::ShutDown) {
             std::lock_guard guard(endpoint->lock);
             if (endpoint->stopping)
                 break;
             continue;
         }
-        if (static_cast<size_t>(length) > sizeof(buffer))
+        // Abstract sockets have no permissions: any process on the machine can send here, and
+        // only the user's own processes may post to it.
+        if (!received.fromOwnUser) {
+            drops.dropForeign();
             continue;
+        }
+        auto message = received.length <= sizeof(buffer) ? decodeNotifyMessage(std::string_view(buffer, received.length))
+                                                         : std::nullopt;
+        if (!message) {
+            drops.dropMalformed();
+            continue;
+        }
 
-        auto kind = static_cast<NotifyMessageKind>(buffer[0]);
-        if (kind == NotifyMessageKind::Post) {
-            std::string_view name(buffer + 1, static_cast<size_t>(length) - 1);
-            if (isValidName(name))
-                deliver(*endpoint, name);
+        if (message->kind == NotifyMessageKind::Post) {
+            deliver(*endpoint, message->name);
             while (!endpoint->localPosts.empty()) {
                 auto local = std::move(endpoint->localPosts.front());
                 endpoint->localPosts.pop_front();
@@ -345,23 +482,18 @@ void NotifyConnection::deliveryLoop(const std::shared_ptr<Endpoint>& endpoint)
             }
             continue;
         }
-
-        uint64_t nonce = 0;
-        uint64_t sequence = 0;
-        if (static_cast<size_t>(length) != notifyControlMessageSize)
+        // Control messages come from this process alone; one without its nonce is stale.
+        if (message->nonce != endpoint->nonce)
             continue;
-        std::memcpy(&nonce, buffer + 1, sizeof(nonce));
-        std::memcpy(&sequence, buffer + 1 + sizeof(nonce), sizeof(sequence));
-        if (nonce != endpoint->nonce)
-            continue;
-        if (kind == NotifyMessageKind::Quit)
+        if (message->kind == NotifyMessageKind::Quit)
             break;
-        if (kind == NotifyMessageKind::Marker) {
+        if (message->kind == NotifyMessageKind::Marker) {
             std::lock_guard guard(endpoint->lock);
-            endpoint->markersHandled = std::max(endpoint->markersHandled, sequence);
+            endpoint->markersHandled = std::max(endpoint->markersHandled, message->sequence);
             endpoint->condition.notify_all();
         }
     }
+    drops.flush();
 
     ::close(endpoint->socket);
     std::lock_guard guard(endpoint->lock);
@@ -390,15 +522,12 @@ void NotifyConnection::deliver(Endpoint& endpoint, std::string_view name)
 
 bool NotifyConnection::post(std::string_view name)
 {
-    if (!isValidName(name))
+    if (!isValidNotificationName(name))
         return false;
     auto root = requireDeviceRoot("post");
     timeline("post " + std::string(name));
 
-    std::string datagram;
-    datagram.reserve(1 + name.size());
-    datagram += static_cast<char>(NotifyMessageKind::Post);
-    datagram += name;
+    std::string datagram = notifyPostMessage(name);
 
     std::shared_ptr<Endpoint> own;
     bool ownInterested = false;

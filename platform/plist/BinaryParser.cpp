@@ -301,6 +301,10 @@ bool BinaryParser::parseObject(std::uint64_t reference, unsigned depth, Value* o
             std::uint64_t bits = readBigEndian(bytes, 8);
             std::memcpy(&value, &bits, 8);
         }
+        // A date that no calendar time stands for (NaN, infinite, outside years 1 to 9999) is
+        // refused rather than changed into a nearby one on its way through.
+        if (isDate && !isRepresentableDate(Date { value }))
+            return fail("date out of range");
         if (out)
             *out = isDate ? Value::date(Date { value }) : Value::real(value);
         return true;

@@ -175,14 +175,14 @@ static bool isLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 
 bool isValidCalendarTime(const CalendarTime& time)
 {
     static constexpr unsigned daysInMonth[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-    if (time.month < 1 || time.month > 12 || time.day < 1)
+    if (time.year < 1 || time.year > 9999 || time.month < 1 || time.month > 12 || time.day < 1)
         return false;
     unsigned days = daysInMonth[time.month - 1] + (time.month == 2 && isLeapYear(time.year));
     return time.day <= days && time.hour < 24 && time.minute < 60 && time.second < 60;
 }
 
 // Days from 1970-01-01 in the proleptic Gregorian calendar (Howard Hinnant's algorithm).
-static std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day)
+static constexpr std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day)
 {
     year -= month <= 2;
     std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -205,7 +205,7 @@ static void civilFromDays(std::int64_t days, std::int64_t& year, unsigned& month
     year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
 }
 
-static const std::int64_t referenceDay = daysFromCivil(2001, 1, 1);
+static constexpr std::int64_t referenceDay = daysFromCivil(2001, 1, 1);
 
 Date dateFromCalendarTime(const CalendarTime& time)
 {
@@ -214,16 +214,21 @@ Date dateFromCalendarTime(const CalendarTime& time)
     return Date { static_cast<double>(seconds) };
 }
 
-CalendarTime calendarTimeFromDate(Date date)
+// 0001-01-01T00:00:00Z, and the first instant after 9999-12-31T23:59:59Z.
+static constexpr double earliestDate = static_cast<double>((daysFromCivil(1, 1, 1) - referenceDay) * 86400);
+static constexpr double endOfLatestDate = static_cast<double>((daysFromCivil(10000, 1, 1) - referenceDay) * 86400);
+
+bool isRepresentableDate(Date date)
 {
-    // 0001-01-01T00:00:00Z and 9999-12-31T23:59:59Z.
-    const double earliest = static_cast<double>((daysFromCivil(1, 1, 1) - referenceDay) * 86400);
-    const double latest = static_cast<double>((daysFromCivil(10000, 1, 1) - referenceDay) * 86400 - 1);
+    // NaN fails both comparisons; the infinities fail one.
+    return date.secondsSinceReferenceDate >= earliestDate && date.secondsSinceReferenceDate < endOfLatestDate;
+}
+
+std::optional<CalendarTime> calendarTimeFromDate(Date date)
+{
+    if (!isRepresentableDate(date))
+        return std::nullopt;
     double seconds = std::floor(date.secondsSinceReferenceDate);
-    if (std::isnan(seconds) || seconds < earliest)
-        seconds = earliest;
-    if (seconds > latest)
-        seconds = latest;
     auto whole = static_cast<std::int64_t>(seconds);
     std::int64_t days = whole >= 0 ? whole / 86400 : -((-whole + 86399) / 86400);
     auto secondOfDay = static_cast<unsigned>(whole - days * 86400);

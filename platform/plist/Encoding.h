@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,9 +32,13 @@ struct CalendarTime {
     unsigned second;
 };
 
+// A real day and time of a year from 1 to 9999.
 bool isValidCalendarTime(const CalendarTime&);
 Date dateFromCalendarTime(const CalendarTime&);
-// Whole seconds, rounded down; non-finite dates and years outside 1...9999 are clamped.
-CalendarTime calendarTimeFromDate(Date);
+// Whether the date has a calendar time: finite, and from 0001-01-01T00:00:00Z to the last
+// instant of 9999. Anything else is never changed into a nearby date: readers reject it.
+bool isRepresentableDate(Date);
+// Whole seconds, rounded down; nullopt when the date is not representable.
+std::optional<CalendarTime> calendarTimeFromDate(Date);
 
 } // namespace Platform::Plist

@@ -2,11 +2,13 @@
 
 #include "platform/plist/Encoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@ static constexpr std::string_view xmlHeader
     = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
       "<plist version=\"1.0\">\n";
+
+static constexpr unsigned maximumDataIndent = 8;
 
 static void appendEscaped(std::string& out, std::string_view text)
 {
@@ -76,17 +80,26 @@ static void appendValue(std::string& out, const Value& value, unsigned level)
         appendEscaped(out, *value.asString());
         out += "</string>\n";
         return;
-    case Kind::Data:
+    case Kind::Data: {
+        // Apple's layout: the base64 lines are indented like the <data> tag, but by 8 tabs at
+        // most (64 columns), and each holds 76 - 8 * (its tabs) characters, so that a line with
+        // its tabs counted as 8 columns fits in 76 columns. That is a multiple of 4 at every
+        // depth (76 at the root, 68, 60, ... 12 from depth 8 down), so lines break only between
+        // whole groups of 3 bytes; the last line holds what is left, padding included.
+        unsigned dataIndent = std::min(level, maximumDataIndent);
         out += "<data>\n";
-        appendBase64(out, *value.asData(), 76, indent);
+        appendBase64(out, *value.asData(), 76 - 8 * dataIndent, std::string(dataIndent, '\t'));
         out += indent;
         out += "</data>\n";
         return;
+    }
     case Kind::Date: {
-        CalendarTime time = calendarTimeFromDate(*value.asDate());
+        auto time = calendarTimeFromDate(*value.asDate());
+        if (!time)
+            throw std::invalid_argument("toXml: a date outside years 1 to 9999 has no XML form");
         char buffer[40];
         std::snprintf(buffer, sizeof(buffer), "<date>%04d-%02u-%02uT%02u:%02u:%02uZ</date>\n",
-            static_cast<int>(time.year), time.month, time.day, time.hour, time.minute, time.second);
+            static_cast<int>(time->year), time->month, time->day, time->hour, time->minute, time->second);
         out += buffer;
         return;
     }
@@ -194,7 +207,13 @@ bool replaceFileAtomically(const std::string& hostPath, std::string_view content
 
 bool writeFileAtomically(const std::string& hostPath, const Value& root)
 {
-    return replaceFileAtomically(hostPath, toXml(root));
+    std::string contents;
+    try {
+        contents = toXml(root);
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
+    return replaceFileAtomically(hostPath, contents);
 }
 
 } // namespace Platform::Plist

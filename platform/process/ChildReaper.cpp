@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <sys/wait.h>
 #include <system_error>
@@ -45,7 +46,9 @@ void ChildReaper::watch(pid_t pid)
             while (result < 0 && errno == EINTR);
             reaped(pid, result == pid ? std::optional<int>(status) : std::nullopt);
         }).detach();
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {
+        // No thread (system_error) or no memory for one (bad_alloc): the child stays a zombie
+        // until this process ends, which is better than failing the caller's work.
         (void)std::fprintf(
             stderr, "ChildReaper: cannot start a thread to reap process %d: %s\n", static_cast<int>(pid), error.what());
     }

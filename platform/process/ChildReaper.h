@@ -16,7 +16,7 @@ public:
 
     static ChildReaper& shared();
 
-    // Waits for pid on a thread of its own; the caller goes on at once.
+    // Waits for pid on a thread of its own; the caller goes on at once. Never throws.
     void watch(pid_t);
 
     // Called on the reaper's thread after each reap. Once this returns, the previous observer

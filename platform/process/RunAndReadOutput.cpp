@@ -1,11 +1,12 @@
 #include "platform/process/RunAndReadOutput.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/process/ChildReaper.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -66,18 +67,6 @@ int aboveStandardDescriptors(int fd)
     return moved;
 }
 
-std::optional<int> waitForChild(pid_t pid)
-{
-    int status = 0;
-    pid_t result;
-    do
-        result = ::waitpid(pid, &status, 0);
-    while (result < 0 && errno == EINTR);
-    if (result != pid)
-        return std::nullopt;
-    return status;
-}
-
 RunResult notStarted(int error)
 {
     RunResult result;
@@ -85,10 +74,28 @@ RunResult notStarted(int error)
     return result;
 }
 
-} // namespace
+// Reads the pipe until the child closes it, keeping at most limit bytes. Whether all was read.
+bool readToEnd(int fd, std::string& output, size_t limit)
+{
+    char buffer[65536];
+    while (true) {
+        ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (!count)
+            return true;
+        if (static_cast<size_t>(count) > limit - output.size()) {
+            output.append(buffer, limit - output.size());
+            return false;
+        }
+        output.append(buffer, static_cast<size_t>(count));
+    }
+}
 
-RunResult runAndReadOutput(
-    std::string_view devicePath, const std::vector<std::string>& arguments, std::string_view deviceWorkingDirectory)
+RunResult run(std::string_view devicePath, const std::vector<std::string>& arguments,
+    std::string_view deviceWorkingDirectory, size_t outputLimit)
 {
     std::string hostPath = resolve(devicePath);
     std::string hostWorkingDirectory = resolve(deviceWorkingDirectory);
@@ -125,39 +132,34 @@ RunResult runAndReadOutput(
         argumentPointers.push_back(argument.data());
     argumentPointers.push_back(nullptr);
 
-    pid_t pid = -1;
-    error = ::posix_spawn(&pid, hostPath.c_str(), actions.get(), nullptr, argumentPointers.data(), environ);
+    RunResult result;
+    error = ::posix_spawn(&result.pid, hostPath.c_str(), actions.get(), nullptr, argumentPointers.data(), environ);
     if (error)
         return notStarted(error);
+    // From here on the child is the reaper's, whatever happens to the reading.
+    ChildReaper::shared().watch(result.pid);
     writeEnd.reset();
-
-    RunResult result;
     result.started = true;
     try {
-        char buffer[65536];
-        while (true) {
-            ssize_t count = ::read(readEnd.get(), buffer, sizeof(buffer));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            result.output.append(buffer, static_cast<size_t>(count));
-        }
-    } catch (...) {
-        // Out of memory: the child loses its reader and ends; still reap it.
-        readEnd.reset();
-        waitForChild(pid);
-        throw;
-    }
-    readEnd.reset();
-
-    if (auto status = waitForChild(pid)) {
-        if (WIFEXITED(*status))
-            result.exitStatus = WEXITSTATUS(*status);
-        else if (WIFSIGNALED(*status))
-            result.terminationSignal = WTERMSIG(*status);
+        result.complete = readToEnd(readEnd.get(), result.output, outputLimit);
+    } catch (const std::bad_alloc&) {
+        result.complete = false;
+        std::string().swap(result.output);
     }
     return result;
+}
+
+} // namespace
+
+RunResult runAndReadOutput(std::string_view devicePath, const std::vector<std::string>& arguments,
+    std::string_view deviceWorkingDirectory, size_t outputLimit)
+{
+    try {
+        return run(devicePath, arguments, deviceWorkingDirectory, outputLimit);
+    } catch (const std::bad_alloc&) {
+        // Only before the child starts: the reading catches its own.
+        return notStarted(ENOMEM);
+    }
 }
 
 } // namespace Platform

@@ -70,6 +70,23 @@ TEST_F(FooterCellTest, WithoutARecordedVersionTheLabelShowsTheNoticeAndTheStandI
     EXPECT_EQ(textOf(makeFooter()), footerText(std::nullopt)) << "no tool at all: the pane stays usable";
 }
 
+// A record whose Version field is there but empty records an empty version: the notice and its
+// blank are shown with nothing after them, not the stand-in for a missing version.
+TEST_F(FooterCellTest, AnEmptyRecordedVersionShowsTheNoticeAndABlankOnly)
+{
+    fakeDpkgQueryPrinting("Version: 1.0\n");
+    std::string withVersion = textOf(makeFooter()).value_or("");
+    std::string noticeAndBlank = withVersion.substr(0, withVersion.size() - std::string("1.0").size());
+    ASSERT_TRUE(noticeAndBlank.ends_with(" "));
+
+    for (std::string_view output : { std::string_view("Package: com.plover.kestrel\nVersion: \n"),
+             std::string_view("Version: \n"), std::string_view("Version: ") }) {
+        fakeDpkgQueryPrinting(output);
+        EXPECT_EQ(textOf(makeFooter()), noticeAndBlank) << testing::PrintToString(std::string(output));
+    }
+    EXPECT_NE(noticeAndBlank, footerText(std::nullopt));
+}
+
 TEST_F(FooterCellTest, EveryCreationQueriesThePackageAfresh)
 {
     fakeDpkgQueryPrinting("Version: 1.0\n");

@@ -2,9 +2,11 @@
 // that tool (here a script of the test's own, answering with any bytes, or failing).
 #include "PrefsTestSupport.h"
 
+#include "platform/system/ReapWatcher.h"
 #include "prefs/PloverPackage.h"
 
 #include <cerrno>
+#include <chrono>
 #include <sys/wait.h>
 
 using namespace PrefsTesting;
@@ -188,17 +190,34 @@ TEST_F(PackageQueryTest, TheToolIsTheDevicesOwnNotTheMachines)
     EXPECT_EQ(queriedVersion(), "from-the-device");
 }
 
-TEST_F(PackageQueryTest, TheChildIsReaped)
+// The Settings app's main thread waits only for the tool's output, never for its exit; the
+// child is reaped in the background all the same.
+TEST_F(PackageQueryTest, TheQueryReturnsOnceTheToolClosesItsOutputAndTheChildIsReapedLater)
 {
+    ReapWatcher reaps;
     std::string pidFile = hostPath("/child-pid");
-    fakeDpkgQuery("echo $$ > '" + pidFile + "'\necho 'Version: 1'\n");
-    EXPECT_EQ(queriedVersion(), "1");
+    fakeDpkgQuery("echo $$ > '" + pidFile + "'\nprintf 'Package: com.plover.kestrel\\nVersion: 3.1\\n'\n"
+                  "exec >&-\nsleep 1.5\n");
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(queriedVersion(), "3.1");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000))
+        << "the query waited for the tool to exit";
     pid_t child = std::stoi(readFile("/child-pid").value_or("0"));
     ASSERT_GT(child, 0);
-    int status = 0;
+    EXPECT_FALSE(reaps.hasReaped(child)) << "the tool is still running";
+    ASSERT_TRUE(reaps.waitFor(child)) << "the tool was never reaped";
     errno = 0;
-    EXPECT_EQ(::waitpid(child, &status, WNOHANG), -1) << "no zombie left to collect";
+    EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), -1) << "no zombie left to collect";
     EXPECT_EQ(errno, ECHILD);
+}
+
+// Output too large to hold is not read whole, so it names no version; nothing escapes the query.
+TEST_F(PackageQueryTest, OutputPastTheReadingLimitGivesNoVersion)
+{
+    fakeDpkgQuery("printf 'Version: 1.0\\n'\nexec yes 'Filler: x'\n");
+    auto package = query("com.plover.kestrel");
+    ASSERT_NE(package, nullptr);
+    EXPECT_EQ(versionOf(package), std::nullopt);
 }
 
 TEST_F(PackageQueryTest, ALongRecordIsReadToItsEnd)

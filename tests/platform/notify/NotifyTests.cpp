@@ -11,7 +11,12 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <cstring>
+#include <fcntl.h>
 #include <iostream>
+#include <regex>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -125,9 +130,9 @@ TEST_F(NotifyTest, NamesMatchExactly)
     for (auto name : { "com.kestrel.respring", "com.kestrel.Respring ", "com.kestrel.Respr1ng", "com.kestrel.Respr",
              "COM.KESTREL.RESPRING" })
         postNotification(name);
-    postNotification(std::string_view("com.kestrel.Respring\0x", 22));
+    EXPECT_FALSE(postNotification(std::string_view("com.kestrel.Respring\0x", 22))) << "a NUL is no part of a name";
     drainNotifyDeliveries();
-    EXPECT_EQ(everything.names().size(), 6u);
+    EXPECT_EQ(everything.names().size(), 5u);
     EXPECT_TRUE(observed.names().empty());
 
     PeerProcess peer(m_device.root(), { "com.kestrel.Respring" });
@@ -276,43 +281,167 @@ TEST_F(NotifyTest, MonitorSeesEveryName)
     EXPECT_EQ(monitor.names(), (std::vector<std::string> { "m.one", "m.two", "m.three" }));
 }
 
-// Empty and over-long names are refused at post time; the longest allowed name and names with
-// any bytes arrive intact; each post is on the timeline.
+// Names are text: empty, over-long, non-UTF-8 and NUL-holding names are refused at post time;
+// the longest allowed name and names with line breaks or any characters arrive intact; each post
+// is on the timeline.
 TEST_F(NotifyTest, NameLimitsAndTimeline)
 {
     TimelineRecorder timeline;
     Deliveries monitor;
     addNotifyMonitor(monitor.observer());
     std::string longest(maximumNotificationNameLength, 'n');
-    std::string binary("line\nbreak\0nul\xff", 15);
-    EXPECT_FALSE(postNotification(""));
-    EXPECT_FALSE(postNotification(longest + "n"));
+    std::string text("line\nbreak\ttab \xc3\xa9\xf0\x9f\x98\x80");
+    for (const auto& refused : { std::string(), longest + "n", std::string("nul\0inside", 10), std::string("bad\xff"),
+             std::string("\xed\xa0\x80"), std::string("\xc0\x80") })
+        EXPECT_FALSE(postNotification(refused)) << testing::PrintToString(refused);
     EXPECT_TRUE(postNotification(longest));
-    EXPECT_TRUE(postNotification(binary));
+    EXPECT_TRUE(postNotification(text));
     drainNotifyDeliveries();
-    EXPECT_EQ(monitor.names(), (std::vector<std::string> { longest, binary }));
-    EXPECT_EQ(timeline.events(), (std::vector<std::string> { "post " + longest, "post " + binary }));
+    EXPECT_EQ(monitor.names(), (std::vector<std::string> { longest, text }));
+    EXPECT_EQ(timeline.events(), (std::vector<std::string> { "post " + longest, "post " + text }));
 }
 
-// Datagrams that are not posts of ours (empty, oversized, control messages without the
-// endpoint's nonce) reach the endpoint harmlessly.
-TEST_F(NotifyTest, ForeignDatagramsAreIgnored)
+namespace {
+
+// The drops the system log reports ("malformed" or "another user"), added up, and the number of
+// drop lines.
+std::pair<uint64_t, size_t> loggedDrops(std::string_view what)
 {
-    Deliveries deliveries;
-    addNotifyObserver("still-working", deliveries.observer());
+    static const std::regex malformed("notify: dropped (\\d+) malformed messages?");
+    static const std::regex foreign("(\\d+) messages? from another user");
+    uint64_t total = 0;
+    size_t lines = 0;
+    for (auto& line : readSystemLog()) {
+        if (line.find("notify: dropped ") == std::string::npos)
+            continue;
+        ++lines;
+        std::smatch match;
+        if (std::regex_search(line, match, what == "malformed" ? malformed : foreign))
+            total += std::stoull(match[1]);
+    }
+    return { total, lines };
+}
+
+// Whether this process has a descriptor open on the file.
+bool holdsOpen(const std::string& path)
+{
+    for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Every datagram that is not a well-formed message (empty, too long, an unknown kind, a name
+// that is not text, a control message of the wrong size) is dropped whole and counted in the
+// system log, one line a second at most however many arrive. Control messages without the
+// endpoint's nonce are ignored, descriptors passed along are closed, and the endpoint keeps
+// working.
+TEST_F(NotifyTest, MalformedDatagramsAreDroppedAndCountedAtMostOnceASecond)
+{
+    Deliveries monitor;
+    addNotifyMonitor(monitor.observer());
     auto address = notifyEndpointAddress(canonicalDeviceRoot(m_device.root()).value(), ::getpid());
     int sender = connectNotifySender(address);
     ASSERT_GE(sender, 0);
-    std::string oversized(5000, 'P');
-    for (const auto& junk : { std::string(), oversized, notifyControlMessage(NotifyMessageKind::Quit, 1, 0),
-             notifyControlMessage(NotifyMessageKind::Marker, 1, 99),
-             std::string("Pstill-working") + std::string(2000, 'x') })
-        ::send(sender, junk.data(), junk.size(), 0);
+    using namespace std::string_literals;
+    std::vector<std::string> malformed { ""s, "P"s, std::string(5000, 'P'), "P"s + std::string(1025, 'n'),
+        "Pnul\0inside"s, "Pbad\xff"s, "P\xc0\x80"s, "P\xed\xa0\x80"s, "Xunknown"s, "Q"s, "M"s + std::string(20, '\0'),
+        notifyControlMessage(NotifyMessageKind::Quit, 1, 0).substr(1) };
+    constexpr int rounds = 20;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& junk : malformed)
+            ASSERT_EQ(::send(sender, junk.data(), junk.size(), 0), static_cast<ssize_t>(junk.size()));
+        for (auto kind : { NotifyMessageKind::Quit, NotifyMessageKind::Marker }) {
+            auto stale = notifyControlMessage(kind, 1, 99);
+            ::send(sender, stale.data(), stale.size(), 0);
+        }
+    }
+
+    // A well-formed post that carries a descriptor: delivered, and the descriptor not kept.
+    std::string passedFile = m_device.root() + "/passed-descriptor";
+    int passed = ::open(passedFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(passed, 0);
+    std::string post = notifyPostMessage("with-descriptor");
+    iovec data { post.data(), post.size() };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+    msghdr header {};
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof(control);
+    cmsghdr* rights = CMSG_FIRSTHDR(&header);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &passed, sizeof(int));
+    ASSERT_EQ(::sendmsg(sender, &header, 0), static_cast<ssize_t>(post.size()));
+    ::close(passed);
     ::close(sender);
+
     postNotification("still-working");
-    EXPECT_TRUE(deliveries.waitForCount(1));
+    ASSERT_TRUE(monitor.waitForCount(2));
     drainNotifyDeliveries();
-    EXPECT_EQ(deliveries.names().size(), 1u);
+    EXPECT_EQ(monitor.names(), (std::vector<std::string> { "with-descriptor", "still-working" }));
+    EXPECT_FALSE(holdsOpen(std::filesystem::canonical(passedFile).string())) << "a passed descriptor was kept open";
+
+    uint64_t expected = rounds * malformed.size();
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (loggedDrops("malformed").first < expected && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    auto [dropped, lines] = loggedDrops("malformed");
+    EXPECT_EQ(dropped, expected);
+    // The first drop is reported at once, the rest of the burst one second later.
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 2u);
+    EXPECT_EQ(loggedDrops("another user").first, 0u);
+}
+
+// Abstract sockets have no permissions, so any user of the machine can reach an endpoint: what
+// another user's process sends is dropped, even a well-formed post, and counted in the log.
+TEST_F(NotifyTest, PostsFromAnotherUserAreDroppedAndCounted)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "sending as another user needs root";
+    Deliveries monitor;
+    addNotifyMonitor(monitor.observer());
+    auto address = notifyEndpointAddress(canonicalDeviceRoot(m_device.root()).value(), ::getpid());
+    std::string post = notifyPostMessage("from-nobody");
+
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (!child) {
+        // Raw system calls: only this thread exists in the child, and only it must change.
+        constexpr long nobody = 65534;
+        if (::syscall(SYS_setgroups, 0, nullptr) || ::syscall(SYS_setresgid, nobody, nobody, nobody)
+            || ::syscall(SYS_setresuid, nobody, nobody, nobody))
+            ::_exit(2);
+        int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (socket < 0 || ::connect(socket, address.socketAddress(), address.length) < 0)
+            ::_exit(3);
+        for (int i = 0; i < 3; ++i) {
+            if (::send(socket, post.data(), post.size(), 0) != static_cast<ssize_t>(post.size()))
+                ::_exit(4);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other user's process failed";
+
+    postNotification("from-us");
+    ASSERT_TRUE(monitor.waitForCount(1));
+    drainNotifyDeliveries();
+    EXPECT_EQ(monitor.names(), std::vector<std::string> { "from-us" });
+
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (loggedDrops("another user").first < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(loggedDrops("another user").first, 3u);
+    EXPECT_EQ(loggedDrops("malformed").first, 0u);
 }
 
 // Callbacks may post (also to their own process) and add observers without deadlock; posts

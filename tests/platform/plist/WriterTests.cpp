@@ -1,6 +1,7 @@
 #include "PlistTestSupport.h"
 
 #include <cmath>
+#include <filesystem>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -38,8 +39,8 @@ TEST(PlistWriter, WritesThePlatformXmlForm)
         "\t<key>big</key>\n\t<integer>18446744073709551615</integer>\n"
         "\t<key>bool</key>\n\t<false/>\n"
         "\t<key>data</key>\n\t<data>\n"
-        "\tq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6ur\n"
-        "\tq6ur\n"
+        "\tq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6urq6ur\n"
+        "\tq6urq6urq6ur\n"
         "\t</data>\n"
         "\t<key>date</key>\n\t<date>2001-01-02T00:00:01Z</date>\n"
         "\t<key>empty</key>\n\t<dict/>\n"
@@ -56,6 +57,97 @@ TEST(PlistWriter, WritesThePlatformXmlForm)
         "</plist>\n");
     std::string emptyArray = toXml(Value(Array {}));
     EXPECT_EQ(emptyArray.substr(emptyArray.find("<plist")), "<plist version=\"1.0\">\n<array/>\n</plist>\n");
+}
+
+namespace {
+
+// Writes, with plistlib, one document per depth (0 to 12) and data length, the data nested
+// in dictionaries and arrays in turn (with siblings before and after it), named d<depth>-<length>.
+constexpr const char* nestedDataScript = R"(
+import os, plistlib, sys
+folder = sys.argv[1]
+for depth in range(13):
+    for length in (0, 1, 2, 3, 4, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 26, 27, 45, 46, 47, 48, 50, 51, 56, 57, 58, 60, 100, 200):
+        value = bytes((i * 37 + depth) % 256 for i in range(length))
+        for level in range(depth):
+            value = {"a": 1, "k": value, "z": "end"} if level % 2 == 0 else [True, value, 2.5]
+        with open(os.path.join(folder, "d%d-%d.plist" % (depth, length)), "wb") as f:
+            f.write(plistlib.dumps(value, fmt=plistlib.FMT_XML, sort_keys=True))
+)";
+
+// A document's base64 lines (those between "<data>" and "</data>"), and the document without them.
+std::pair<std::string, std::vector<std::string>> splitDataLines(const std::string& xml)
+{
+    size_t body = xml.find("<data>\n") + 7;
+    size_t end = xml.rfind('\n', xml.find("</data>\n", body)) + 1;
+    std::vector<std::string> lines;
+    for (size_t at = body; at < end; at = xml.find('\n', at) + 1)
+        lines.push_back(xml.substr(at, xml.find('\n', at) - at));
+    return { xml.substr(0, body) + xml.substr(end), lines };
+}
+
+} // namespace
+
+// Base64 data is wrapped as the platform's own writer wraps it, at any depth: lines indented
+// like the <data> tag, and as long as fits in 76 columns with a tab counted as 8. Down to depth
+// 7 that is plistlib's layout byte for byte. Deeper, the platform stops indenting at 8 tabs and
+// keeps 12 characters a line, where plistlib indents on and keeps 16: there the lines are
+// checked one by one, and everything around them against plistlib again.
+TEST(PlistWriter, WrapsDataAsThePlatformDoesAtEveryDepth)
+{
+    ScratchDirectory scratch;
+    int status = 0;
+    PlistTest::runPython(scratch, nestedDataScript, scratch.path(), status);
+    ASSERT_EQ(status, 0) << "python3 with plistlib is needed";
+
+    size_t compared = 0;
+    for (auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".plist")
+            continue;
+        int depth = std::stoi(name.substr(1, name.find('-') - 1));
+        std::string reference = PlistTest::readWholeFile(entry.path().string());
+        ReadResult read = parse(reference);
+        ASSERT_TRUE(read.ok()) << name << ": " << read.reason;
+        std::string ours = toXml(read.value);
+        ++compared;
+        if (depth <= 7) {
+            EXPECT_EQ(ours, reference) << name;
+            continue;
+        }
+        auto [mineAround, mine] = splitDataLines(ours);
+        auto [theirsAround, theirs] = splitDataLines(reference);
+        EXPECT_EQ(mineAround, theirsAround) << name;
+        std::string joinedMine;
+        std::string joinedTheirs;
+        for (auto& line : theirs)
+            joinedTheirs += line.substr(line.find_first_not_of('\t'));
+        for (size_t i = 0; i < mine.size(); ++i) {
+            ASSERT_TRUE(mine[i].starts_with(std::string(8, '\t')) && mine[i][8] != '\t') << name << ": " << mine[i];
+            std::string text = mine[i].substr(8);
+            EXPECT_TRUE(i + 1 < mine.size() ? text.size() == 12 : !text.empty() && text.size() <= 12) << name;
+            joinedMine += text;
+        }
+        EXPECT_EQ(joinedMine, joinedTheirs) << name;
+    }
+    EXPECT_EQ(compared, 13u * 29u);
+
+    // Two of them by hand: 20 bytes at depth 9 (in arrays), and 57 bytes at depth 1.
+    Value deep = Value::data(Data(20, 0xFF));
+    for (int level = 0; level < 9; ++level)
+        deep = Value(Array { deep });
+    std::string xml = toXml(deep);
+    EXPECT_NE(xml.find(std::string(9, '\t') + "<data>\n" + std::string(8, '\t') + "////////////\n"
+                  + std::string(8, '\t') + "////////////\n" + std::string(8, '\t') + "//8=\n" + std::string(9, '\t')
+                  + "</data>\n"),
+        std::string::npos)
+        << xml;
+    Dictionary shallow;
+    shallow.set("k", Value::data(Data(57, 0)));
+    xml = toXml(Value(shallow));
+    EXPECT_NE(xml.find("\t<data>\n\t" + std::string(68, 'A') + "\n\t" + std::string(8, 'A') + "\n\t</data>\n"),
+        std::string::npos)
+        << xml;
 }
 
 // What the writer writes, the reader reads back as the same value (UIDs aside).
