@@ -19,7 +19,8 @@ static constexpr std::string_view xmlHeader
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
       "<plist version=\"1.0\">\n";
 
-static constexpr unsigned maximumDataIndent = 8;
+// The narrowest a line of base64 data gets, however deep the data lies.
+static constexpr unsigned minimumDataLineLength = 16;
 
 static void appendEscaped(std::string& out, std::string_view text)
 {
@@ -81,14 +82,13 @@ static void appendValue(std::string& out, const Value& value, unsigned level)
         out += "</string>\n";
         return;
     case Kind::Data: {
-        // Apple's layout: the base64 lines are indented like the <data> tag, but by 8 tabs at
-        // most (64 columns), and each holds 76 - 8 * (its tabs) characters, so that a line with
-        // its tabs counted as 8 columns fits in 76 columns. That is a multiple of 4 at every
-        // depth (76 at the root, 68, 60, ... 12 from depth 8 down), so lines break only between
-        // whole groups of 3 bytes; the last line holds what is left, padding included.
-        unsigned dataIndent = std::min(level, maximumDataIndent);
+        // Apple's layout: the base64 lines are indented like the <data> tag and each holds
+        // 76 characters less the columns of that indentation (a tab counting as 8), but never
+        // fewer than 16. Both are multiples of 4, so lines break only between whole groups of
+        // 3 bytes; the last line holds what is left, padding included.
+        unsigned lineLength = 76 > 8 * level + minimumDataLineLength ? 76 - 8 * level : minimumDataLineLength;
         out += "<data>\n";
-        appendBase64(out, *value.asData(), 76 - 8 * dataIndent, std::string(dataIndent, '\t'));
+        appendBase64(out, *value.asData(), lineLength, indent);
         out += indent;
         out += "</data>\n";
         return;
