@@ -320,7 +320,7 @@ PackageResult PackageManager::install(const std::string& archivePath)
     auto installed = parsePackages(queryRun.finish().output);
     for (auto* run : { &fields, &tree, &check }) {
         if (!run->succeeded())
-            return refuse(failureReason(run->output));
+            return refuse(failureReason(*run));
     }
     auto values = split(fields.output, '\t');
     if (values.size() != 3)
@@ -337,7 +337,7 @@ PackageResult PackageManager::install(const std::string& archivePath)
         before = found->second.version;
     auto run = runTool(dpkgCommand({ "--install", archive }));
     if (!run.succeeded())
-        return refuse(note + failureReason(run.output));
+        return refuse(note + failureReason(run));
 
     std::string done = "installed " + package + " " + version;
     if (before && compareVersions(*before, version) == 0)
@@ -369,7 +369,7 @@ PackageResult PackageManager::remove(const std::string& package, bool purge)
 
     auto run = runTool(dpkgCommand({ purge ? "--purge" : "--remove", "--force-remove-reinstreq", package }));
     if (!run.succeeded())
-        return { false, note + "cannot " + verb + " " + package + ": " + failureReason(run.output) };
+        return { false, note + "cannot " + verb + " " + package + ": " + failureReason(run) };
 
     auto after = state(package);
     std::string done = (purge ? "purged " : "removed ") + package + " " + before->version;

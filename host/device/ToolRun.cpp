@@ -69,6 +69,7 @@ std::string trimmed(std::string_view line)
 ToolRun ToolRun::start(const std::vector<std::string>& argv, const ToolOptions& options)
 {
     ToolRun run;
+    run.m_result.program = argv[0].substr(argv[0].rfind('/') + 1);
     run.m_output = unnamedFile();
     if (run.m_output < 0) {
         run.m_result.output = "cannot make a file for the output of " + argv[0] + ": " + std::strerror(errno);
@@ -124,6 +125,8 @@ ToolResult ToolRun::finish()
         m_result.started = true;
         if (WIFEXITED(status))
             m_result.exitCode = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            m_result.signal = WTERMSIG(status);
         m_result.output = readFrom(m_output);
     }
     if (m_output >= 0)
@@ -133,10 +136,12 @@ ToolResult ToolRun::finish()
 
 ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& options) { return ToolRun::start(argv, options).finish(); }
 
-std::string failureReason(const std::string& output)
+std::string failureReason(const ToolResult& result)
 {
+    if (result.signal)
+        return result.program + " was killed by signal " + std::to_string(result.signal) + " before it finished";
     std::vector<std::string_view> lines;
-    std::string_view text = output;
+    std::string_view text = result.output;
     while (!text.empty()) {
         size_t end = text.find('\n');
         lines.push_back(text.substr(0, end));
@@ -163,7 +168,7 @@ std::string failureReason(const std::string& output)
         if (auto line = trimmed(lines[i]); !line.empty())
             return line;
     }
-    return "no reason given";
+    return result.program + " failed with exit status " + std::to_string(result.exitCode);
 }
 
 } // namespace Device

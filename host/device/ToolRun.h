@@ -9,8 +9,10 @@
 namespace Device {
 
 struct ToolResult {
+    std::string program; // the last component of its path
     bool started { false };
     int exitCode { -1 }; // -1 unless the program exited by itself
+    int signal { 0 }; // the signal that ended it, if one did
     std::string output; // standard output and standard error, in the order written
 
     bool succeeded() const { return started && !exitCode; }
@@ -48,8 +50,8 @@ private:
 // Starts the program and finishes it.
 ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& = {});
 
-// The line of a program's output that says why it failed (dpkg's reason, not its epilogue),
-// trimmed; the last non-empty line when none stands out.
-std::string failureReason(const std::string& output);
+// Why the program failed, in one line: the line of its output that says so (dpkg's reason,
+// not its epilogue), or the signal that ended it.
+std::string failureReason(const ToolResult&);
 
 } // namespace Device
