@@ -11,9 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <tuple>
+#include <unistd.h>
 
 namespace Device {
 

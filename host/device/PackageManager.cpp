@@ -76,7 +76,8 @@ bool isPackageName(const std::string& name)
     if (name.size() < 2 || !std::isalnum(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name) {
-        if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'))
+        if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '+'
+                || c == '-' || c == '.'))
             return false;
     }
     return true;
@@ -195,7 +196,8 @@ std::vector<std::string> PackageManager::dpkgCommand(std::initializer_list<std::
 std::vector<std::string> PackageManager::queryCommand() const
 {
     return { dpkgQueryProgram, "--admindir=" + m_adminDirectory, "--show",
-        "--showformat=${Package}\\t${db:Status-Want}\\t${db:Status-Eflag}\\t${db:Status-Status}\\t${Version}\\t${Provides}\\n" };
+        "--showformat=${Package}\\t${db:Status-Want}\\t${db:Status-Eflag}\\t${db:Status-Status}\\t${Version}\\t${"
+        "Provides}\\n" };
 }
 
 PackageManager::Packages PackageManager::parsePackages(const std::string& listing)
@@ -255,7 +257,8 @@ std::string PackageManager::finishInterruptedRuns(const std::string& except, Pac
     return note;
 }
 
-std::optional<std::string> PackageManager::unmetDependencies(const std::string& package, const std::string& relations, Packages installed)
+std::optional<std::string> PackageManager::unmetDependencies(
+    const std::string& package, const std::string& relations, Packages installed)
 {
     std::erase_if(installed, [](auto& entry) { return entry.second.status != "installed"; });
     for (auto group : split(relations, ',')) {
@@ -275,7 +278,9 @@ std::optional<std::string> PackageManager::unmetDependencies(const std::string& 
                 for (auto provided : split(state.provides, ',')) {
                     auto offer = parseRelation(provided);
                     if (!met && offer.package == wanted.package && !offer.package.empty())
-                        met = wanted.relation.empty() || (offer.relation == "=" && versionSatisfies(offer.version, wanted.relation, wanted.version));
+                        met = wanted.relation.empty()
+                            || (offer.relation == "="
+                                && versionSatisfies(offer.version, wanted.relation, wanted.version));
                 }
             }
             if (met)
@@ -293,7 +298,9 @@ std::optional<std::string> PackageManager::unmetDependencies(const std::string& 
 
 PackageResult PackageManager::install(const std::string& archivePath)
 {
-    auto refuse = [&](const std::string& reason) { return PackageResult { false, "cannot install " + archivePath + ": " + reason }; };
+    auto refuse = [&](const std::string& reason) {
+        return PackageResult { false, "cannot install " + archivePath + ": " + reason };
+    };
     struct stat info;
     if (::stat(archivePath.c_str(), &info) != 0)
         return refuse(std::strerror(errno));
@@ -309,7 +316,8 @@ PackageResult PackageManager::install(const std::string& archivePath)
     // set up, and would find a damaged file tree only half-way through unpacking it.
     ToolOptions discard;
     discard.discardStandardOutput = true;
-    auto fieldsRun = ToolRun::start({ dpkgDebProgram, "--show", "--showformat=${Package}\\t${Version}\\t${Pre-Depends}, ${Depends}", archive });
+    auto fieldsRun = ToolRun::start(
+        { dpkgDebProgram, "--show", "--showformat=${Package}\\t${Version}\\t${Pre-Depends}, ${Depends}", archive });
     auto treeRun = ToolRun::start({ dpkgDebProgram, "--fsys-tarfile", archive }, discard);
     // dpkg's own checks (architecture, conflicts, pre-dependencies), writing nothing, not even its log.
     auto checkRun = ToolRun::start(dpkgCommand({ "--no-act", "--install", archive }, false));
@@ -343,7 +351,8 @@ PackageResult PackageManager::install(const std::string& archivePath)
     if (before && compareVersions(*before, version) == 0)
         done = "reinstalled " + package + " " + version;
     else if (before)
-        done = (compareVersions(version, *before) > 0 ? "upgraded " : "downgraded ") + package + " " + *before + " to " + version;
+        done = (compareVersions(version, *before) > 0 ? "upgraded " : "downgraded ") + package + " " + *before + " to "
+            + version;
     PackageResult result { true, note + done };
     result.restartedSpringBoard = restartIfBooted();
     if (result.restartedSpringBoard)

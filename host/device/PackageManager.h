@@ -65,7 +65,8 @@ private:
     static Packages parsePackages(const std::string& listing);
     Packages packages();
     std::string finishInterruptedRuns(const std::string& except, Packages&);
-    static std::optional<std::string> unmetDependencies(const std::string& package, const std::string& relations, Packages installed);
+    static std::optional<std::string> unmetDependencies(
+        const std::string& package, const std::string& relations, Packages installed);
     bool restartIfBooted();
 
     std::string m_root;

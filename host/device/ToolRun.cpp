@@ -1,14 +1,16 @@
 #include "host/device/ToolRun.h"
 
+#include "platform/fs/ReadToEnd.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string_view>
-#include <utility>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace Device {
 
@@ -39,17 +41,8 @@ int unnamedFile()
 std::string readFrom(int fd)
 {
     std::string contents;
-    if (::lseek(fd, 0, SEEK_SET) < 0)
-        return contents;
-    char buffer[65536];
-    while (true) {
-        ssize_t count = ::read(fd, buffer, sizeof(buffer));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        contents.append(buffer, size_t(count));
-    }
+    if (::lseek(fd, 0, SEEK_SET) == 0)
+        Platform::readToEnd(fd, contents);
     return contents;
 }
 
@@ -97,7 +90,8 @@ ToolRun ToolRun::start(const std::vector<std::string>& argv, const ToolOptions& 
         arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
 
-    int error = ::posix_spawn(&run.m_pid, argv[0].c_str(), &actions, &attributes, arguments.data(), const_cast<char**>(plainEnvironment));
+    int error = ::posix_spawn(
+        &run.m_pid, argv[0].c_str(), &actions, &attributes, arguments.data(), const_cast<char**>(plainEnvironment));
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (error) {
@@ -134,7 +128,10 @@ ToolResult ToolRun::finish()
     return std::exchange(m_result, {});
 }
 
-ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& options) { return ToolRun::start(argv, options).finish(); }
+ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& options)
+{
+    return ToolRun::start(argv, options).finish();
+}
 
 std::string failureReason(const ToolResult& result)
 {

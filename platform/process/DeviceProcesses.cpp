@@ -12,7 +12,8 @@ namespace {
 
 bool isPid(std::string_view name)
 {
-    return !name.empty() && name.size() <= 10 && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !name.empty() && name.size() <= 10
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -47,7 +48,8 @@ bool isRunningOnDevice(std::string_view hostRoot, std::string_view devicePath)
         root.pop_back();
     std::string executable = root + std::string(devicePath);
     auto processes = processesOfDevice(root);
-    return std::any_of(processes.begin(), processes.end(), [&](auto& process) { return process.executable == executable; });
+    return std::any_of(
+        processes.begin(), processes.end(), [&](auto& process) { return process.executable == executable; });
 }
 
 } // namespace Platform

@@ -1,6 +1,7 @@
 #include "platform/process/RunAndReadOutput.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/fs/ReadToEnd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -134,15 +135,7 @@ RunResult runAndReadOutput(
     RunResult result;
     result.started = true;
     try {
-        char buffer[65536];
-        while (true) {
-            ssize_t count = ::read(readEnd.get(), buffer, sizeof(buffer));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            result.output.append(buffer, static_cast<size_t>(count));
-        }
+        readToEnd(readEnd.get(), result.output);
     } catch (...) {
         // Out of memory: the child loses its reader and ends; still reap it.
         readEnd.reset();

@@ -19,7 +19,10 @@ using namespace Device;
 
 const std::string buildDirectory = KESTREL_BUILD_DIR;
 
-Artifacts builtArtifacts() { return { buildDirectory + "/bin", buildDirectory + "/lib", buildDirectory + "/packages" }; }
+Artifacts builtArtifacts()
+{
+    return { buildDirectory + "/bin", buildDirectory + "/lib", buildDirectory + "/packages" };
+}
 
 std::string readAll(const std::string& path)
 {
@@ -50,7 +53,8 @@ private:
 };
 
 // The built Kestrel package with its control record changed by `edit`.
-std::string rebuiltPackage(const std::string& scratch, const std::string& name, const std::function<void(std::string&)>& edit)
+std::string rebuiltPackage(
+    const std::string& scratch, const std::string& name, const std::function<void(std::string&)>& edit)
 {
     std::string tree = scratch + "/" + name, archive = tree + ".deb";
     EXPECT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--raw-extract", builtArtifacts().kestrelPackage(), tree }).succeeded());
@@ -64,13 +68,29 @@ std::string rebuiltPackage(const std::string& scratch, const std::string& name, 
 TEST(DebianVersions, OrderAsDpkgOrdersThem)
 {
     const std::pair<const char*, const char*> pairs[] = {
-        { "1.0", "1.0" }, { "1.0", "1.0-0" }, { "1.0", "1.00" }, { "1.2", "1.10" }, { "1.0~rc1", "1.0" },
-        { "1.0~rc1", "1.0~rc2" }, { "1.0~~", "1.0~" }, { "1.0a", "1.0" }, { "1.0a", "1.0+" }, { "1.0.", "1.0+" },
-        { "1:0.1", "2.0" }, { "0:2.0", "2.0" }, { "2.0-1", "2.0-1.1" }, { "2.0-a", "2.0-1" }, { "14.0", "10.0" },
-        { "12.4.1", "12.4" }, { "13.0b2", "13.0" }, { "9.3", "10.0" }, { "1-2-3", "1-2-4" },
+        { "1.0", "1.0" },
+        { "1.0", "1.0-0" },
+        { "1.0", "1.00" },
+        { "1.2", "1.10" },
+        { "1.0~rc1", "1.0" },
+        { "1.0~rc1", "1.0~rc2" },
+        { "1.0~~", "1.0~" },
+        { "1.0a", "1.0" },
+        { "1.0a", "1.0+" },
+        { "1.0.", "1.0+" },
+        { "1:0.1", "2.0" },
+        { "0:2.0", "2.0" },
+        { "2.0-1", "2.0-1.1" },
+        { "2.0-a", "2.0-1" },
+        { "14.0", "10.0" },
+        { "12.4.1", "12.4" },
+        { "13.0b2", "13.0" },
+        { "9.3", "10.0" },
+        { "1-2-3", "1-2-4" },
     };
     for (auto& [a, b] : pairs) {
-        for (auto [relation, dpkgRelation] : { std::pair { "<<", "lt" }, std::pair { "=", "eq" }, std::pair { ">>", "gt" } }) {
+        for (auto [relation, dpkgRelation] :
+            { std::pair { "<<", "lt" }, std::pair { "=", "eq" }, std::pair { ">>", "gt" } }) {
             bool dpkg = !runTool({ "/usr/bin/dpkg", "--compare-versions", a, dpkgRelation, b }).exitCode;
             EXPECT_EQ(versionSatisfies(a, relation, b), dpkg) << a << " " << relation << " " << b;
         }
@@ -90,14 +110,17 @@ TEST(ToolFailures, OneLineSaysWhy)
         result.output = std::move(output);
         return failureReason(result);
     };
-    EXPECT_EQ(reason("dpkg: error processing archive a.deb (--install):\n package architecture (armhf) does not match system (amd64)\n"
+    EXPECT_EQ(reason("dpkg: error processing archive a.deb (--install):\n package architecture (armhf) does not match "
+                     "system (amd64)\n"
                      "Errors were encountered while processing:\n a.deb\n"),
         "package architecture (armhf) does not match system (amd64)");
     EXPECT_EQ(reason("dpkg-deb: error: unexpected end of file in archive member header in b.deb\n"
-                     "dpkg: error processing archive b.deb (--install):\n dpkg-deb --control subprocess returned error exit status 2\n"),
+                     "dpkg: error processing archive b.deb (--install):\n dpkg-deb --control subprocess returned error "
+                     "exit status 2\n"),
         "dpkg-deb: error: unexpected end of file in archive member header in b.deb")
         << "the cause, not its consequence";
-    EXPECT_EQ(reason("dpkg-deb (subprocess): cannot copy archive member from 'c.deb' to decompressor pipe: unexpected end of file\n"
+    EXPECT_EQ(reason("dpkg-deb (subprocess): cannot copy archive member from 'c.deb' to decompressor pipe: unexpected "
+                     "end of file\n"
                      "dpkg-deb: error: <decompress> subprocess returned error exit status 2\n"),
         "dpkg-deb (subprocess): cannot copy archive member from 'c.deb' to decompressor pipe: unexpected end of file");
     EXPECT_EQ(reason("dpkg: dependency problems prevent removal of x:\n y depends on x.\n"),
@@ -126,13 +149,13 @@ TEST(FirmwareVersion, FollowsTheRunningSystemAndKeepsTheDatabaseSound)
     EXPECT_EQ(packages.setFirmwareVersion("12.4"), std::nullopt);
     EXPECT_EQ(packages.setFirmwareVersion("12.4"), std::nullopt);
     EXPECT_EQ(packages.state(PackageNames::firmware)->version, "12.4");
-    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 1) << "one journal entry, written once";
+    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 1)
+        << "one journal entry, written once";
     for (auto* bad : { "", "12 4", "12.4\nPackage: evil", "x1", "-1" })
         EXPECT_NE(packages.setFirmwareVersion(bad), std::nullopt) << bad;
 
-    auto needsThirteen = rebuiltPackage(scratch.path(), "needs13", [](std::string& control) {
-        control.replace(control.find("firmware (>= 10.0)"), 18, "firmware (>= 13.0)");
-    });
+    auto needsThirteen = rebuiltPackage(scratch.path(), "needs13",
+        [](std::string& control) { control.replace(control.find("firmware (>= 10.0)"), 18, "firmware (>= 13.0)"); });
     auto refused = packages.install(needsThirteen);
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.message.find("firmware 12.4 is installed"), std::string::npos) << refused.message;
@@ -169,7 +192,8 @@ TEST(PackageResults, AnswerInOneLine)
     EXPECT_EQ(packages.installedVersion(PackageNames::kestrel), KESTREL_VERSION);
 
     auto upgrade = rebuiltPackage(scratch.path(), "upgrade", [](std::string& control) {
-        control.replace(control.find("Version: "), control.find('\n', control.find("Version: ")) - control.find("Version: "), "Version: 99.0");
+        control.replace(control.find("Version: "),
+            control.find('\n', control.find("Version: ")) - control.find("Version: "), "Version: 99.0");
     });
     auto upgraded = packages.install(upgrade);
     EXPECT_EQ(upgraded.message, "upgraded com.plover.kestrel " KESTREL_VERSION " to 99.0");
