@@ -218,6 +218,16 @@ std::optional<std::string> layBaseSystem(const std::string& root, const InitOpti
     return writeFile(hostPath(root, Paths::systemVersion), systemVersionFile(options.firmwareVersion), 0644);
 }
 
+std::optional<std::string> installBuilt(PackageManager& packages, const std::string& archive)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(archive, error))
+        return "missing build artifact " + archive + " (build the project first)";
+    if (auto result = packages.install(archive); !result.ok)
+        return result.message;
+    return std::nullopt;
+}
+
 } // namespace
 
 Artifacts Artifacts::nextToExecutable()
@@ -263,8 +273,8 @@ std::optional<std::string> initDevice(const std::string& directory, const InitOp
         return failure;
     PackageManager packages(root);
     if (!options.stock) {
-        if (auto result = packages.install(artifacts.kestrelPackage()); !result.ok)
-            return result.message;
+        if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
+            return failure;
     } else if (!freshDatabase) {
         if (auto result = packages.remove(PackageNames::kestrel, false); !result.ok)
             return result.message;
@@ -277,8 +287,9 @@ std::optional<std::string> initDevice(const std::string& directory, const InitOp
 std::optional<std::string> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
 {
     PackageManager packages(root);
-    auto result = installed ? packages.install(artifacts.companionPackage()) : packages.remove(PackageNames::companion, true);
-    if (!result.ok)
+    if (installed)
+        return installBuilt(packages, artifacts.companionPackage());
+    if (auto result = packages.remove(PackageNames::companion, true); !result.ok)
         return result.message;
     return std::nullopt;
 }

@@ -25,6 +25,7 @@ constexpr const char* dpkgProgram = "/usr/bin/dpkg";
 constexpr const char* dpkgDebProgram = "/usr/bin/dpkg-deb";
 constexpr const char* dpkgQueryProgram = "/usr/bin/dpkg-query";
 constexpr auto lockPatience = std::chrono::seconds(5);
+constexpr int journalFoldThreshold = 16;
 
 std::string_view trimmed(std::string_view text)
 {
@@ -158,7 +159,7 @@ std::optional<int> nextJournalEntry(const std::string& updates)
     int next = 0;
     while (auto* entry = ::readdir(directory)) {
         std::string_view name = entry->d_name;
-        if (name.empty() || name.size() > 4 || name.find_first_not_of("0123456789") != std::string_view::npos)
+        if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string_view::npos)
             continue;
         next = std::max(next, std::stoi(std::string(name)) + 1);
     }
@@ -376,7 +377,13 @@ PackageResult PackageManager::remove(const std::string& package, bool purge)
     if (before->status == "config-files" && !purge)
         return { true, note + package + " is already removed; its settings are kept (purge deletes them)" };
 
-    auto run = runTool(dpkgCommand({ purge ? "--purge" : "--remove", "--force-remove-reinstreq", package }));
+    // A package others depend on is refused by dpkg's own check, which writes nothing;
+    // the real run would note its refusal in the database and the log.
+    const char* action = purge ? "--purge" : "--remove";
+    auto check = runTool(dpkgCommand({ "--no-act", action, "--force-remove-reinstreq", package }, false));
+    if (!check.succeeded())
+        return { false, note + "cannot " + verb + " " + package + ": " + failureReason(check) };
+    auto run = runTool(dpkgCommand({ action, "--force-remove-reinstreq", package }));
     if (!run.succeeded())
         return { false, note + "cannot " + verb + " " + package + ": " + failureReason(run) };
 
@@ -394,7 +401,9 @@ PackageResult PackageManager::remove(const std::string& package, bool purge)
     return result;
 }
 
-std::optional<std::string> PackageManager::setFirmwareVersion(const std::string& version)
+// Writes the changed record as dpkg's next journal entry and gives that entry's number
+// (-1 when the record already held the version).
+std::optional<std::string> PackageManager::recordFirmwareVersion(const std::string& version, int& entry)
 {
     if (!isFirmwareVersion(version))
         return "bad firmware version \"" + version + "\"";
@@ -408,6 +417,7 @@ std::optional<std::string> PackageManager::setFirmwareVersion(const std::string&
         return "the device's package database has no firmware package";
     line += record.output[line] == '\n';
     size_t end = record.output.find('\n', line);
+    entry = -1;
     if (record.output.compare(line, end - line, "Version: " + version) == 0)
         return std::nullopt;
     std::string changed = record.output.substr(0, line) + "Version: " + version + record.output.substr(end);
@@ -418,8 +428,9 @@ std::optional<std::string> PackageManager::setFirmwareVersion(const std::string&
     auto next = nextJournalEntry(updates);
     if (!next)
         return "cannot read " + updates + ": " + std::strerror(errno);
+    entry = *next;
     char name[16];
-    std::snprintf(name, sizeof(name), "/%04d", *next);
+    std::snprintf(name, sizeof(name), "/%04d", entry);
     if (auto error = writeDurably(updates + "/tmp.i", changed))
         return error;
     if (::rename((updates + "/tmp.i").c_str(), (updates + name).c_str()) != 0)
@@ -428,6 +439,17 @@ std::optional<std::string> PackageManager::setFirmwareVersion(const std::string&
         ::fsync(directory);
         ::close(directory);
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> PackageManager::setFirmwareVersion(const std::string& version)
+{
+    int entry = -1;
+    if (auto error = recordFirmwareVersion(version, entry))
+        return error;
+    // Many boots and no dpkg run in between: let dpkg fold the journal into its status file.
+    if (entry >= journalFoldThreshold)
+        runTool(dpkgCommand({ "--configure", "--pending" }));
     return std::nullopt;
 }
 

@@ -65,6 +65,7 @@ private:
     static Packages parsePackages(const std::string& listing);
     Packages packages();
     std::string finishInterruptedRuns(const std::string& except, Packages&);
+    std::optional<std::string> recordFirmwareVersion(const std::string& version, int& entry);
     static std::optional<std::string> unmetDependencies(
         const std::string& package, const std::string& relations, Packages installed);
     bool restartIfBooted();

@@ -151,6 +151,11 @@ TEST(FirmwareVersion, FollowsTheRunningSystemAndKeepsTheDatabaseSound)
     EXPECT_EQ(packages.state(PackageNames::firmware)->version, "12.4");
     EXPECT_EQ(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 1)
         << "one journal entry, written once";
+    // Boot after boot with no dpkg run in between: the journal stays short.
+    for (int boot = 0; boot < 22; ++boot)
+        ASSERT_EQ(packages.setFirmwareVersion(boot % 2 ? "12.4" : "13.0"), std::nullopt);
+    EXPECT_LT(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 17);
+    EXPECT_EQ(packages.state(PackageNames::firmware)->version, "12.4");
     for (auto* bad : { "", "12 4", "12.4\nPackage: evil", "x1", "-1" })
         EXPECT_NE(packages.setFirmwareVersion(bad), std::nullopt) << bad;
 
