@@ -111,10 +111,16 @@ std::string dpkgQueryScript()
            "exec /usr/bin/dpkg-query --admindir=\"$root/var/lib/dpkg\" \"$@\"\n";
 }
 
-bool isEmptyDirectory(const std::string& path)
+// Empty, or holding nothing but a device's top folders: a layout that was cut short.
+bool isEmptyOrUnfinishedDevice(const std::string& path)
 {
     std::error_code error;
-    return fs::is_directory(path, error) && fs::is_empty(path, error);
+    for (auto& entry : fs::directory_iterator(path, error)) {
+        auto name = entry.path().filename().string();
+        if (!entry.is_directory() || (name != "Library" && name != "System" && name != "usr" && name != "var"))
+            return false;
+    }
+    return !error;
 }
 
 // The packages a jailbroken phone has before any tweak.
@@ -259,7 +265,7 @@ std::optional<std::string> initDevice(const std::string& directory, const InitOp
     std::error_code error;
     if (fs::exists(directory, error) && !fs::is_directory(directory, error))
         return directory + " is not a directory";
-    if (fs::exists(directory, error) && !isDevice(directory) && !isEmptyDirectory(directory))
+    if (fs::exists(directory, error) && !isDevice(directory) && !isEmptyOrUnfinishedDevice(directory))
         return directory + " is not empty and is not a device; refusing to lay a device out in it";
     if (auto failure = makeDirectories(directory))
         return failure;

@@ -56,7 +56,8 @@ bool isDevice(const std::string& hostDirectory);
 // Lays out a device, or brings an existing one up to date with the built pieces: the base
 // system, then Kestrel installed with dpkg (removed with --stock), then the companion
 // installed or removed as asked. Settings and logs are kept. Refuses a directory that is
-// neither empty nor a device. Returns an error message, or nullopt on success.
+// neither empty nor a device (nor one whose layout was cut short). Returns an error message,
+// or nullopt on success.
 std::optional<std::string> initDevice(const std::string& hostDirectory, const InitOptions&, const Artifacts&);
 
 // Installs or removes the companion package of an existing device, with dpkg.

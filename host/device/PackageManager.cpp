@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <stdexcept>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -196,9 +197,10 @@ std::vector<std::string> PackageManager::dpkgCommand(std::initializer_list<std::
 
 std::vector<std::string> PackageManager::queryCommand() const
 {
+    // One line a package: name, wanted, error flag, status, version, provides.
     return { dpkgQueryProgram, "--admindir=" + m_adminDirectory, "--show",
-        "--showformat=${Package}\\t${db:Status-Want}\\t${db:Status-Eflag}\\t${db:Status-Status}\\t${Version}\\t${"
-        "Provides}\\n" };
+        "--showformat=${Package}\\t${db:Status-Want}\\t${db:Status-Eflag}\\t${db:Status-Status}"
+        "\\t${Version}\\t${Provides}\\n" };
 }
 
 PackageManager::Packages PackageManager::parsePackages(const std::string& listing)
@@ -214,7 +216,23 @@ PackageManager::Packages PackageManager::parsePackages(const std::string& listin
     return found;
 }
 
-PackageManager::Packages PackageManager::packages() { return parsePackages(runTool(queryCommand()).output); }
+PackageManager::Packages PackageManager::packages()
+{
+    auto listing = runTool(queryCommand());
+    if (!listing.succeeded())
+        throw std::runtime_error("cannot read the device's package database: " + failureReason(listing));
+    return parsePackages(listing.output);
+}
+
+std::optional<std::string> PackageManager::databaseProblem() const
+{
+    struct stat info;
+    for (const char* record : { "/status", "/info/format" }) {
+        if (::stat((m_adminDirectory + record).c_str(), &info) != 0)
+            return "the device has no package database (bring it up to date with: kestrel init " + m_root + ")";
+    }
+    return std::nullopt;
+}
 
 std::optional<PackageState> PackageManager::state(const std::string& package)
 {
@@ -302,6 +320,17 @@ PackageResult PackageManager::install(const std::string& archivePath)
     auto refuse = [&](const std::string& reason) {
         return PackageResult { false, "cannot install " + archivePath + ": " + reason };
     };
+    if (auto problem = databaseProblem())
+        return refuse(*problem);
+    try {
+        return installArchive(archivePath, refuse);
+    } catch (const std::runtime_error& error) {
+        return refuse(error.what());
+    }
+}
+
+PackageResult PackageManager::installArchive(const std::string& archivePath, const Refusal& refuse)
+{
     struct stat info;
     if (::stat(archivePath.c_str(), &info) != 0)
         return refuse(std::strerror(errno));
@@ -326,7 +355,10 @@ PackageResult PackageManager::install(const std::string& archivePath)
     auto fields = fieldsRun.finish();
     auto tree = treeRun.finish();
     auto check = checkRun.finish();
-    auto installed = parsePackages(queryRun.finish().output);
+    auto query = queryRun.finish();
+    if (!query.succeeded())
+        return refuse("cannot read the device's package database: " + failureReason(query));
+    auto installed = parsePackages(query.output);
     for (auto* run : { &fields, &tree, &check }) {
         if (!run->succeeded())
             return refuse(failureReason(*run));
@@ -366,6 +398,18 @@ PackageResult PackageManager::remove(const std::string& package, bool purge)
     std::string verb = purge ? "purge" : "remove";
     if (!isPackageName(package))
         return { false, "cannot " + verb + " " + package + ": not a package name" };
+    if (auto problem = databaseProblem())
+        return { false, "cannot " + verb + " " + package + ": " + *problem };
+    try {
+        return removePackage(package, purge);
+    } catch (const std::runtime_error& error) {
+        return { false, "cannot " + verb + " " + package + ": " + error.what() };
+    }
+}
+
+PackageResult PackageManager::removePackage(const std::string& package, bool purge)
+{
+    std::string verb = purge ? "purge" : "remove";
     auto all = packages();
     std::string note = finishInterruptedRuns(package, all);
     auto found = all.find(package);

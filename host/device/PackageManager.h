@@ -3,6 +3,7 @@
 // finding the device in DPKG_ROOT. The one way anything lands in a device's Library folders.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,10 +50,11 @@ public:
     // dpkg's own journal under dpkg's lock, so it never races a dpkg run on the device.
     std::optional<std::string> setFirmwareVersion(const std::string& version);
 
-    // The package's record, nullopt when the database has none.
+    // The package's record, nullopt when the database has none. Throws std::runtime_error
+    // when the database cannot be read.
     std::optional<PackageState> state(const std::string& package);
     // The installed version; nullopt when the package is not installed (a removed package
-    // whose configuration is kept is not installed).
+    // whose configuration is kept is not installed). Throws as state() does.
     std::optional<std::string> installedVersion(const std::string& package);
 
     // Whether install and remove restart a running SpringBoard afterwards (they do by default).
@@ -60,6 +62,10 @@ public:
 
 private:
     using Packages = std::map<std::string, PackageState>;
+    using Refusal = std::function<PackageResult(const std::string& reason)>;
+    PackageResult installArchive(const std::string& archivePath, const Refusal&);
+    PackageResult removePackage(const std::string& package, bool purge);
+    std::optional<std::string> databaseProblem() const;
     std::vector<std::string> dpkgCommand(std::initializer_list<std::string> arguments, bool logged = true) const;
     std::vector<std::string> queryCommand() const;
     static Packages parsePackages(const std::string& listing);

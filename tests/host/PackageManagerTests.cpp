@@ -61,7 +61,7 @@ std::string rebuiltPackage(
     std::string control = readAll(tree + "/DEBIAN/control");
     edit(control);
     std::ofstream(tree + "/DEBIAN/control", std::ios::trunc) << control;
-    EXPECT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, archive }).succeeded());
+    EXPECT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "-Znone", "--build", tree, archive }).succeeded());
     return archive;
 }
 
