@@ -124,7 +124,7 @@ int report(const Device::PackageResult& result)
     return 0;
 }
 
-int install(const Arguments& arguments)
+int installPackage(const Arguments& arguments)
 {
     if (arguments.positional.size() != 2 || !arguments.flags.empty())
         return usage();
@@ -135,7 +135,7 @@ int install(const Arguments& arguments)
     return report(Device::PackageManager(*root).install(arguments.positional[1]));
 }
 
-int remove(const Arguments& arguments)
+int removeKestrel(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--purge" }))
         return usage();
@@ -223,9 +223,9 @@ int main(int argc, char** argv)
         if (command == "init")
             return init(splitArguments(argc, argv, 2));
         if (command == "install")
-            return install(splitArguments(argc, argv, 2));
+            return installPackage(splitArguments(argc, argv, 2));
         if (command == "remove")
-            return remove(splitArguments(argc, argv, 2));
+            return removeKestrel(splitArguments(argc, argv, 2));
         if (command == "run")
             return run(splitArguments(argc, argv, 2));
         if (command == "boot")
