@@ -1,21 +1,18 @@
 #include "host/device/DeviceLayout.h"
 
+#include "host/device/PackageManager.h"
 #include "platform/fs/ExecutablePath.h"
 #include "platform/plist/PropertyList.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
-
-#ifndef KESTREL_VERSION
-#define KESTREL_VERSION "0.0.0"
-#endif
 
 namespace Device {
 
@@ -85,46 +82,13 @@ std::optional<std::string> copyFile(const std::string& from, const std::string& 
     return writeFile(to, contents, mode);
 }
 
-std::optional<std::string> copyDirectory(const std::string& from, const std::string& to)
-{
-    std::error_code error;
-    if (!fs::is_directory(from, error))
-        return std::nullopt; // not built in this configuration
-    for (auto& entry : fs::directory_iterator(from, error)) {
-        if (!entry.is_regular_file())
-            continue;
-        auto status = entry.status();
-        bool executable = (status.permissions() & fs::perms::owner_exec) != fs::perms::none;
-        if (auto failure = copyFile(entry.path(), to + "/" + entry.path().filename().string(), executable ? 0755 : 0644))
-            return failure;
-    }
-    return std::nullopt;
-}
-
 std::string plistText(Dictionary dictionary) { return toXml(Value(std::move(dictionary))); }
 
-Value stringArray(std::initializer_list<const char*> strings)
-{
-    Array array;
-    for (auto* string : strings)
-        array.push_back(Value::string(string));
-    return Value(std::move(array));
-}
-
-std::string engineFilter()
-{
-    Dictionary filter;
-    filter.set("Bundles", stringArray({ "com.apple.springboard" }));
-    Dictionary root;
-    root.set("Filter", Value(std::move(filter)));
-    return plistText(std::move(root));
-}
-
-std::string systemVersionFile()
+std::string systemVersionFile(const std::string& version)
 {
     Dictionary root;
     root.set("ProductName", Value::string("iPhone OS"));
-    root.set("ProductVersion", Value::string("14.0"));
+    root.set("ProductVersion", Value::string(version));
     return plistText(std::move(root));
 }
 
@@ -138,20 +102,6 @@ std::string screenFile()
     return plistText(std::move(root));
 }
 
-std::string preferenceLoaderEntry()
-{
-    Dictionary entry;
-    entry.set("bundle", Value::string("KestrelPrefs"));
-    entry.set("cell", Value::string("PSLinkCell"));
-    entry.set("detail", Value::string("kestrelprefsRootListController"));
-    entry.set("icon", Value::string("KestrelIcon.png"));
-    entry.set("isController", Value::boolean(true));
-    entry.set("label", Value::string("Kestrel"));
-    Dictionary root;
-    root.set("entry", Value(std::move(entry)));
-    return plistText(std::move(root));
-}
-
 // The device's dpkg-query: the machine's own tool, pointed at the device's database.
 std::string dpkgQueryScript()
 {
@@ -161,30 +111,127 @@ std::string dpkgQueryScript()
            "exec /usr/bin/dpkg-query --admindir=\"$root/var/lib/dpkg\" \"$@\"\n";
 }
 
-std::string packageStatus()
-{
-    return std::string("Package: com.plover.kestrel\n"
-                       "Status: install ok installed\n"
-                       "Priority: optional\n"
-                       "Section: Tweaks\n"
-                       "Installed-Size: 412\n"
-                       "Maintainer: PloverDev <dev@plover.invalid>\n"
-                       "Architecture: iphoneos-arm\n"
-                       "Version: ")
-        + KESTREL_VERSION
-        + "\n"
-          "Depends: mobilesubstrate, preferenceloader\n"
-          "Description: Dismiss the lock screen right after a biometric match\n"
-          " Unlocks to the home screen at once, or after a delay, unless audio is\n"
-          " playing, the flashlight is on, notifications wait or the screen was touched.\n"
-          "Name: Kestrel\n"
-          "Author: PloverDev\n\n";
-}
-
-bool isEmptyDirectory(const std::string& path)
+// Empty, or holding nothing but a device's top folders: a layout that was cut short.
+bool isEmptyOrUnfinishedDevice(const std::string& path)
 {
     std::error_code error;
-    return fs::is_directory(path, error) && fs::is_empty(path, error);
+    for (auto& entry : fs::directory_iterator(path, error)) {
+        auto name = entry.path().filename().string();
+        if (!entry.is_directory() || (name != "Library" && name != "System" && name != "usr" && name != "var"))
+            return false;
+    }
+    return !error;
+}
+
+// The packages a jailbroken phone has before any tweak.
+constexpr const char* basePackages[] = { "firmware", "mobilesubstrate", "preferenceloader" };
+
+// The files dpkg keeps beside its records, as dpkg itself would have made them, so that
+// no later dpkg run adds any.
+std::optional<std::string> writeEmptyDatabase(const std::string& database)
+{
+    for (const char* directory : { "/info", "/updates", "/triggers" }) {
+        if (auto failure = makeDirectories(database + directory))
+            return failure;
+    }
+    const std::tuple<const char*, const char*, mode_t> files[] = {
+        { "/info/format", "1\n", 0644 },
+        { "/available", "", 0644 },
+        { "/lock", "", 0640 },
+        { "/lock-frontend", "", 0640 },
+        { "/triggers/Lock", "", 0644 },
+        { "/triggers/Unincorp", "", 0644 },
+    };
+    for (auto& [name, contents, mode] : files) {
+        if (auto failure = writeFile(database + name, contents, mode))
+            return failure;
+    }
+    return std::nullopt;
+}
+
+// The base system's records: every base package installed, with its files and folders
+// listed, so dpkg never deletes a shared folder while one of them still lists it. Their
+// checksum lists are empty: the base system's files come from the build, not from archives.
+std::optional<std::string> writeBaseRecords(const std::string& root, const InitOptions& options, const Artifacts& artifacts)
+{
+    std::string database = hostPath(root, Paths::packageDatabase);
+    if (auto failure = writeEmptyDatabase(database))
+        return failure;
+    std::string records;
+    for (const char* package : basePackages) {
+        if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/" + package + ".list", records))
+            return failure;
+        if (auto failure = writeFile(database + "/info/" + package + ".list", records, 0644))
+            return failure;
+        if (auto failure = writeFile(database + "/info/" + package + ".md5sums", "", 0644))
+            return failure;
+    }
+    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/status", records))
+        return failure;
+    constexpr std::string_view placeholder = "@FIRMWARE_VERSION@";
+    if (size_t at = records.find(placeholder); at != std::string::npos)
+        records.replace(at, placeholder.size(), options.firmwareVersion);
+    // Written last: a database with a status file is complete.
+    return writeFile(database + "/status", records, 0644);
+}
+
+// A device laid out before Kestrel came as a package: the pieces were copied into place
+// and the database held a hand-made record. Its database and those pieces give way to
+// the base system, and dpkg installs the rest again.
+std::optional<std::string> clearHandMadeInstall(const std::string& root)
+{
+    std::string database = hostPath(root, Paths::packageDatabase);
+    if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
+        return std::nullopt;
+    std::error_code error;
+    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary, Paths::preferenceBundle,
+             Paths::preferenceLoaderEntry, Paths::packageStatus }) {
+        fs::remove_all(hostPath(root, path), error);
+        if (error)
+            return "cannot clear " + hostPath(root, path) + ": " + error.message();
+    }
+    return std::nullopt;
+}
+
+// Everything but the packages: folders, host programs, the device's tools, the package
+// database with the base system's records, and (last) SystemVersion.plist.
+std::optional<std::string> layBaseSystem(const std::string& root, const InitOptions& options, const Artifacts& artifacts, bool& freshDatabase)
+{
+    for (const char* directory : { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences",
+             "/usr/bin", "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
+        if (auto failure = makeDirectories(hostPath(root, directory)))
+            return failure;
+    }
+    if (auto failure = copyFile(artifacts.binDirectory + "/SpringBoard", hostPath(root, Paths::springBoard), 0755))
+        return failure;
+    if (auto failure = copyFile(artifacts.binDirectory + "/killall", hostPath(root, Paths::killall), 0755))
+        return failure;
+    if (auto failure = writeFile(hostPath(root, Paths::dpkgQuery), dpkgQueryScript(), 0755))
+        return failure;
+    if (auto failure = writeFile(hostPath(root, Paths::screen), screenFile(), 0644))
+        return failure;
+
+    if (auto failure = clearHandMadeInstall(root))
+        return failure;
+    freshDatabase = !fs::exists(hostPath(root, Paths::packageStatus));
+    if (freshDatabase) {
+        if (auto failure = writeBaseRecords(root, options, artifacts))
+            return failure;
+    } else if (auto failure = PackageManager(root).setFirmwareVersion(options.firmwareVersion))
+        return failure;
+
+    // Written last: from here on the directory counts as a device.
+    return writeFile(hostPath(root, Paths::systemVersion), systemVersionFile(options.firmwareVersion), 0644);
+}
+
+std::optional<std::string> installBuilt(PackageManager& packages, const std::string& archive)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(archive, error))
+        return "missing build artifact " + archive + " (build the project first)";
+    if (auto result = packages.install(archive); !result.ok)
+        return result.message;
+    return std::nullopt;
 }
 
 } // namespace
@@ -192,8 +239,20 @@ bool isEmptyDirectory(const std::string& path)
 Artifacts Artifacts::nextToExecutable()
 {
     fs::path bin = fs::path(Platform::executablePath()).parent_path();
-    return { bin.string(), (bin.parent_path() / "lib").string() };
+    return { bin.string(), (bin.parent_path() / "lib").string(), (bin.parent_path() / "packages").string() };
 }
+
+std::string Artifacts::kestrelPackage() const
+{
+    return packageDirectory + "/" + PackageNames::kestrel + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+}
+
+std::string Artifacts::companionPackage() const
+{
+    return packageDirectory + "/" + PackageNames::companion + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+}
+
+std::string Artifacts::baseSystemDirectory() const { return packageDirectory + "/base-system"; }
 
 bool isDevice(const std::string& hostDirectory)
 {
@@ -201,65 +260,43 @@ bool isDevice(const std::string& hostDirectory)
     return ::stat(hostPath(hostDirectory, Paths::systemVersion).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-const char* productVersion() { return KESTREL_VERSION; }
-
-std::optional<std::string> initDevice(const std::string& root, const InitOptions& options, const Artifacts& artifacts)
+std::optional<std::string> initDevice(const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
     std::error_code error;
-    if (fs::exists(root, error) && !fs::is_directory(root, error))
-        return root + " is not a directory";
-    if (fs::exists(root, error) && !isDevice(root) && !isEmptyDirectory(root))
-        return root + " is not empty and is not a device; refusing to lay a device out in it";
-
-    for (const char* directory : { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences",
-             "/usr/bin", "/var/lib/dpkg/info", "/var/lib/dpkg/updates", "/var/mobile/Library/Preferences", "/var/log",
-             Paths::run }) {
-        if (auto failure = makeDirectories(hostPath(root, directory)))
-            return failure;
-    }
-
-    struct Install {
-        std::string from;
-        const char* to;
-        mode_t mode;
-    };
-    const Install installs[] = {
-        { artifacts.binDirectory + "/SpringBoard", Paths::springBoard, 0755 },
-        { artifacts.binDirectory + "/killall", Paths::killall, 0755 },
-        { artifacts.libDirectory + "/Kestrel.dylib", Paths::engineLibrary, 0755 },
-    };
-    for (auto& install : installs) {
-        if (auto failure = copyFile(install.from, hostPath(root, install.to), install.mode))
-            return failure;
-    }
-    if (auto failure = copyDirectory(artifacts.libDirectory + "/KestrelPrefs.bundle", hostPath(root, Paths::preferenceBundle)))
+    if (fs::exists(directory, error) && !fs::is_directory(directory, error))
+        return directory + " is not a directory";
+    if (fs::exists(directory, error) && !isDevice(directory) && !isEmptyOrUnfinishedDevice(directory))
+        return directory + " is not empty and is not a device; refusing to lay a device out in it";
+    if (auto failure = makeDirectories(directory))
         return failure;
+    // dpkg wants the device's root as an absolute path.
+    std::string root = fs::canonical(directory, error).string();
+    if (error)
+        return "cannot find " + directory + ": " + error.message();
 
-    const std::pair<const char*, std::string> generated[] = {
-        { Paths::engineFilter, engineFilter() },
-        { Paths::preferenceLoaderEntry, preferenceLoaderEntry() },
-        { Paths::packageStatus, packageStatus() },
-        { Paths::screen, screenFile() },
-    };
-    for (auto& [path, contents] : generated) {
-        if (auto failure = writeFile(hostPath(root, path), contents, 0644))
+    bool freshDatabase = false;
+    if (auto failure = layBaseSystem(root, options, artifacts, freshDatabase))
+        return failure;
+    PackageManager packages(root);
+    if (!options.stock) {
+        if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
             return failure;
+    } else if (!freshDatabase) {
+        if (auto result = packages.remove(PackageNames::kestrel, false); !result.ok)
+            return result.message;
     }
-    if (auto failure = writeFile(hostPath(root, Paths::dpkgQuery), dpkgQueryScript(), 0755))
-        return failure;
-    if (auto failure = setCompanionInstalled(root, options.companion, artifacts))
-        return failure;
-    // Written last: from here on the directory counts as a device.
-    return writeFile(hostPath(root, Paths::systemVersion), systemVersionFile(), 0644);
+    if (freshDatabase && !options.companion)
+        return std::nullopt;
+    return setCompanionInstalled(root, options.companion, artifacts);
 }
 
 std::optional<std::string> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
 {
-    std::string target = hostPath(root, Paths::companionLibrary);
+    PackageManager packages(root);
     if (installed)
-        return copyFile(artifacts.libDirectory + "/Nightjar.dylib", target, 0755);
-    if (::unlink(target.c_str()) != 0 && errno != ENOENT)
-        return "cannot remove " + target + ": " + std::strerror(errno);
+        return installBuilt(packages, artifacts.companionPackage());
+    if (auto result = packages.remove(PackageNames::companion, true); !result.ok)
+        return result.message;
     return std::nullopt;
 }
 

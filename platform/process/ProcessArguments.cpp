@@ -1,5 +1,7 @@
 #include "platform/process/ProcessArguments.h"
 
+#include "platform/fs/ReadToEnd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -27,15 +29,7 @@ std::vector<std::string> readCommandLine()
     int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
-    char buffer[4096];
-    while (true) {
-        ssize_t count = ::read(fd, buffer, sizeof(buffer));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        contents.append(buffer, static_cast<size_t>(count));
-    }
+    readToEnd(fd, contents);
     ::close(fd);
 
     // Each argument ends with a NUL.

@@ -1,6 +1,7 @@
 #include "platform/process/RunAndReadOutput.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/fs/ReadToEnd.h"
 #include "platform/process/ChildReaper.h"
 
 #include <cerrno>
@@ -72,26 +73,6 @@ RunResult notStarted(int error)
     RunResult result;
     result.startError = error;
     return result;
-}
-
-// Reads the pipe until the child closes it, keeping at most limit bytes. Whether all was read.
-bool readToEnd(int fd, std::string& output, size_t limit)
-{
-    char buffer[65536];
-    while (true) {
-        ssize_t count = ::read(fd, buffer, sizeof(buffer));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return false;
-        if (!count)
-            return true;
-        if (static_cast<size_t>(count) > limit - output.size()) {
-            output.append(buffer, limit - output.size());
-            return false;
-        }
-        output.append(buffer, static_cast<size_t>(count));
-    }
 }
 
 RunResult run(std::string_view devicePath, const std::vector<std::string>& arguments,

@@ -2,6 +2,7 @@
 // look at the settings pane, and read property lists.
 #include "host/device/DeviceHold.h"
 #include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
 #include "tools/kestrel/scenario/ScenarioRun.h"
@@ -22,7 +23,9 @@ namespace {
 
 constexpr const char* usageText = "usage:\n"
                                   "  kestrel demo [--keep DIR]\n"
-                                  "  kestrel init DIR [--companion]\n"
+                                  "  kestrel init DIR [--companion | --stock]\n"
+                                  "  kestrel install DIR FILE.deb\n"
+                                  "  kestrel remove DIR [--purge]\n"
                                   "  kestrel run DIR SCENARIO [--real-time]\n"
                                   "  kestrel boot DIR [--real-time]\n"
                                   "  kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n"
@@ -100,15 +103,49 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
 
 int init(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion" }))
+    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion", "--stock" }))
         return usage();
     const auto& directory = arguments.positional[0];
     Device::InitOptions options;
     options.companion = arguments.has("--companion");
+    options.stock = arguments.has("--stock");
+    if (options.companion && options.stock)
+        return error("--stock lays out the base system alone; it does not go with --companion");
     if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable()))
         return error(*failure);
     std::printf("device ready at %s\n", absolutePath(directory).value_or(directory).c_str());
     return 0;
+}
+
+// What dpkg did, or why it did nothing, in one line.
+int report(const Device::PackageResult& result)
+{
+    if (!result.ok)
+        return error(result.message);
+    std::printf("%s\n", result.message.c_str());
+    return 0;
+}
+
+int installPackage(const Arguments& arguments)
+{
+    if (arguments.positional.size() != 2 || !arguments.flags.empty())
+        return usage();
+    std::string problem;
+    auto root = deviceAt(arguments.positional[0], problem);
+    if (!root)
+        return error(problem);
+    return report(Device::PackageManager(*root).install(arguments.positional[1]));
+}
+
+int removeKestrel(const Arguments& arguments)
+{
+    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--purge" }))
+        return usage();
+    std::string problem;
+    auto root = deviceAt(arguments.positional[0], problem);
+    if (!root)
+        return error(problem);
+    return report(Device::PackageManager(*root).remove(Device::PackageNames::kestrel, arguments.has("--purge")));
 }
 
 int run(const Arguments& arguments)
@@ -186,6 +223,10 @@ int main(int argc, char** argv)
     try {
         if (command == "init")
             return init(splitArguments(argc, argv, 2));
+        if (command == "install")
+            return installPackage(splitArguments(argc, argv, 2));
+        if (command == "remove")
+            return removeKestrel(splitArguments(argc, argv, 2));
         if (command == "run")
             return run(splitArguments(argc, argv, 2));
         if (command == "boot")

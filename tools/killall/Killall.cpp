@@ -6,13 +6,13 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/ExecutablePath.h"
 #include "platform/log/SystemLog.h"
+#include "platform/process/DeviceProcesses.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -98,12 +98,6 @@ std::optional<int> parseSignal(std::string_view option)
     return std::nullopt;
 }
 
-bool isPid(std::string_view name)
-{
-    return !name.empty() && name.size() <= 10
-        && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // Signals pid only if it is still the process whose executable was found: through a pidfd,
 // which pins the process, so a pid reused in between is never hit.
 bool signalProcess(pid_t pid, const std::string& expectedExecutable, int signal)
@@ -156,35 +150,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "killall: %s\n", error.what());
         return usageExitCode;
     }
-    // With the trailing slash, /tmp/dev2/... is not on the device /tmp/dev.
-    std::string rootPrefix = *root + "/";
-
-    DIR* processes = ::opendir("/proc");
-    if (!processes) {
-        std::perror("killall: /proc");
-        return noMatchExitCode;
-    }
-    std::string self = std::to_string(::getpid());
     int signalled = 0;
-    while (dirent* entry = ::readdir(processes)) {
-        std::string_view pidText = entry->d_name;
-        if (!isPid(pidText) || pidText == self)
-            continue;
-        auto executable = Platform::executablePathOfProcess(pidText);
-        if (!executable || !executable->starts_with(rootPrefix))
-            continue;
-        std::string_view name = *executable;
+    for (auto& process : Platform::processesOfDevice(*root)) {
+        std::string_view name = process.executable;
         name.remove_prefix(name.rfind('/') + 1);
         if (std::find(names.begin(), names.end(), name) == names.end())
             continue;
-        pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
-        if (!signalProcess(pid, *executable, signal))
+        if (!signalProcess(process.pid, process.executable, signal))
             continue;
         ++signalled;
         Platform::systemLog("killall: sent signal " + std::to_string(signal) + " to " + std::string(name) + "["
-            + std::string(pidText) + "]");
+            + std::to_string(process.pid) + "]");
     }
-    ::closedir(processes);
 
     if (!signalled) {
         std::fprintf(stderr, "No matching processes belonging to you were found\n");
