@@ -387,6 +387,7 @@ PackageResult PackageManager::installArchive(const std::string& archivePath, con
         done = (compareVersions(version, *before) > 0 ? "upgraded " : "downgraded ") + package + " " + *before + " to "
             + version;
     PackageResult result { true, note + done };
+    result.changedWhatLoads = true;
     result.restartedSpringBoard = restartIfBooted();
     if (result.restartedSpringBoard)
         result.message += "; restarted SpringBoard";
@@ -436,10 +437,11 @@ PackageResult PackageManager::removePackage(const std::string& package, bool pur
     if (after && after->status == "config-files")
         done += "; its settings are kept (purge deletes them)";
     else if (purge && before->status == "config-files")
-        done = "purged the settings " + package + " " + before->version + " left behind";
+        done = "purged the settings that " + package + " " + before->version + " left behind";
     PackageResult result { true, note + done };
     // A package only dpkg's records still knew of was not loaded anywhere.
-    result.restartedSpringBoard = before->status != "config-files" && restartIfBooted();
+    result.changedWhatLoads = before->status != "config-files";
+    result.restartedSpringBoard = result.changedWhatLoads && restartIfBooted();
     if (result.restartedSpringBoard)
         result.message += "; restarted SpringBoard";
     return result;

@@ -20,6 +20,7 @@ inline constexpr const char* firmware = "firmware";
 struct PackageResult {
     bool ok { false };
     std::string message; // one line: what was done, or why nothing was
+    bool changedWhatLoads { false }; // a running SpringBoard must restart to see the change
     bool restartedSpringBoard { false };
 };
 

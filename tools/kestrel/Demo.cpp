@@ -5,10 +5,10 @@
 #include "tools/kestrel/scenario/ScenarioRun.h"
 
 #include <atomic>
-#include <stdexcept>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +28,18 @@ struct Step {
 const std::vector<Step>& tour()
 {
     static const std::vector<Step> steps = {
+        { "Before Kestrel",
+            "A stock device: nothing installed beyond the base system. The face is recognised.",
+            {},
+            { "face match" },
+            { "expect attempt passcode=nil mesa=yes finish=no", "expect device unlocked", "expect lockscreen shown" },
+            "The match unlocked the device, but the lock screen stays until it is swiped away: stock behaviour." },
+        { "Install Kestrel",
+            "dpkg installs the Kestrel package, as a package manager on a phone would.",
+            {},
+            { "package install" },
+            { "expect respring" },
+            "dpkg put Kestrel in place and SpringBoard restarted to load it (generation 2)." },
         { "Unlock now",
             "Nothing blocks the unlock. The face is recognised.",
             {},
@@ -132,7 +144,9 @@ int runDemo(const std::vector<std::string>& arguments)
         std::fprintf(stderr, "kestrel: the device at %s is in use by process %d\n", directory.c_str(), int(*pid));
         return 2;
     }
-    if (auto error = Device::initDevice(directory, {}, Device::Artifacts::nextToExecutable())) {
+    Device::InitOptions stock;
+    stock.stock = true;
+    if (auto error = Device::initDevice(directory, stock, Device::Artifacts::nextToExecutable())) {
         std::fprintf(stderr, "kestrel: %s\n", error->c_str());
         return 2;
     }
@@ -149,6 +163,7 @@ int runDemo(const std::vector<std::string>& arguments)
     print("When Face ID recognises the user, SpringBoard asks to unlock with finish=no: the device");
     print("unlocks but the lock screen stays until it is swiped away. Kestrel, injected into SpringBoard,");
     print("decides whether to make that finish=yes, which dismisses the lock screen too.");
+    print("The tour starts on a stock device and installs Kestrel with dpkg, as a phone gets it.");
     print("Each step below sets a scene, recognises the user's face and prints what the device did");
     print("(t = seconds of simulated time; an \"attempt\" line is the unlock call as Kestrel passed it on).");
 

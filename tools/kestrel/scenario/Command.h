@@ -45,6 +45,14 @@ struct SettingsRemove {
 struct SettingsDelete { };
 struct SettingsCorrupt { };
 
+// --- Packages, installed and removed with dpkg as `kestrel install` and `remove` do. ---
+struct PackageInstall {
+    std::optional<std::string> file; // none: the Kestrel package of this build
+};
+struct PackageRemove {
+    bool purge { false };
+};
+
 // --- SpringBoard's life and the session's own actions. ---
 struct Boot {
     bool finishLaunching { true };
@@ -97,19 +105,22 @@ struct ExpectLog : Check {
 struct ExpectPosted : Check {
     std::string name;
 };
+struct ExpectPackage : Check {
+    std::optional<std::string> version; // none: Kestrel is not installed
+};
 struct ExpectSetting : Check {
     std::string key;
     ScenarioValue value; // nil: the key is absent
 };
 
 using Command = std::variant<SetIos, SetCoreFoundation, SetNotificationsRoute, SetCompanion, SetProcessName,
-    SettingsWrite, SettingsRemove, SettingsDelete, SettingsCorrupt, Boot, Driver::FaceMatch, Driver::FaceFail,
+    SettingsWrite, SettingsRemove, SettingsDelete, SettingsCorrupt, PackageInstall, PackageRemove, Boot, Driver::FaceMatch, Driver::FaceFail,
     Driver::FaceEvent, Driver::FaceNext, Driver::Attempt, Driver::Touch, Driver::Aod, Driver::QuickActionsAppear,
     Driver::Flashlight, Driver::Audio, Driver::NotificationAdd, Driver::NotificationClear,
     Driver::NotificationNewController, Driver::HostAttemptResult, Driver::HostUILocked, Driver::Lock,
     Driver::FinishLaunching, Respring, Post, PaneSet, PaneTap, Wait, PrintState, ExpectLockscreen, ExpectDevice,
     ExpectAttempt, ExpectNoAttempt, ExpectBiometric, ExpectNoBiometric, ExpectDecision, ExpectRespring, ExpectNoRespring, ExpectLog,
-    ExpectPosted, ExpectSetting>;
+    ExpectPosted, ExpectPackage, ExpectSetting>;
 
 template<typename T> constexpr bool isCheck = std::is_base_of_v<Check, T>;
 inline bool isCheckCommand(const Command& command)

@@ -250,6 +250,13 @@ std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std
             return ExpectPosted { {}, Device::unquote(words[2]) };
         return ExpectLog { {}, Device::unquote(words[2]), what == "log" };
     }
+    if (what == "package") {
+        if (words.size() == 4 && words[2] == "installed")
+            return ExpectPackage { {}, Device::unquote(words[3]) };
+        if (words.size() == 3 && words[2] == "absent")
+            return ExpectPackage { {}, std::nullopt };
+        return usage(error, "expect package installed VERSION | expect package absent");
+    }
     if (what == "setting") {
         if (words.size() == 4 && words[3] == "absent" && words[2].find('=') == std::string::npos)
             return ExpectSetting { {}, Device::unquote(words[2]), std::nullopt };
@@ -312,6 +319,17 @@ const std::map<std::string, Parser, std::less<>>& parsers()
              return SetProcessName { name };
          } },
         { "settings", [](const Words& words, ScenarioPhase&, std::string& error) { return parseSettings(words, error); } },
+        { "package", [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
+             if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
+                 PackageInstall install;
+                 if (words.size() == 3)
+                     install.file = Device::unquote(words[2]);
+                 return install;
+             }
+             if (words.size() == 2 && (words[1] == "remove" || words[1] == "purge"))
+                 return PackageRemove { words[1] == "purge" };
+             return usage(error, "package install [FILE.deb] | package remove | package purge");
+         } },
         { "boot", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
              if (phase.booted)
                  return failure(error, "the device is already booted");

@@ -1,6 +1,7 @@
 #include "tools/kestrel/scenario/DeviceSession.h"
 
 #include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/plist/PropertyList.h"
@@ -196,6 +197,8 @@ CommandResult DeviceSession::perform(const Command& command)
         else if constexpr (std::is_same_v<T, SettingsWrite> || std::is_same_v<T, SettingsRemove> || std::is_same_v<T, SettingsDelete>
             || std::is_same_v<T, SettingsCorrupt>)
             return outcome(writeSettings(alternative));
+        else if constexpr (std::is_same_v<T, PackageInstall> || std::is_same_v<T, PackageRemove>)
+            return outcome(changePackages(alternative));
         else if constexpr (std::is_same_v<T, Boot>)
             return outcome(boot(alternative.finishLaunching));
         else if constexpr (std::is_same_v<T, Respring>)
@@ -226,8 +229,34 @@ std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceComm
     return std::nullopt;
 }
 
+// As package managers on a phone do, dpkg's work ends with a restart of a booted
+// SpringBoard; the command returns once the new one runs.
+std::optional<std::string> DeviceSession::changePackages(const Command& command)
+{
+    Device::PackageManager packages(m_root);
+    // The restart comes after the change is on the timeline.
+    packages.setRestartsSpringBoard(false);
+    Device::PackageResult result;
+    if (auto* install = std::get_if<PackageInstall>(&command))
+        result = packages.install(install->file.value_or(Device::Artifacts::nextToExecutable().kestrelPackage()));
+    else
+        result = packages.remove(Device::PackageNames::kestrel, std::get<PackageRemove>(command).purge);
+    if (!result.ok)
+        return result.message;
+    publish(now(), Driver::Note { "dpkg " + result.message });
+    uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
+    if (result.changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
+        m_supervisor->waitFor([&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
+    return std::nullopt;
+}
+
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
 {
+    // A phone's firmware package follows the system it runs.
+    std::string version = std::to_string(m_boot.ios.major) + "." + std::to_string(m_boot.ios.minor)
+        + (m_boot.ios.patch ? "." + std::to_string(m_boot.ios.patch) : "");
+    if (auto error = Device::PackageManager(m_root).setFirmwareVersion(version))
+        return error;
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); }, [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
     return m_supervisor->boot(finishLaunching);

@@ -111,6 +111,7 @@ private:
     void publish(int64_t stamp, const Driver::Event&);
     std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
     std::optional<std::string> boot(bool finishLaunching);
+    std::optional<std::string> changePackages(const Command&);
     std::optional<std::string> writeSettings(const Command&);
     std::optional<std::string> wait(int64_t nanoseconds);
     std::optional<std::string> pane(const Command&);

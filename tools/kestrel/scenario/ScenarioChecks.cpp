@@ -1,6 +1,7 @@
 #include "tools/kestrel/scenario/ScenarioChecks.h"
 
 #include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
 #include "host/device/Words.h"
 #include "platform/log/SystemLog.h"
 #include "platform/plist/PropertyList.h"
@@ -200,6 +201,15 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
         for (auto& other : std::set<std::string>(posted.begin(), posted.end()))
             got += " " + other;
         return CheckFailure { expected->name + " posted", got };
+    }
+    if (auto* expected = std::get_if<ExpectPackage>(&command)) {
+        auto installed = Device::PackageManager(m_session.root()).installedVersion(Device::PackageNames::kestrel);
+        auto describe = [](const std::optional<std::string>& version) {
+            return version ? "package installed " + *version : std::string("package absent");
+        };
+        if (installed != expected->version)
+            return CheckFailure { describe(expected->version), describe(installed) };
+        return std::nullopt;
     }
     if (auto* expected = std::get_if<ExpectSetting>(&command))
         return checkSetting(*expected);

@@ -22,7 +22,7 @@ protected:
         char pattern[] = "/tmp/kestrel-session-test.XXXXXX";
         ASSERT_TRUE(::mkdtemp(pattern));
         m_root = std::filesystem::canonical(pattern).string();
-        Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib" };
+        Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib", KESTREL_BUILD_DIR "/packages" };
         ASSERT_FALSE(Device::initDevice(m_root, {}, artifacts));
     }
     void TearDown() override { std::filesystem::remove_all(m_root); }
