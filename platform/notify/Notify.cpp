@@ -9,7 +9,9 @@ void addNotifyObserver(std::string_view name, NotifyObserver observer)
     NotifyConnection::shared().addObserver(name, std::move(observer));
 }
 
-void addNotifyMonitor(NotifyObserver monitor) { NotifyConnection::shared().addMonitor(std::move(monitor)); }
+NotifyMonitorId addNotifyMonitor(NotifyObserver monitor) { return NotifyConnection::shared().addMonitor(std::move(monitor)); }
+
+void removeNotifyMonitor(NotifyMonitorId id) { NotifyConnection::shared().removeMonitor(id); }
 
 bool postNotification(std::string_view name) { return NotifyConnection::shared().post(name); }
 

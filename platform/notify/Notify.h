@@ -4,6 +4,7 @@
 
 #include "platform/notify/NotifyMessage.h"
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -24,7 +25,12 @@ using NotifyObserver = std::function<void(std::string_view name)>;
 void addNotifyObserver(std::string_view name, NotifyObserver);
 
 // Like an observer of every name posted on the device. Monitors run after the observers.
-void addNotifyMonitor(NotifyObserver);
+// The id removes it again.
+using NotifyMonitorId = uint64_t;
+NotifyMonitorId addNotifyMonitor(NotifyObserver);
+// Once this returns the monitor is never called again; a callback running when it is
+// called is waited for (unless the caller is that callback).
+void removeNotifyMonitor(NotifyMonitorId);
 
 // Delivers name once to every observer of it on the device; posts are never coalesced.
 // Returns at once, without waiting for any callback; blocks only while a receiver's queue is

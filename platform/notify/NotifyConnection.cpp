@@ -192,7 +192,7 @@ ReceivedDatagram receiveDatagram(int socket, char* buffer, size_t size, int time
 
 struct NotifyConnection::ObserverTable {
     std::unordered_map<std::string, std::vector<NotifyObserver>, NameHash, std::equal_to<>> byName;
-    std::vector<NotifyObserver> monitors;
+    std::vector<std::pair<NotifyMonitorId, NotifyObserver>> monitors;
 
     bool wants(std::string_view name) const { return !monitors.empty() || byName.find(name) != byName.end(); }
 };
@@ -286,11 +286,27 @@ void NotifyConnection::addObserver(std::string_view name, NotifyObserver observe
     addToTable([&](ObserverTable& table) { table.byName[std::string(name)].push_back(std::move(observer)); });
 }
 
-void NotifyConnection::addMonitor(NotifyObserver monitor)
+NotifyMonitorId NotifyConnection::addMonitor(NotifyObserver monitor)
 {
     if (!monitor)
-        return;
-    addToTable([&](ObserverTable& table) { table.monitors.push_back(std::move(monitor)); });
+        return 0;
+    NotifyMonitorId id = m_nextMonitorId.fetch_add(1);
+    addToTable([&](ObserverTable& table) { table.monitors.emplace_back(id, std::move(monitor)); });
+    return id;
+}
+
+void NotifyConnection::removeMonitor(NotifyMonitorId id)
+{
+    {
+        std::lock_guard guard(m_lock);
+        auto table = std::make_shared<ObserverTable>(*m_observers);
+        std::erase_if(table->monitors, [id](auto& monitor) { return monitor.first == id; });
+        m_observers = std::move(table);
+    }
+    // A delivery that took the old table may be calling the monitor right now: wait it
+    // out, unless this is that delivery.
+    if (!t_deliveringEndpoint)
+        std::lock_guard wait(m_deliveringLock);
 }
 
 void NotifyConnection::addToTable(const std::function<void(ObserverTable&)>& change)
@@ -512,11 +528,12 @@ void NotifyConnection::deliver(Endpoint& endpoint, std::string_view name)
         table = m_observers;
     }
     // Callbacks run without the lock, so they may post, observe, or drain.
+    std::lock_guard delivering(m_deliveringLock);
     if (auto found = table->byName.find(name); found != table->byName.end()) {
         for (auto& observer : found->second)
             observer(name);
     }
-    for (auto& monitor : table->monitors)
+    for (auto& [id, monitor] : table->monitors)
         monitor(name);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/notify/Notify.h"
 #include "platform/notify/NotifyRegistry.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,8 @@ public:
     // observer or monitor; when the device root has changed since, the endpoint (and every
     // observer with it) moves to the new device.
     void addObserver(std::string_view name, NotifyObserver);
-    void addMonitor(NotifyObserver);
+    NotifyMonitorId addMonitor(NotifyObserver);
+    void removeMonitor(NotifyMonitorId);
 
     bool post(std::string_view name);
     void drainDeliveries();
@@ -45,6 +47,9 @@ private:
     void forgetInForkedChild();
 
     std::mutex m_lock;
+    // Held while callbacks run, so that a removal can wait for one that is running.
+    std::mutex m_deliveringLock;
+    std::atomic<NotifyMonitorId> m_nextMonitorId { 1 };
     std::shared_ptr<const ObserverTable> m_observers;
     std::shared_ptr<Endpoint> m_endpoint;
     std::vector<std::shared_ptr<Endpoint>> m_endpointsOfParent;

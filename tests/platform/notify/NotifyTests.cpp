@@ -18,6 +18,8 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -279,6 +281,46 @@ TEST_F(NotifyTest, MonitorSeesEveryName)
     postNotification("m.three");
     drainNotifyDeliveries();
     EXPECT_EQ(monitor.names(), (std::vector<std::string> { "m.one", "m.two", "m.three" }));
+}
+
+// A removed monitor is never called again: removal waits out a callback that is running, and
+// a monitor may remove itself from inside its own callback without waiting on itself.
+TEST_F(NotifyTest, ARemovedMonitorHearsNothingMore)
+{
+    std::atomic<bool> inCallback { false };
+    std::atomic<bool> releaseCallback { false };
+    std::atomic<int> calls { 0 };
+    auto slow = addNotifyMonitor([&](std::string_view) {
+        ++calls;
+        inCallback = true;
+        while (!releaseCallback)
+            std::this_thread::yield();
+        inCallback = false;
+    });
+    postNotification("m.slow");
+    while (!inCallback)
+        std::this_thread::yield();
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        releaseCallback = true;
+    });
+    removeNotifyMonitor(slow);
+    EXPECT_FALSE(inCallback) << "removal returned while the monitor was still running";
+    releaser.join();
+    postNotification("m.after");
+    drainNotifyDeliveries();
+    EXPECT_EQ(calls, 1);
+
+    std::atomic<NotifyMonitorId> self { 0 };
+    std::atomic<int> selfCalls { 0 };
+    self = addNotifyMonitor([&](std::string_view) {
+        ++selfCalls;
+        removeNotifyMonitor(self);
+    });
+    postNotification("m.first");
+    postNotification("m.second");
+    drainNotifyDeliveries();
+    EXPECT_EQ(selfCalls, 1);
 }
 
 // Names are text: empty, over-long, non-UTF-8 and NUL-holding names are refused at post time;

@@ -86,7 +86,7 @@ DeviceSession::DeviceSession(std::string root, SessionOptions options, std::uniq
     Platform::setDeviceRoot(m_root);
     // What this process itself does (the pane's posts, the pages it opens) joins the timeline.
     Platform::setTimelineSink([this](std::string_view text) { publish(now(), Driver::Note { std::string(text) }); });
-    Platform::addNotifyMonitor([this](std::string_view name) {
+    m_postedMonitor = Platform::addNotifyMonitor([this](std::string_view name) {
         std::lock_guard guard(m_postedLock);
         m_posted.insert(std::string(name));
     });
@@ -96,7 +96,7 @@ DeviceSession::~DeviceSession()
 {
     shutdown();
     // Nothing may call back into a session that is gone.
-    Platform::resetNotifyForTesting();
+    Platform::removeNotifyMonitor(m_postedMonitor);
     Platform::setTimelineSink(nullptr);
 }
 

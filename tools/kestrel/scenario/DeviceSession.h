@@ -134,6 +134,7 @@ private:
     int m_nextListener { 1 };
     std::vector<SessionEvent>* m_collecting { nullptr };
 
+    uint64_t m_postedMonitor { 0 };
     std::mutex m_postedLock;
     std::multiset<std::string> m_posted;
 };
