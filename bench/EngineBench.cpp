@@ -11,6 +11,7 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/process/ProcessArguments.h"
+#include "platform/trace/Trace.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -208,6 +209,25 @@ void decisionUnlockNow(benchmark::State& state)
 
 void floorOfUnlockNow(benchmark::State& state) { floors(state, decisionSettings(2.0)); }
 
+// The decision report when nobody listens: a load and a branch.
+void decisionReportUnheard(benchmark::State& state)
+{
+    Platform::setTraceHook(nullptr);
+    for (auto _ : state)
+        Platform::trace("decision", { { "outcome", "unlock-now" }, { "reason", "none" } });
+}
+
+// The same decision as decisionUnlockNow with a listener on the trace hook, as the simulator has.
+void decisionUnlockNowHeard(benchmark::State& state)
+{
+    uint64_t reports = 0;
+    Platform::setTraceHook([&reports](std::string_view, std::span<const Platform::TraceField>) { ++reports; });
+    decisionUnlockNow(state);
+    Platform::setTraceHook(nullptr);
+    if (!reports)
+        state.SkipWithError("the decision reported nothing");
+}
+
 // The longest path: as above, then the delay is looked up and scheduled, seven lookups. A delay
 // too long for the clock is dropped by the queue, so nothing piles up.
 void decisionDelayScheduled(benchmark::State& state)
@@ -239,6 +259,8 @@ BENCHMARK(engineLoad)->ComputeStatistics("min", fastest);
 BENCHMARK(floorOfUnlockNow)->Arg(6)->ComputeStatistics("min", fastest);
 BENCHMARK(decisionUnlockNow)->ComputeStatistics("min", fastest);
 BENCHMARK(floorOfDelayScheduled)->Arg(7)->ComputeStatistics("min", fastest);
+BENCHMARK(decisionReportUnheard)->ComputeStatistics("min", fastest);
+BENCHMARK(decisionUnlockNowHeard)->ComputeStatistics("min", fastest);
 BENCHMARK(decisionDelayScheduled)->ComputeStatistics("min", fastest);
 
 BENCHMARK_MAIN();

@@ -93,7 +93,8 @@ public:
     // Scenario time now, in nanoseconds.
     int64_t now() const;
 
-    // What the checks need to know of SpringBoard's life.
+    // What the checks need to know of SpringBoard's life, asked between commands by the
+    // thread that runs them.
     bool bootStarted() const;
     bool isRunning() const;
     uint64_t killRestartCount() const;
