@@ -1,6 +1,7 @@
 // The engine's costs next to their floors, in the same run: a settings lookup against one
 // open+fstat+read+close of the settings file, the load-time set-up with all eleven hooks, and
 // a whole unlock decision against as many bare reads of the file as it makes lookups.
+#include "engine/EngineTesting.h"
 #include "engine/KSTPreferencesManager.h"
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
