@@ -128,8 +128,8 @@ void DeviceSession::unsubscribe(int id)
 
 void DeviceSession::publish(int64_t stamp, const Driver::Event& event)
 {
-    SessionEvent published { stamp, event };
     std::lock_guard guard(m_publishLock);
+    SessionEvent published { stamp, event, m_nextSequence++ };
     if (m_collecting)
         m_collecting->push_back(published);
     for (auto& [id, listener] : m_listeners)
@@ -141,9 +141,11 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
     std::lock_guard guard(m_commandLock);
     int64_t startedAt = now();
     std::vector<SessionEvent> events;
+    uint64_t firstEvent = 0;
     {
         std::lock_guard publishGuard(m_publishLock);
         m_collecting = &events;
+        firstEvent = m_nextSequence;
     }
     CommandResult result;
     try {
@@ -151,13 +153,15 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
     } catch (const std::exception& exception) {
         result = { false, exception.what(), {} };
     }
+    uint64_t endEvent = 0;
     {
         std::lock_guard publishGuard(m_publishLock);
         m_collecting = nullptr;
+        endEvent = m_nextSequence;
     }
     result.events = std::move(events);
     if (result.ok)
-        m_accepted.push_back({ startedAt, std::string(text), command });
+        m_accepted.push_back({ startedAt, now(), std::string(text), command, firstEvent, endEvent });
     return result;
 }
 

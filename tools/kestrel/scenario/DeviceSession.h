@@ -30,6 +30,7 @@ namespace Kestrel {
 struct SessionEvent {
     int64_t stamp { 0 }; // nanoseconds of scenario time
     Driver::Event event;
+    uint64_t sequence { 0 }; // 1, 2, 3...: the order in which the session published it
 };
 
 // "t=1.500 attempt passcode=nil ...": an event as the timeline prints it.
@@ -69,8 +70,12 @@ public:
 
     struct AcceptedCommand {
         int64_t stamp { 0 }; // scenario time when it started
+        int64_t finished { 0 }; // scenario time when it returned
         std::string text;
         Command command;
+        // The sequence numbers of the events published while it ran: [firstEvent, endEvent).
+        uint64_t firstEvent { 0 };
+        uint64_t endEvent { 0 };
     };
     // The commands that ran, in order.
     std::vector<AcceptedCommand> acceptedCommands();
@@ -134,6 +139,7 @@ private:
     std::map<int, Listener> m_listeners;
     int m_nextListener { 1 };
     std::vector<SessionEvent>* m_collecting { nullptr };
+    uint64_t m_nextSequence { 1 };
 
     uint64_t m_postedMonitor { 0 };
     std::mutex m_postedLock;

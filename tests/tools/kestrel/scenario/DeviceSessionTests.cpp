@@ -68,6 +68,11 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
     EXPECT_EQ(decision->outcome, Driver::Decision::Outcome::UnlockNow);
     EXPECT_EQ(heard.back(), "decision outcome=unlock-now");
     EXPECT_FALSE(heardLate) << "every event of the command reached the listener before it returned";
+    auto accepted = session->acceptedCommands();
+    ASSERT_EQ(accepted.size(), 2u);
+    EXPECT_EQ(accepted.back().firstEvent, result.events.front().sequence) << "the record names the events the command caused";
+    EXPECT_EQ(accepted.back().endEvent, result.events.back().sequence + 1);
+    EXPECT_GE(accepted.back().finished, accepted.back().stamp);
 
     auto state = session->state();
     ASSERT_EQ(state.springBoard, SessionState::SpringBoard::Running);
