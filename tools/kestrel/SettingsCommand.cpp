@@ -6,6 +6,7 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/uikit/UIKit.h"
+#include "tools/kestrel/PaneListing.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 #include "host/device/Words.h"
 
@@ -27,19 +28,6 @@ int fail(const std::string& message)
     return 2;
 }
 
-// "PSSwitchCell" reads "switch".
-std::string typeWord(int64_t cellType)
-{
-    std::string name = Preferences::cellTypeName(cellType);
-    if (name.starts_with("PS"))
-        name = name.substr(2);
-    if (name.ends_with("Cell"))
-        name.resize(name.size() - 4);
-    for (char& character : name)
-        character = char(std::tolower(static_cast<unsigned char>(character)));
-    return name;
-}
-
 // A row's new value as typed on the command line: yes or no (true/false and on/off
 // too), a number, "text", and any other word as the text it is.
 Platform::Plist::Value commandLineValue(const std::string& word)
@@ -59,27 +47,17 @@ std::string quoted(const std::optional<std::string>& text) { return "\"" + text.
 
 int list(SettingsHost::SettingsPane& pane)
 {
-    for (auto& row : pane.rows()) {
-        auto& specifier = *row.specifier;
-        int64_t type = specifier.cellType();
-        auto label = specifier.stringProperty("label");
-        if (type == Preferences::PSGroupCell) {
-            auto header = pane.customView(specifier, "headerCellClass");
-            auto footer = pane.customView(specifier, "footerCellClass");
-            if (header)
-                std::printf("header\t%s\t%s\n", objectGetClass(header.get())->name().c_str(), quoted(SettingsHost::labelTexts(header.get())).c_str());
-            if (footer)
-                std::printf("footer\t%s\t%s\n", objectGetClass(footer.get())->name().c_str(), quoted(SettingsHost::labelTexts(footer.get())).c_str());
-            if (!header && !footer)
-                std::printf("group\t%s\t-\t-\n", quoted(label).c_str());
-            continue;
+    for (auto& row : paneListing(pane)) {
+        if (row.type == "header" || row.type == "footer")
+            std::printf("%s\t%s\t%s\n", row.type.c_str(), row.viewClass.c_str(), quoted(row.viewText).c_str());
+        else if (row.type == "group")
+            std::printf("group\t%s\t-\t-\n", quoted(row.label).c_str());
+        else if (row.type == "button")
+            std::printf("button\t%s\t%s\t-\n", quoted(row.label).c_str(), row.action.value_or("-").c_str());
+        else {
+            std::printf("%s\t%s\t%s\t%s\n", row.type.c_str(), quoted(row.label).c_str(), row.key.value_or("-").c_str(),
+                row.holdsValue ? SettingsHost::displayValue(row.value).c_str() : "-");
         }
-        if (type == Preferences::PSButtonCell) {
-            std::printf("button\t%s\t%s\t-\n", quoted(label).c_str(), specifier.stringProperty("action").value_or("-").c_str());
-            continue;
-        }
-        std::printf("%s\t%s\t%s\t%s\n", typeWord(type).c_str(), quoted(label).c_str(), specifier.stringProperty("key").value_or("-").c_str(),
-            Preferences::cellTypeHoldsValue(type) ? SettingsHost::displayValue(row.value).c_str() : "-");
     }
     return 0;
 }
