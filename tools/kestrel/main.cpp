@@ -3,9 +3,11 @@
 #include "host/device/DeviceHold.h"
 #include "host/device/DeviceLayout.h"
 #include "host/device/PackageManager.h"
+#include "host/device/Words.h"
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
 #include "tools/kestrel/scenario/ScenarioRun.h"
+#include "tools/kestrel/serve/ServeCommand.h"
 #include "tools/kestrel/SettingsCommand.h"
 
 #include <climits>
@@ -28,6 +30,7 @@ constexpr const char* usageText = "usage:\n"
                                   "  kestrel remove DIR [--purge]\n"
                                   "  kestrel run DIR SCENARIO [--real-time]\n"
                                   "  kestrel boot DIR [--real-time]\n"
+                                  "  kestrel serve DIR [--port N] [--virtual-time]\n"
                                   "  kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n"
                                   "  kestrel plist print FILE\n";
 
@@ -212,6 +215,33 @@ int boot(const Arguments& arguments)
     return run.failures() ? 1 : 0;
 }
 
+int serve(const std::vector<std::string>& words)
+{
+    Kestrel::ServeOptions options;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--virtual-time")
+            options.realTime = false;
+        else if (words[i] == "--port" || words[i].starts_with("--port=")) {
+            std::string value = words[i] == "--port" ? (i + 1 < words.size() ? words[++i] : "") : words[i].substr(7);
+            auto port = Device::parseInteger(value);
+            if (!port || *port < 0 || *port > 65535)
+                return error("--port takes a port number from 0 to 65535 (0: any free port), not " + (value.empty() ? "nothing" : value));
+            options.port = int(*port);
+        } else if (words[i].starts_with("--"))
+            return usage();
+        else
+            positional.push_back(words[i]);
+    }
+    if (positional.size() != 1)
+        return usage();
+    std::string problem;
+    auto root = deviceAt(positional[0], problem);
+    if (!root)
+        return error(problem);
+    return Kestrel::serveDevice(*root, options);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -231,6 +261,8 @@ int main(int argc, char** argv)
             return run(splitArguments(argc, argv, 2));
         if (command == "boot")
             return boot(splitArguments(argc, argv, 2));
+        if (command == "serve")
+            return serve(std::vector<std::string>(argv + 2, argv + argc));
         if (command == "demo")
             return Kestrel::runDemo(std::vector<std::string>(argv + 2, argv + argc));
         if (command == "settings")

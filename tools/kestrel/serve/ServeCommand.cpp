@@ -1,0 +1,82 @@
+#include "tools/kestrel/serve/ServeCommand.h"
+
+#include "tools/kestrel/serve/SessionRecording.h"
+#include "tools/kestrel/serve/SimulatorServer.h"
+#include "tools/kestrel/serve/TimelineFeed.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Kestrel {
+
+namespace {
+
+// Signals reach the serving thread through a pipe: the handler only writes a byte. (A
+// blocked signal mask would be inherited by SpringBoard, which must stay killable.)
+int s_wakePipe[2] = { -1, -1 };
+
+void wake(int)
+{
+    int saved = errno;
+    char byte = 1;
+    [[maybe_unused]] auto written = ::write(s_wakePipe[1], &byte, 1);
+    errno = saved;
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "kestrel: %s\n", message.c_str());
+    return 2;
+}
+
+} // namespace
+
+int serveDevice(const std::string& root, const ServeOptions& options)
+{
+    if (::pipe2(s_wakePipe, O_CLOEXEC) != 0)
+        return fail("cannot make a pipe for signals");
+    struct sigaction action { };
+    action.sa_handler = wake;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    // What a fresh device needs to replay this session, as the device is before boot.
+    auto setUp = deviceSetUp(root);
+    std::string problem;
+    auto session = DeviceSession::open(root, { options.realTime }, problem);
+    if (!session)
+        return fail(problem);
+    TimelineFeed feed(*session);
+    SimulatorServer server(*session, feed, std::move(setUp));
+    auto port = server.bind(options.port, problem);
+    if (!port)
+        return fail(problem);
+    auto booted = session->run(Boot {}, "boot");
+    if (!booted.ok)
+        return fail(booted.error);
+
+    std::atomic<bool> endedByItself { false };
+    server.start([&] {
+        endedByItself = true;
+        wake(0);
+    });
+    std::printf("Serving the device at %s on http://127.0.0.1:%d/ (%s time; Ctrl-C stops)\n", root.c_str(), *port,
+        options.realTime ? "real" : "virtual");
+    std::fflush(stdout);
+
+    char byte = 0;
+    while (::read(s_wakePipe[0], &byte, 1) < 0 && errno == EINTR) { }
+    server.stop();
+    session->shutdown();
+    if (endedByItself)
+        return fail("the server stopped listening");
+    return 0;
+}
+
+} // namespace Kestrel

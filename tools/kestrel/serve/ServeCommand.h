@@ -1,0 +1,16 @@
+// kestrel serve: boots a device and serves its simulator page until Ctrl-C or SIGTERM.
+#pragma once
+
+#include <string>
+
+namespace Kestrel {
+
+struct ServeOptions {
+    int port { 8340 }; // 0: any free port
+    bool realTime { true };
+};
+
+// root: an existing device, its real path. The exit status: 0 after a stop by signal.
+int serveDevice(const std::string& root, const ServeOptions&);
+
+} // namespace Kestrel

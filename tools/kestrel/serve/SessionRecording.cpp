@@ -1,0 +1,153 @@
+#include "tools/kestrel/serve/SessionRecording.h"
+
+#include "host/device/DeviceLayout.h"
+#include "host/device/Words.h"
+#include "platform/plist/PropertyList.h"
+#include "tools/kestrel/scenario/CommandParser.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace Kestrel {
+
+namespace {
+
+// Real-time replays run the same waits, so an event that came between two commands
+// comes again between them. After the last command the recording waits until the
+// last event, and this much longer, to cover a replay that runs a little late.
+constexpr int64_t trailingMargin = 100'000'000;
+
+std::string seconds(int64_t nanoseconds)
+{
+    int64_t milliseconds = (nanoseconds + 500'000) / 1'000'000;
+    char text[32];
+    std::snprintf(text, sizeof(text), "%" PRId64 ".%03" PRId64, milliseconds / 1000, milliseconds % 1000);
+    return text;
+}
+
+std::optional<std::string> checkFor(const Driver::Event& event, bool decisionChecks)
+{
+    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
+    if (auto* attempt = std::get_if<Driver::AttemptCall>(&event)) {
+        return "expect attempt passcode=" + Device::displayWord(attempt->passcode) + " mesa=" + yesNo(attempt->mesa)
+            + " finish=" + yesNo(attempt->finish) + " result=" + yesNo(attempt->result);
+    }
+    if (auto* decision = std::get_if<Driver::Decision>(&event); decision && decisionChecks) {
+        std::string line = std::string("expect decision ") + Driver::name(decision->outcome);
+        if (decision->reason != Driver::Decision::Reason::None)
+            line += std::string(" reason=") + Driver::name(decision->reason);
+        return line;
+    }
+    return std::nullopt;
+}
+
+class Writer {
+public:
+    explicit Writer(const SessionRecord& record)
+        : m_record(record)
+    {
+    }
+
+    void line(const std::string& text) { m_text += text + '\n'; }
+
+    void wait(int64_t nanoseconds)
+    {
+        if (nanoseconds >= 500'000)
+            line("wait " + seconds(nanoseconds));
+    }
+
+    // Checks for the events with sequence numbers in [first, end), in order.
+    void checks(uint64_t first, uint64_t end)
+    {
+        for (auto& event : m_record.events) {
+            if (event.sequence < first || event.sequence >= end)
+                continue;
+            if (auto check = checkFor(event.event, m_record.decisionChecks))
+                line(*check);
+        }
+    }
+
+    std::string take() { return std::move(m_text); }
+
+private:
+    const SessionRecord& m_record;
+    std::string m_text;
+};
+
+} // namespace
+
+std::string recordScenario(const SessionRecord& record)
+{
+    Writer out(record);
+    out.line("# A session of kestrel serve, recorded as it ran. Replay it on a fresh device:");
+    out.line(std::string("#     kestrel run DIR THIS-FILE") + (record.realTime ? " --real-time" : ""));
+    for (auto& line : record.setUp)
+        out.line(line);
+
+    const DeviceSession::AcceptedCommand* previous = nullptr;
+    for (auto& command : record.commands) {
+        if (previous) {
+            if (record.realTime)
+                out.wait(command.stamp - previous->finished);
+            out.checks(previous->endEvent, command.firstEvent);
+        }
+        out.line(command.text);
+        out.checks(command.firstEvent, command.endEvent);
+        previous = &command;
+    }
+
+    if (previous) {
+        int64_t lastStamp = previous->finished;
+        bool trailing = false;
+        for (auto& event : record.events) {
+            if (event.sequence >= previous->endEvent) {
+                lastStamp = std::max(lastStamp, event.stamp);
+                trailing = true;
+            }
+        }
+        if (trailing && record.realTime)
+            out.wait(lastStamp - previous->finished + trailingMargin);
+        out.checks(previous->endEvent, UINT64_MAX);
+    }
+
+    auto& state = record.finalState;
+    if (state && state->springBoard == SessionState::SpringBoard::Running && state->device) {
+        out.line(std::string("expect lockscreen ") + (state->device->lockscreenShown ? "shown" : "dismissed"));
+        out.line(std::string("expect device ") + (state->device->deviceLocked ? "locked" : "unlocked"));
+        out.line("expect no-attempt");
+    }
+    return out.take();
+}
+
+std::vector<std::string> deviceSetUp(const std::string& root)
+{
+    std::vector<std::string> lines;
+    struct stat status;
+    if (::stat((root + Device::Paths::companionLibrary).c_str(), &status) == 0)
+        lines.push_back("companion installed");
+
+    lines.push_back("settings delete");
+    std::string path = root + Device::Paths::settingsFile;
+    if (::stat(path.c_str(), &status) != 0)
+        return lines;
+    auto file = Platform::Plist::readFile(path);
+    const auto* settings = file.ok() ? file.value.asDictionary() : nullptr;
+    if (!settings) {
+        lines.push_back("settings corrupt");
+        return lines;
+    }
+    for (auto& [key, value] : *settings) {
+        bool writable = value.isBoolean() || (value.isInteger() && !value.isLargeUnsigned()) || value.isReal()
+            || (value.asString() && value.asString()->find('\n') == std::string::npos);
+        if (!writable || key.find('=') != std::string::npos || key.find('\n') != std::string::npos) {
+            lines.push_back("# the settings file also held " + Device::displayWord(key) + " ("
+                + Platform::Plist::kindName(value.kind()) + "), which a scenario cannot write");
+            continue;
+        }
+        lines.push_back("settings " + Device::displayWord(key) + "=" + describeValue(value));
+    }
+    return lines;
+}
+
+} // namespace Kestrel

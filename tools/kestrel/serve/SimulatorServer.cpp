@@ -1,0 +1,399 @@
+#include "tools/kestrel/serve/SimulatorServer.h"
+
+#include "host/device/Words.h"
+#include "host/settings/PaneRenderer.h"
+#include "tools/kestrel/PaneListing.h"
+#include "tools/kestrel/scenario/CommandParser.h"
+#include "tools/kestrel/serve/PageAssets.h"
+#include "tools/kestrel/serve/RequestGuard.h"
+#include "tools/kestrel/serve/ServeJson.h"
+#include "tools/kestrel/serve/SessionRecording.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <httplib.h>
+#include <sstream>
+#include <unistd.h>
+
+using nlohmann::json;
+
+namespace Kestrel {
+
+namespace {
+
+// In real time a wait holds the device (every other command waits for it).
+constexpr int64_t longestRealTimeWait = 10'000'000'000;
+// An idle event stream says so this often, which is also how soon a stream whose
+// reader has gone is noticed and its thread freed.
+constexpr auto streamHeartbeat = std::chrono::seconds(2);
+// Request bodies nest no deeper than this (the requests hold one flat object).
+constexpr int deepestJson = 16;
+
+constexpr const char* pagePolicy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+                                   "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+void sendJson(httplib::Response& response, int status, const json& body)
+{
+    response.status = status;
+    response.set_content(jsonLine(body), "application/json");
+}
+
+void sendError(httplib::Response& response, int status, const std::string& error)
+{
+    sendJson(response, status, json { { "ok", false }, { "error", error } });
+}
+
+std::optional<std::string> header(const httplib::Request& request, const char* name)
+{
+    if (!request.has_header(name))
+        return std::nullopt;
+    return request.get_header_value(name);
+}
+
+const char* statusText(int status)
+{
+    switch (status) {
+    case 400:
+        return "the request is malformed";
+    case 404:
+        return "nothing is served at this path";
+    case 405:
+        return "this path does not take that method";
+    case 413:
+        return "the request body is over 64 KiB";
+    case 414:
+        return "the request path is too long";
+    case 503:
+        return "the server is busy";
+    default:
+        return "the request failed";
+    }
+}
+
+// Whether a JSON text nests arrays and objects no deeper than the limit.
+bool shallow(std::string_view text)
+{
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char character = text[i];
+        if (inString) {
+            if (character == '\\')
+                ++i;
+            else if (character == '"')
+                inString = false;
+        } else if (character == '"')
+            inString = true;
+        else if (character == '[' || character == '{') {
+            if (++depth > deepestJson)
+                return false;
+        } else if (character == ']' || character == '}')
+            --depth;
+    }
+    return true;
+}
+
+// The body as a JSON object, or nullopt after answering 400.
+std::optional<json> jsonObject(const httplib::Request& request, httplib::Response& response)
+{
+    if (!shallow(request.body)) {
+        sendError(response, 400, "the body nests deeper than a request ever does");
+        return std::nullopt;
+    }
+    json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded()) {
+        sendError(response, 400, "the body is not JSON");
+        return std::nullopt;
+    }
+    if (!body.is_object()) {
+        sendError(response, 400, "the body must be a JSON object");
+        return std::nullopt;
+    }
+    return body;
+}
+
+json timelineLines(const std::vector<SessionEvent>& events)
+{
+    json lines = json::array();
+    for (auto& event : events)
+        lines.push_back(timelineLine(event));
+    return lines;
+}
+
+// An event as the event stream sends it; a line break in its text continues the data.
+std::string streamMessage(const SessionEvent& event)
+{
+    std::string message = "id: " + std::to_string(event.sequence) + "\ndata: ";
+    for (char character : timelineLine(event))
+        message += character == '\n' ? std::string("\ndata: ") : std::string(1, character);
+    return message + "\n\n";
+}
+
+} // namespace
+
+SimulatorServer::SimulatorServer(DeviceSession& session, TimelineFeed& feed, std::vector<std::string> setUp)
+    : m_session(session)
+    , m_feed(feed)
+    , m_setUp(std::move(setUp))
+    , m_server(std::make_unique<httplib::Server>())
+{
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(connectionThreads); };
+    m_server->set_payload_max_length(maxBody);
+    m_server->set_tcp_nodelay(true);
+    m_server->set_default_headers({ { "X-Content-Type-Options", "nosniff" }, { "Referrer-Policy", "no-referrer" },
+        { "Cache-Control", "no-store" }, { "X-Frame-Options", "DENY" } });
+    addRoutes();
+}
+
+SimulatorServer::~SimulatorServer() { stop(); }
+
+std::optional<int> SimulatorServer::bind(int port, std::string& error)
+{
+    bool bound = port ? m_server->bind_to_port("127.0.0.1", port) : (port = m_server->bind_to_any_port("127.0.0.1")) > 0;
+    if (!bound) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (is it in use? --port 0 picks a free port)";
+        return std::nullopt;
+    }
+    m_port = port;
+    return port;
+}
+
+void SimulatorServer::start(std::function<void()> ended)
+{
+    m_thread = std::thread([this, ended = std::move(ended)] {
+        m_server->listen_after_bind();
+        if (!m_stopping && ended)
+            ended();
+    });
+    // A stop that came before the server ran would find nothing to stop.
+    for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+void SimulatorServer::stop()
+{
+    if (m_stopping.exchange(true))
+        return;
+    m_feed.stop();
+    m_server->stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void SimulatorServer::addRoutes()
+{
+    auto& server = *m_server;
+    server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        RequestFacts facts { request.method, header(request, "Host"), header(request, "Origin"), header(request, "Content-Type") };
+        auto refusal = refuseRequest(facts, m_port);
+        if (!refusal)
+            return httplib::Server::HandlerResponse::Unhandled;
+        sendError(response, refusal->status, refusal->error);
+        // A refused body is never read: the connection cannot carry another request.
+        response.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+        if (!response.body.empty())
+            return;
+        sendError(response, response.status, statusText(response.status));
+        // The library refused before reading the whole request (a body too large, a
+        // malformed head): what is left of it must not be read as the next request.
+        response.set_header("Connection", "close");
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr exception) {
+        std::string what = "unknown error";
+        try {
+            std::rethrow_exception(exception);
+        } catch (const std::exception& caught) {
+            what = caught.what();
+        } catch (...) {
+        }
+        sendError(response, 500, "the server failed: " + what);
+    });
+
+    auto asset = [](const httplib::Request& request, httplib::Response& response) {
+        auto* found = findPageAsset(request.path);
+        if (!found) {
+            sendError(response, 404, "nothing is served at this path");
+            return;
+        }
+        response.set_content(std::string(found->bytes), std::string(found->contentType));
+        response.set_header("Content-Security-Policy", pagePolicy);
+    };
+    server.Get("/", asset);
+    server.Get("/assets/.*", asset);
+    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& response) { state(response); });
+    server.Post("/api/command", [this](const httplib::Request& request, httplib::Response& response) { command(request, response); });
+    server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
+    server.Get("/api/pane", [this](const httplib::Request&, httplib::Response& response) { pane(response); });
+    server.Post("/api/pane", [this](const httplib::Request& request, httplib::Response& response) { changePane(request, response); });
+    server.Get("/api/pane.png", [this](const httplib::Request&, httplib::Response& response) { paneImage(response); });
+    server.Get("/api/session.scenario", [this](const httplib::Request&, httplib::Response& response) { recording(response); });
+}
+
+void SimulatorServer::state(httplib::Response& response)
+{
+    auto object = stateJson(m_session.state());
+    object["clock"] = m_session.realTime() ? "real" : "virtual";
+    object["time"] = double(m_session.now()) / 1e9;
+    sendJson(response, 200, object);
+}
+
+void SimulatorServer::command(const httplib::Request& request, httplib::Response& response)
+{
+    auto body = jsonObject(request, response);
+    if (!body)
+        return;
+    auto found = body->find("command");
+    if (found == body->end() || !found->is_string()) {
+        sendError(response, 400, "expected {\"command\": \"a scenario command\"}");
+        return;
+    }
+    runText(found->get<std::string>(), response);
+}
+
+void SimulatorServer::changePane(const httplib::Request& request, httplib::Response& response)
+{
+    auto body = jsonObject(request, response);
+    if (!body)
+        return;
+    auto key = body->find("key");
+    auto value = body->find("value");
+    auto action = body->find("action");
+    std::string text;
+    if (key != body->end() && value != body->end() && action == body->end() && key->is_string() && body->size() == 2) {
+        auto word = scenarioWord(*value);
+        if (!word) {
+            sendError(response, 400, "a row's value is yes or no, a number or one line of text");
+            return;
+        }
+        text = "pane set " + Device::displayWord(key->get<std::string>()) + " " + *word;
+    } else if (action != body->end() && action->is_string() && body->size() == 1)
+        text = "pane tap " + Device::displayWord(action->get<std::string>());
+    else {
+        sendError(response, 400, "expected {\"key\": KEY, \"value\": VALUE} or {\"action\": ACTION}");
+        return;
+    }
+    runText(text, response);
+}
+
+// One command, parsed as `kestrel run` parses a scenario line, run by the session.
+void SimulatorServer::runText(const std::string& given, httplib::Response& response)
+{
+    if (given.find('\n') != std::string::npos) {
+        sendError(response, 400, "one command at a time: the text holds a line break");
+        return;
+    }
+    size_t first = given.find_first_not_of(" \t\r");
+    size_t last = given.find_last_not_of(" \t\r");
+    std::string text = first == std::string::npos ? std::string() : given.substr(first, last - first + 1);
+    ScenarioPhase phase { m_session.bootStarted() };
+    auto parsed = parseCommand(text, phase);
+    if (!parsed.ok()) {
+        sendError(response, 400, parsed.error);
+        return;
+    }
+    if (!parsed.command) {
+        sendError(response, 400, "no command: the text is empty or only a comment");
+        return;
+    }
+    if (isCheckCommand(*parsed.command)) {
+        sendError(response, 400, "expect is a check for scenario files; the device runs commands");
+        return;
+    }
+    if (auto* wait = std::get_if<Wait>(&*parsed.command); wait && m_session.realTime() && wait->nanoseconds > longestRealTimeWait) {
+        sendError(response, 400, "in real time a wait holds the device: wait at most 10 seconds at a time");
+        return;
+    }
+    auto result = m_session.run(*parsed.command, text);
+    if (!result.ok) {
+        sendError(response, 400, result.error);
+        return;
+    }
+    sendJson(response, 200, json { { "ok", true }, { "events", timelineLines(result.events) } });
+}
+
+void SimulatorServer::pane(httplib::Response& response)
+{
+    std::vector<PaneRow> rows;
+    if (auto error = m_session.withPane([&](SettingsHost::SettingsPane& pane) { rows = paneListing(pane); })) {
+        sendError(response, 500, *error);
+        return;
+    }
+    sendJson(response, 200, paneJson(rows));
+}
+
+void SimulatorServer::paneImage(httplib::Response& response)
+{
+    char path[] = "/tmp/kestrel-pane.XXXXXX.png";
+    int descriptor = ::mkstemps(path, 4);
+    if (descriptor < 0) {
+        sendError(response, 500, "cannot make a file to draw the pane into");
+        return;
+    }
+    ::close(descriptor);
+    std::optional<std::string> problem;
+    if (auto error = m_session.withPane([&](SettingsHost::SettingsPane& pane) { problem = SettingsHost::renderPane(pane, path); }))
+        problem = error;
+    std::ostringstream bytes;
+    if (!problem) {
+        std::ifstream image(path, std::ios::binary);
+        bytes << image.rdbuf();
+    }
+    ::unlink(path);
+    if (problem) {
+        sendError(response, 500, *problem);
+        return;
+    }
+    response.set_content(bytes.str(), "image/png");
+}
+
+void SimulatorServer::recording(httplib::Response& response)
+{
+    SessionRecord record;
+    record.realTime = m_session.realTime();
+    record.setUp = m_setUp;
+    record.commands = m_session.acceptedCommands();
+    record.finalState = m_session.state();
+    record.events = m_feed.all();
+    ScenarioPhase booted { true };
+    record.decisionChecks = parseCommand("expect decision unlock-now", booted).ok();
+    response.set_content(recordScenario(record), "text/plain; charset=utf-8");
+    response.set_header("Content-Disposition", "attachment; filename=\"kestrel-session.scenario\"");
+}
+
+void SimulatorServer::events(const httplib::Request& request, httplib::Response& response)
+{
+    if (++m_streams > maxEventStreams) {
+        --m_streams;
+        sendError(response, 503, "too many event streams are open (at most " + std::to_string(maxEventStreams) + ")");
+        return;
+    }
+    // A browser that reconnects says where it left off.
+    auto last = std::make_shared<uint64_t>(0);
+    if (auto given = header(request, "Last-Event-ID")) {
+        auto number = Device::parseInteger(*given);
+        *last = number && *number > 0 ? uint64_t(*number) : 0;
+    }
+    auto first = std::make_shared<bool>(true);
+    response.set_chunked_content_provider("text/event-stream", [this, last, first](size_t, httplib::DataSink& sink) {
+        auto events = m_feed.waitAfter(*last, *first ? std::chrono::milliseconds(0) : streamHeartbeat);
+        if (m_feed.stopped()) {
+            sink.done();
+            return true;
+        }
+        std::string chunk = *first ? "retry: 1000\n\n" : "";
+        *first = false;
+        for (auto& event : events) {
+            chunk += streamMessage(event);
+            *last = event.sequence;
+        }
+        if (chunk.empty())
+            chunk = ": idle\n\n";
+        return sink.write(chunk.data(), chunk.size());
+    }, [this](bool) { --m_streams; });
+}
+
+} // namespace Kestrel
