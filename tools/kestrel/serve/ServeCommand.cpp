@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace Kestrel {
@@ -45,6 +46,10 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+
+    // The server's threads come and go through one pool; more malloc arenas than this
+    // only keep more freed memory resident.
+    ::mallopt(M_ARENA_MAX, 2);
 
     // What a fresh device needs to replay this session, as the device is before boot.
     auto setUp = deviceSetUp(root);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <httplib.h>
+#include <malloc.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -323,6 +324,8 @@ void SimulatorServer::pane(httplib::Response& response)
         return;
     }
     sendJson(response, 200, paneJson(rows));
+    // Drawing the pane's cells leaves freed memory behind that the server would keep.
+    ::malloc_trim(0);
 }
 
 void SimulatorServer::paneImage(httplib::Response& response)
@@ -343,6 +346,7 @@ void SimulatorServer::paneImage(httplib::Response& response)
         bytes << image.rdbuf();
     }
     ::unlink(path);
+    ::malloc_trim(0);
     if (problem) {
         sendError(response, 500, *problem);
         return;
