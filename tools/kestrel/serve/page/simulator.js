@@ -174,7 +174,7 @@ function drawState(state) {
   setText($("padlock-text"), state.device === "locked" ? "Locked" : "Unlocked");
   setText($("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Unlocked: swipe up to open");
   $("music").hidden = state.audio !== "playing";
-  $("sb-flashlight").hidden = state.flashlight === 0;
+  $("sb-flashlight").toggleAttribute("hidden", state.flashlight === 0);
   drawNotifications(state.notifications);
 
   const music = $("music-toggle");
