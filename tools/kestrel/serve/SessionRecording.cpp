@@ -1,6 +1,7 @@
 #include "tools/kestrel/serve/SessionRecording.h"
 
 #include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
 #include "host/device/Words.h"
 #include "platform/plist/PropertyList.h"
 #include "tools/kestrel/scenario/CommandParser.h"
@@ -126,6 +127,13 @@ std::vector<std::string> deviceSetUp(const std::string& root)
     struct stat status;
     if (::stat((root + Device::Paths::companionLibrary).c_str(), &status) == 0)
         lines.push_back("companion installed");
+    try {
+        Device::PackageManager packages(root);
+        if (!packages.installedVersion(Device::PackageNames::kestrel))
+            lines.push_back("package remove");
+    } catch (const std::exception& exception) {
+        lines.push_back(std::string("# the device's package database could not be read: ") + exception.what());
+    }
 
     lines.push_back("settings delete");
     std::string path = root + Device::Paths::settingsFile;

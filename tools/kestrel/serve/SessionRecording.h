@@ -25,8 +25,9 @@ struct SessionRecord {
 
 std::string recordScenario(const SessionRecord&);
 
-// The set-up lines for the device at root as it is now: its companion library and
-// its settings file, entry by entry (what a scenario cannot write is named in a comment).
+// The set-up lines for the device at root as it is now: its companion library, whether
+// Kestrel is installed, and its settings file entry by entry (what a scenario cannot
+// write is named in a comment).
 std::vector<std::string> deviceSetUp(const std::string& root);
 
 } // namespace Kestrel

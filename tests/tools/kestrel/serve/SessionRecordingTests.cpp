@@ -1,6 +1,7 @@
 // A session recorded as a scenario: commands in order, waits for the time between them,
 // checks for what the device did, and the set-up of the device it ran on.
 #include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
 #include "platform/plist/PropertyList.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 #include "tools/kestrel/serve/SessionRecording.h"
@@ -99,13 +100,14 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
 {
     char pattern[] = "/tmp/kestrel-recording-test.XXXXXX";
     ASSERT_TRUE(::mkdtemp(pattern));
-    std::string root = pattern;
-    EXPECT_EQ(deviceSetUp(root), std::vector<std::string> { "settings delete" }) << "no settings file, no companion";
+    std::string root = std::filesystem::canonical(pattern).string();
+    Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib", KESTREL_BUILD_DIR "/packages" };
+    ASSERT_FALSE(Device::initDevice(root, {}, artifacts));
+    EXPECT_EQ(deviceSetUp(root), std::vector<std::string> { "settings delete" }) << "a fresh device needs nothing";
 
-    std::filesystem::create_directories(root + "/Library/MobileSubstrate/DynamicLibraries");
-    std::ofstream(root + Device::Paths::companionLibrary) << "library";
+    ASSERT_FALSE(Device::setCompanionInstalled(root, true, artifacts));
+    ASSERT_TRUE(Device::PackageManager(root).remove(Device::PackageNames::kestrel, false).ok);
     std::string settings = root + Device::Paths::settingsFile;
-    std::filesystem::create_directories(std::filesystem::path(settings).parent_path());
     using Platform::Plist::Value;
     Platform::Plist::Dictionary entries;
     entries.set("Enabled", Value::boolean(false));
@@ -114,8 +116,8 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
     entries.set("Name", Value::string("two words"));
     entries.set("List", Value(Platform::Plist::Array { Value::integer(1) }));
     ASSERT_TRUE(Platform::Plist::writeFileAtomically(settings, Value(entries)));
-    EXPECT_EQ(deviceSetUp(root), (std::vector<std::string> { "companion installed", "settings delete", "settings Count=3",
-                                     "settings DelayTime=0.5", "settings Enabled=no",
+    EXPECT_EQ(deviceSetUp(root), (std::vector<std::string> { "companion installed", "package remove", "settings delete",
+                                     "settings Count=3", "settings DelayTime=0.5", "settings Enabled=no",
                                      "# the settings file also held List (array), which a scenario cannot write",
                                      "settings Name=\"two words\"" }));
 
