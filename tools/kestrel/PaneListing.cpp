@@ -43,7 +43,8 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
         if (type == Preferences::PSGroupCell) {
             auto note = specifier.stringProperty("footerText");
             bool custom = false;
-            for (auto [property, word] : { std::pair { "headerCellClass", "header" }, std::pair { "footerCellClass", "footer" } }) {
+            for (auto [property, word] :
+                { std::pair { "headerCellClass", "header" }, std::pair { "footerCellClass", "footer" } }) {
                 auto view = pane.customView(specifier, property);
                 if (!view)
                     continue;

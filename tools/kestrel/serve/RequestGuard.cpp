@@ -36,7 +36,8 @@ std::optional<Refusal> refuseRequest(const RequestFacts& request, int port)
     if (request.method != "POST")
         return Refusal { 405, request.method + " is not a method this server takes (GET or POST)" };
 
-    std::string mediaType = lowercase(trimmed(request.contentType.value_or("").substr(0, request.contentType.value_or("").find(';'))));
+    std::string mediaType
+        = lowercase(trimmed(request.contentType.value_or("").substr(0, request.contentType.value_or("").find(';'))));
     if (mediaType != "application/json")
         return Refusal { 403, "a POST must be application/json" };
     if (request.origin && lowercase(*request.origin) != "http://" + host)

@@ -151,7 +151,8 @@ SimulatorServer::~SimulatorServer() { stop(); }
 
 std::optional<int> SimulatorServer::bind(int port, std::string& error)
 {
-    bool bound = port ? m_server->bind_to_port("127.0.0.1", port) : (port = m_server->bind_to_any_port("127.0.0.1")) > 0;
+    bool bound
+        = port ? m_server->bind_to_port("127.0.0.1", port) : (port = m_server->bind_to_any_port("127.0.0.1")) > 0;
     if (!bound) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (is it in use? --port 0 picks a free port)";
         return std::nullopt;
@@ -186,7 +187,8 @@ void SimulatorServer::addRoutes()
 {
     auto& server = *m_server;
     server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        RequestFacts facts { request.method, header(request, "Host"), header(request, "Origin"), header(request, "Content-Type") };
+        RequestFacts facts { request.method, header(request, "Host"), header(request, "Origin"),
+            header(request, "Content-Type") };
         auto refusal = refuseRequest(facts, m_port);
         if (!refusal)
             return httplib::Server::HandlerResponse::Unhandled;
@@ -203,16 +205,17 @@ void SimulatorServer::addRoutes()
         // malformed head): what is left of it must not be read as the next request.
         response.set_header("Connection", "close");
     });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr exception) {
-        std::string what = "unknown error";
-        try {
-            std::rethrow_exception(exception);
-        } catch (const std::exception& caught) {
-            what = caught.what();
-        } catch (...) {
-        }
-        sendError(response, 500, "the server failed: " + what);
-    });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr exception) {
+            std::string what = "unknown error";
+            try {
+                std::rethrow_exception(exception);
+            } catch (const std::exception& caught) {
+                what = caught.what();
+            } catch (...) {
+            }
+            sendError(response, 500, "the server failed: " + what);
+        });
 
     auto asset = [](const httplib::Request& request, httplib::Response& response) {
         auto* found = findPageAsset(request.path);
@@ -226,12 +229,16 @@ void SimulatorServer::addRoutes()
     server.Get("/", asset);
     server.Get("/assets/.*", asset);
     server.Get("/api/state", [this](const httplib::Request&, httplib::Response& response) { state(response); });
-    server.Post("/api/command", [this](const httplib::Request& request, httplib::Response& response) { command(request, response); });
-    server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
+    server.Post("/api/command",
+        [this](const httplib::Request& request, httplib::Response& response) { command(request, response); });
+    server.Get("/api/events",
+        [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
     server.Get("/api/pane", [this](const httplib::Request&, httplib::Response& response) { pane(response); });
-    server.Post("/api/pane", [this](const httplib::Request& request, httplib::Response& response) { changePane(request, response); });
+    server.Post("/api/pane",
+        [this](const httplib::Request& request, httplib::Response& response) { changePane(request, response); });
     server.Get("/api/pane.png", [this](const httplib::Request&, httplib::Response& response) { paneImage(response); });
-    server.Get("/api/session.scenario", [this](const httplib::Request&, httplib::Response& response) { recording(response); });
+    server.Get(
+        "/api/session.scenario", [this](const httplib::Request&, httplib::Response& response) { recording(response); });
 }
 
 void SimulatorServer::state(httplib::Response& response)
@@ -304,7 +311,8 @@ void SimulatorServer::runText(const std::string& given, httplib::Response& respo
         sendError(response, 400, "expect is a check for scenario files; the device runs commands");
         return;
     }
-    if (auto* wait = std::get_if<Wait>(&*parsed.command); wait && m_session.realTime() && wait->nanoseconds > longestRealTimeWait) {
+    if (auto* wait = std::get_if<Wait>(&*parsed.command);
+        wait && m_session.realTime() && wait->nanoseconds > longestRealTimeWait) {
         sendError(response, 400, "in real time a wait holds the device: wait at most 10 seconds at a time");
         return;
     }
@@ -338,7 +346,8 @@ void SimulatorServer::paneImage(httplib::Response& response)
     }
     ::close(descriptor);
     std::optional<std::string> problem;
-    if (auto error = m_session.withPane([&](SettingsHost::SettingsPane& pane) { problem = SettingsHost::renderPane(pane, path); }))
+    if (auto error
+        = m_session.withPane([&](SettingsHost::SettingsPane& pane) { problem = SettingsHost::renderPane(pane, path); }))
         problem = error;
     std::ostringstream bytes;
     if (!problem) {
@@ -382,22 +391,25 @@ void SimulatorServer::events(const httplib::Request& request, httplib::Response&
         *last = number && *number > 0 ? uint64_t(*number) : 0;
     }
     auto first = std::make_shared<bool>(true);
-    response.set_chunked_content_provider("text/event-stream", [this, last, first](size_t, httplib::DataSink& sink) {
-        auto events = m_feed.waitAfter(*last, *first ? std::chrono::milliseconds(0) : streamHeartbeat);
-        if (m_feed.stopped()) {
-            sink.done();
-            return true;
-        }
-        std::string chunk = *first ? "retry: 1000\n\n" : "";
-        *first = false;
-        for (auto& event : events) {
-            chunk += streamMessage(event);
-            *last = event.sequence;
-        }
-        if (chunk.empty())
-            chunk = ": idle\n\n";
-        return sink.write(chunk.data(), chunk.size());
-    }, [this](bool) { --m_streams; });
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, last, first](size_t, httplib::DataSink& sink) {
+            auto events = m_feed.waitAfter(*last, *first ? std::chrono::milliseconds(0) : streamHeartbeat);
+            if (m_feed.stopped()) {
+                sink.done();
+                return true;
+            }
+            std::string chunk = *first ? "retry: 1000\n\n" : "";
+            *first = false;
+            for (auto& event : events) {
+                chunk += streamMessage(event);
+                *last = event.sequence;
+            }
+            if (chunk.empty())
+                chunk = ": idle\n\n";
+            return sink.write(chunk.data(), chunk.size());
+        },
+        [this](bool) { --m_streams; });
 }
 
 } // namespace Kestrel

@@ -33,7 +33,8 @@ std::vector<SessionEvent> TimelineFeed::after(uint64_t sequence)
 std::vector<SessionEvent> TimelineFeed::waitAfter(uint64_t sequence, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_lock);
-    m_arrived.wait_for(lock, timeout, [&] { return m_stopped || (!m_events.empty() && m_events.back().sequence > sequence); });
+    m_arrived.wait_for(
+        lock, timeout, [&] { return m_stopped || (!m_events.empty() && m_events.back().sequence > sequence); });
     if (m_stopped)
         return {};
     return after(sequence);

@@ -25,8 +25,9 @@ TEST(PageAssets, TheTableHoldsThePageFilesAndNothingElse)
     EXPECT_TRUE(findPageAsset("/")->contentType.starts_with("text/html"));
     EXPECT_TRUE(findPageAsset("/assets/simulator.js")->contentType.starts_with("text/javascript"));
 
-    for (const char* path : { "/index.html", "/assets/index.html", "/assets/", "/assets", "", "/assets/../../etc/passwd",
-             "/assets/simulator.js/../simulator.css", "/assets//simulator.js", "/assets/Simulator.js", "/assets/simulator.js ",
-             "/assets/./simulator.js", "assets/simulator.js", "/etc/passwd" })
+    for (const char* path :
+        { "/index.html", "/assets/index.html", "/assets/", "/assets", "", "/assets/../../etc/passwd",
+            "/assets/simulator.js/../simulator.css", "/assets//simulator.js", "/assets/Simulator.js",
+            "/assets/simulator.js ", "/assets/./simulator.js", "assets/simulator.js", "/etc/passwd" })
         EXPECT_FALSE(findPageAsset(path)) << path;
 }

@@ -19,8 +19,8 @@ TEST(RequestGuard, OnlyTheServersOwnHostNamesAreAnswered)
 {
     for (const char* host : { "127.0.0.1:8340", "localhost:8340", "LOCALHOST:8340" })
         EXPECT_FALSE(refuseRequest({ "GET", host, {}, {} }, port)) << host;
-    for (const char* host : { "evil.example:8340", "127.0.0.1", "127.0.0.1:8341", "localhost", "localhost.evil.example:8340",
-             "127.0.0.1:8340.evil.example", "[::1]:8340", "" }) {
+    for (const char* host : { "evil.example:8340", "127.0.0.1", "127.0.0.1:8341", "localhost",
+             "localhost.evil.example:8340", "127.0.0.1:8340.evil.example", "[::1]:8340", "" }) {
         auto refusal = refuseRequest({ "GET", host, {}, {} }, port);
         ASSERT_TRUE(refusal) << host;
         EXPECT_EQ(refusal->status, 403) << host;
@@ -36,20 +36,25 @@ TEST(RequestGuard, APostIsJsonFromThePagesOwnOrigin)
     EXPECT_FALSE(refuseRequest(post("application/json", "http://127.0.0.1:8340"), port));
     EXPECT_FALSE(refuseRequest(post("application/json", "http://localhost:8340", "localhost:8340"), port));
     for (auto type : { std::optional<std::string>(), std::optional<std::string>("text/plain"),
-             std::optional<std::string>("application/x-www-form-urlencoded"), std::optional<std::string>("multipart/form-data"),
+             std::optional<std::string>("application/x-www-form-urlencoded"),
+             std::optional<std::string>("multipart/form-data"),
              std::optional<std::string>("application/json-patch+json"), std::optional<std::string>("") })
         EXPECT_EQ(refuseRequest(post(type), port).value_or(Refusal { 0, {} }).status, 403) << type.value_or("(none)");
     // The page's origin is the host it was loaded from, on this port, over http.
-    for (const char* origin : { "http://evil.example", "null", "http://127.0.0.1:8341", "https://127.0.0.1:8340",
-             "http://localhost:8340" })
-        EXPECT_EQ(refuseRequest(post("application/json", origin), port).value_or(Refusal { 0, {} }).status, 403) << origin;
+    for (const char* origin :
+        { "http://evil.example", "null", "http://127.0.0.1:8341", "https://127.0.0.1:8340", "http://localhost:8340" })
+        EXPECT_EQ(refuseRequest(post("application/json", origin), port).value_or(Refusal { 0, {} }).status, 403)
+            << origin;
 }
 
 TEST(RequestGuard, OnlyGetHeadAndPostAreTaken)
 {
     EXPECT_FALSE(refuseRequest({ "HEAD", "127.0.0.1:8340", {}, {} }, port));
     for (const char* method : { "PUT", "DELETE", "PATCH", "OPTIONS", "TRACE", "CONNECT" })
-        EXPECT_EQ(refuseRequest({ method, "127.0.0.1:8340", {}, "application/json" }, port).value_or(Refusal { 0, {} }).status, 405)
+        EXPECT_EQ(refuseRequest({ method, "127.0.0.1:8340", {}, "application/json" }, port)
+                      .value_or(Refusal { 0, {} })
+                      .status,
+            405)
             << method;
 }
 

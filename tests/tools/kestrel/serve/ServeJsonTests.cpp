@@ -12,9 +12,17 @@ TEST(ServeJson, ValuesFromThePageReadBackAsTheSameScenarioValues)
 {
     using Platform::Plist::Value;
     std::vector<std::pair<json, std::optional<Value>>> cases = {
-        { true, Value::boolean(true) }, { false, Value::boolean(false) }, { 3, Value::integer(3) }, { -7, Value::integer(-7) },
-        { 2.0, Value::real(2.0) }, { 0.1, Value::real(0.1) }, { 1e300, Value::real(1e300) }, { "yes", Value::string("yes") },
-        { "a \"quoted\" \\ # word", Value::string("a \"quoted\" \\ # word") }, { "", Value::string("") }, { nullptr, std::nullopt },
+        { true, Value::boolean(true) },
+        { false, Value::boolean(false) },
+        { 3, Value::integer(3) },
+        { -7, Value::integer(-7) },
+        { 2.0, Value::real(2.0) },
+        { 0.1, Value::real(0.1) },
+        { 1e300, Value::real(1e300) },
+        { "yes", Value::string("yes") },
+        { "a \"quoted\" \\ # word", Value::string("a \"quoted\" \\ # word") },
+        { "", Value::string("") },
+        { nullptr, std::nullopt },
     };
     for (auto& [given, expected] : cases) {
         auto word = scenarioWord(given);
@@ -30,7 +38,8 @@ TEST(ServeJson, ValuesFromThePageReadBackAsTheSameScenarioValues)
             EXPECT_EQ((*value)->kind(), expected->kind()) << *word << " keeps its kind";
         }
     }
-    for (auto refused : { json::array({ 1 }), json::object({ { "a", 1 } }), json("two\nlines"), json(uint64_t(1) << 63) })
+    for (auto refused :
+        { json::array({ 1 }), json::object({ { "a", 1 } }), json("two\nlines"), json(uint64_t(1) << 63) })
         EXPECT_FALSE(scenarioWord(refused)) << refused.dump();
     EXPECT_EQ(jsonLine(json("\xff")), "\"\xef\xbf\xbd\"\n") << "bytes that are no UTF-8 still make one line of JSON";
 }

@@ -51,9 +51,11 @@ TEST(SessionRecording, CommandsWaitsAndChecksInTheOrderTheyHappened)
     session.command(0, 12 * millisecond, "boot", { Driver::Note { "springboard started generation=1" } });
     session.command(1500 * millisecond, 1501 * millisecond, "settings DelayBeforeUnlock=yes DelayTime=2");
     session.command(3000 * millisecond, 3002 * millisecond, "face match",
-        { attempt(false), Driver::Decision { Driver::Decision::Outcome::DelayScheduled, Driver::Decision::Reason::None } });
+        { attempt(false),
+            Driver::Decision { Driver::Decision::Outcome::DelayScheduled, Driver::Decision::Reason::None } });
     // The delayed unlock came between two commands: its checks belong after the wait that covers it.
-    session.event(5002 * millisecond, Driver::Decision { Driver::Decision::Outcome::PassThrough, Driver::Decision::Reason::ReSend });
+    session.event(5002 * millisecond,
+        Driver::Decision { Driver::Decision::Outcome::PassThrough, Driver::Decision::Reason::ReSend });
     session.event(5002 * millisecond, attempt(true));
     session.command(6000 * millisecond, 6000 * millisecond + 400'000, "touch", { Driver::Note { "hit-test" } });
     // After the last command: a restart, covered by a last wait.
@@ -116,10 +118,11 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
     entries.set("Name", Value::string("two words"));
     entries.set("List", Value(Platform::Plist::Array { Value::integer(1) }));
     ASSERT_TRUE(Platform::Plist::writeFileAtomically(settings, Value(entries)));
-    EXPECT_EQ(deviceSetUp(root), (std::vector<std::string> { "companion installed", "package remove", "settings delete",
-                                     "settings Count=3", "settings DelayTime=0.5", "settings Enabled=no",
-                                     "# the settings file also held List (array), which a scenario cannot write",
-                                     "settings Name=\"two words\"" }));
+    EXPECT_EQ(deviceSetUp(root),
+        (std::vector<std::string> { "companion installed", "package remove", "settings delete", "settings Count=3",
+            "settings DelayTime=0.5", "settings Enabled=no",
+            "# the settings file also held List (array), which a scenario cannot write",
+            "settings Name=\"two words\"" }));
 
     std::ofstream(settings, std::ios::trunc) << "not a property list";
     EXPECT_EQ(deviceSetUp(root).back(), "settings corrupt");
