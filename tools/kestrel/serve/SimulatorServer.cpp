@@ -190,6 +190,10 @@ void SimulatorServer::addRoutes()
         RequestFacts facts { request.method, header(request, "Host"), header(request, "Origin"),
             header(request, "Content-Type") };
         auto refusal = refuseRequest(facts, m_port);
+        // Over the loopback, compressing an answer only costs time and memory (a brotli
+        // encoder's state is larger than anything this server sends): the library compresses
+        // whatever the client accepts, so the client is taken to accept nothing.
+        const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
         if (!refusal)
             return httplib::Server::HandlerResponse::Unhandled;
         sendError(response, refusal->status, refusal->error);
@@ -384,11 +388,12 @@ void SimulatorServer::events(const httplib::Request& request, httplib::Response&
         sendError(response, 503, "too many event streams are open (at most " + std::to_string(maxEventStreams) + ")");
         return;
     }
-    // A browser that reconnects says where it left off.
+    // A browser that reconnects says where it left off; a place this session never
+    // reached was in an earlier server's session, and this one's timeline starts over.
     auto last = std::make_shared<uint64_t>(0);
     if (auto given = header(request, "Last-Event-ID")) {
         auto number = Device::parseInteger(*given);
-        *last = number && *number > 0 ? uint64_t(*number) : 0;
+        *last = number && *number > 0 && uint64_t(*number) <= m_feed.lastSequence() ? uint64_t(*number) : 0;
     }
     auto first = std::make_shared<bool>(true);
     response.set_chunked_content_provider(

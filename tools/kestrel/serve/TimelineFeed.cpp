@@ -46,6 +46,12 @@ std::vector<SessionEvent> TimelineFeed::all()
     return m_events;
 }
 
+uint64_t TimelineFeed::lastSequence()
+{
+    std::lock_guard guard(m_lock);
+    return m_events.empty() ? 0 : m_events.back().sequence;
+}
+
 void TimelineFeed::stop()
 {
     {

@@ -23,6 +23,8 @@ public:
     // Waits up to timeout for the first; empty when none came or the feed has stopped.
     std::vector<SessionEvent> waitAfter(uint64_t after, std::chrono::milliseconds timeout);
     std::vector<SessionEvent> all();
+    // The sequence number of the latest event (0 before the first).
+    uint64_t lastSequence();
 
     // Wakes every waiter; waits return at once from now on.
     void stop();

@@ -34,7 +34,21 @@ class ServedDevice:
         self.url = f"http://127.0.0.1:{self.port}/"
         # Keep the pipes drained so the server never blocks on them.
         threading.Thread(target=self.process.stdout.read, daemon=True).start()
-        threading.Thread(target=lambda: self.errors.extend(self.process.stderr), daemon=True).start()
+        threading.Thread(target=self._read_errors, daemon=True).start()
+
+    def _read_errors(self):
+        # LeakSanitizer's summary of the suppressions it used is no error of the server's.
+        summary = False
+        for line in self.process.stderr:
+            if line.startswith("Suppressions used:"):
+                summary = True
+                if self.errors and set(self.errors[-1].strip()) == {"-"}:
+                    self.errors.pop()
+            elif summary and (not line.strip() or line.startswith(("  ", "-----"))):
+                continue
+            else:
+                summary = False
+                self.errors.append(line)
 
     @property
     def pid(self):

@@ -305,7 +305,7 @@ function cellFor(row, index) {
     Object.assign(slider, { type: "range", id, min: row.min ?? 0, max: row.max ?? 10, step: 0.1, value });
     slider.dataset.key = row.key;
     slider.addEventListener("input", () => { output.textContent = `${formatNumber(Number(slider.value))} s`; });
-    slider.addEventListener("change", () => changePane({ key: row.key, value: Number(slider.value) + 0 }, `${label}: ${slider.value} s`));
+    slider.addEventListener("change", () => changePane({ key: row.key, value: Number(slider.value) }, `${label}: ${slider.value} s`));
     cell.append(text, output, slider);
   } else if (row.type === "button") {
     const button = document.createElement("button");
@@ -420,6 +420,12 @@ function explain(text) {
 
 const kindWords = { kept: "Lock screen kept", dismissed: "Lock screen dismissed", waiting: "Waiting", passed: "Passed through" };
 let timelineCount = 0;
+const maxTimelineLines = 2000;
+
+function clearTimeline() {
+  $("timeline").replaceChildren();
+  timelineCount = 0;
+}
 
 function addTimelineLine(line) {
   const list = $("timeline");
@@ -444,6 +450,8 @@ function addTimelineLine(line) {
     setText($("decision-text"), sentence);
   }
   list.append(item);
+  // A long session keeps its whole timeline in the downloadable scenario; the page shows the latest.
+  while (list.childElementCount > maxTimelineLines) list.firstElementChild.remove();
   timelineCount++;
   setText($("timeline-count"), `${timelineCount} event${timelineCount === 1 ? "" : "s"}`);
   if (atBottom) list.scrollTop = list.scrollHeight;
@@ -460,7 +468,11 @@ function listen() {
     connection.dataset.connected = "no";
     setText(connection.querySelector(".text"), "Reconnecting");
   };
+  let lastId = 0;
   stream.onmessage = (event) => {
+    const id = Number(event.lastEventId);
+    if (id <= lastId) clearTimeline(); // a new server: its timeline starts again
+    lastId = id;
     addTimelineLine(event.data);
     refreshState();
   };
