@@ -30,9 +30,10 @@ SystemVersion systemVersion()
     return s_version;
 }
 
-std::string systemVersionString()
+std::string systemVersionString() { return systemVersionString(systemVersion()); }
+
+std::string systemVersionString(SystemVersion version)
 {
-    auto version = systemVersion();
     std::string text = std::to_string(version.major);
     text += '.';
     text += std::to_string(version.minor);

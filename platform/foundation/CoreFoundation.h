@@ -21,8 +21,9 @@ struct SystemVersion {
 
 void setSystemVersion(SystemVersion);
 SystemVersion systemVersion();
-// "14.0", "12.4.1".
+// "14.0", "12.4.1": the running version, or the one given.
 std::string systemVersionString();
+std::string systemVersionString(SystemVersion);
 // Parses "12.4" or "13" ; nullopt-like failure is reported as false.
 bool parseSystemVersion(std::string_view, SystemVersion&);
 

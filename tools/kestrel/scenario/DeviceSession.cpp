@@ -2,6 +2,7 @@
 
 #include "host/device/DeviceLayout.h"
 #include "host/device/PackageManager.h"
+#include "platform/foundation/CoreFoundation.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/plist/PropertyList.h"
@@ -56,10 +57,7 @@ std::string describeState(const SessionState& state)
          << " notifications=" << device.notifications.size();
     for (auto& section : device.notifications)
         text << (section ? " " + *section : std::string(" nil"));
-    text << " ios=" << device.ios.major << '.' << device.ios.minor;
-    if (device.ios.patch)
-        text << '.' << device.ios.patch;
-    text << " cf=" << std::setprecision(17) << device.coreFoundation
+    text << " ios=" << Platform::systemVersionString(device.ios) << " cf=" << std::setprecision(17) << device.coreFoundation
          << " companion=" << (device.companionInstalled ? "installed" : "absent")
          << " generation=" << state.generation;
     return text.str();
@@ -257,9 +255,7 @@ std::optional<std::string> DeviceSession::changePackages(const Command& command)
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
 {
     // A phone's firmware package follows the system it runs.
-    std::string version = std::to_string(m_boot.ios.major) + "." + std::to_string(m_boot.ios.minor)
-        + (m_boot.ios.patch ? "." + std::to_string(m_boot.ios.patch) : "");
-    if (auto error = Device::PackageManager(m_root).setFirmwareVersion(version))
+    if (auto error = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios)))
         return error;
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); }, [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });

@@ -100,32 +100,17 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
 {
     using Failure = std::optional<CheckFailure>;
     if (auto* expected = std::get_if<ExpectLockscreen>(&command)) {
-        std::string wanted = std::string("lockscreen ") + (expected->shown ? "shown" : "dismissed");
-        auto state = m_session.isRunning() ? m_session.state() : SessionState {};
-        if (!state.device)
-            return CheckFailure { wanted, "no running SpringBoard" };
-        if (state.device->lockscreenShown != expected->shown)
-            return CheckFailure { wanted, std::string("lockscreen ") + (state.device->lockscreenShown ? "shown" : "dismissed") };
-        return std::nullopt;
+        return checkState(
+            "lockscreen ", [](const Driver::DeviceState& device) { return device.lockscreenShown ? "shown" : "dismissed"; },
+            expected->shown ? "shown" : "dismissed");
     }
     if (auto* expected = std::get_if<ExpectDevice>(&command)) {
-        std::string wanted = std::string("device ") + (expected->locked ? "locked" : "unlocked");
-        auto state = m_session.isRunning() ? m_session.state() : SessionState {};
-        if (!state.device)
-            return CheckFailure { wanted, "no running SpringBoard" };
-        if (state.device->deviceLocked != expected->locked)
-            return CheckFailure { wanted, std::string("device ") + (state.device->deviceLocked ? "locked" : "unlocked") };
-        return std::nullopt;
+        return checkState(
+            "device ", [](const Driver::DeviceState& device) { return device.deviceLocked ? "locked" : "unlocked"; },
+            expected->locked ? "locked" : "unlocked");
     }
     if (auto* expected = std::get_if<ExpectAttempt>(&command)) {
-        std::optional<Driver::AttemptCall> actual;
-        {
-            std::lock_guard guard(m_lock);
-            if (!m_attempts.empty()) {
-                actual = m_attempts.front();
-                m_attempts.pop_front();
-            }
-        }
+        auto actual = takeFirst(m_attempts);
         if (!actual)
             return CheckFailure { describeAttempt(*expected), "no attempt" };
         bool same = actual->passcode == expected->passcode && actual->mesa == expected->mesa && actual->finish == expected->finish
@@ -148,14 +133,7 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
         return std::nullopt;
     }
     if (auto* expected = std::get_if<ExpectBiometric>(&command)) {
-        std::optional<Driver::BiometricCall> actual;
-        {
-            std::lock_guard guard(m_lock);
-            if (!m_biometricCalls.empty()) {
-                actual = m_biometricCalls.front();
-                m_biometricCalls.pop_front();
-            }
-        }
+        auto actual = takeFirst(m_biometricCalls);
         Driver::Event wanted = Driver::BiometricCall { expected->kind };
         if (!actual)
             return CheckFailure { Driver::timelineText(wanted), "no biometric call" };
@@ -164,14 +142,7 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
         return std::nullopt;
     }
     if (auto* expected = std::get_if<ExpectDecision>(&command)) {
-        std::optional<Driver::Decision> actual;
-        {
-            std::lock_guard guard(m_lock);
-            if (!m_decisions.empty()) {
-                actual = m_decisions.front();
-                m_decisions.pop_front();
-            }
-        }
+        auto actual = takeFirst(m_decisions);
         std::string wanted = std::string("decision outcome=") + Driver::name(expected->outcome);
         if (expected->reason)
             wanted += std::string(" reason=") + Driver::name(*expected->reason);
@@ -214,6 +185,29 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
     if (auto* expected = std::get_if<ExpectSetting>(&command))
         return checkSetting(*expected);
     return CheckFailure { "a check", "a command that is not one" };
+}
+
+template<typename Call> std::optional<Call> ScenarioChecks::takeFirst(std::deque<Call>& calls)
+{
+    std::lock_guard guard(m_lock);
+    if (calls.empty())
+        return std::nullopt;
+    Call first = std::move(calls.front());
+    calls.pop_front();
+    return first;
+}
+
+// A fact of the device as SpringBoard has it now, "lockscreen shown" say, against the one expected.
+std::optional<CheckFailure> ScenarioChecks::checkState(
+    const std::string& fact, const std::function<const char*(const Driver::DeviceState&)>& reading, const char* expected)
+{
+    auto state = m_session.isRunning() ? m_session.state() : SessionState {};
+    if (!state.device)
+        return CheckFailure { fact + expected, "no running SpringBoard" };
+    std::string actual = reading(*state.device);
+    if (actual != expected)
+        return CheckFailure { fact + expected, fact + actual };
+    return std::nullopt;
 }
 
 std::optional<CheckFailure> ScenarioChecks::checkRespring(bool expected)

@@ -7,6 +7,7 @@
 #include "tools/kestrel/scenario/DeviceSession.h"
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ public:
 private:
     std::optional<CheckFailure> checkSetting(const ExpectSetting&);
     std::optional<CheckFailure> checkRespring(bool expected);
+    std::optional<CheckFailure> checkState(
+        const std::string& fact, const std::function<const char*(const Driver::DeviceState&)>& reading, const char* expected);
+    // The oldest call no check has looked at yet, taken off its queue.
+    template<typename Call> std::optional<Call> takeFirst(std::deque<Call>&);
 
     DeviceSession& m_session;
     int m_subscription { 0 };

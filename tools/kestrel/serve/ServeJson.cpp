@@ -1,6 +1,7 @@
 #include "tools/kestrel/serve/ServeJson.h"
 
 #include "host/device/Words.h"
+#include "platform/foundation/CoreFoundation.h"
 
 #include <cmath>
 
@@ -53,10 +54,7 @@ json stateJson(const SessionState& state)
     for (auto& section : device.notifications)
         notifications.push_back(section ? json(*section) : json(nullptr));
     object["notifications"] = std::move(notifications);
-    std::string ios = std::to_string(device.ios.major) + '.' + std::to_string(device.ios.minor);
-    if (device.ios.patch)
-        ios += '.' + std::to_string(device.ios.patch);
-    object["ios"] = ios;
+    object["ios"] = Platform::systemVersionString(device.ios);
     object["cf"] = device.coreFoundation;
     object["companion"] = device.companionInstalled ? "installed" : "absent";
     return object;

@@ -29,11 +29,9 @@ std::string seconds(int64_t nanoseconds)
 
 std::optional<std::string> checkFor(const Driver::Event& event, bool decisionChecks)
 {
-    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    if (auto* attempt = std::get_if<Driver::AttemptCall>(&event)) {
-        return "expect attempt passcode=" + Device::displayWord(attempt->passcode) + " mesa=" + yesNo(attempt->mesa)
-            + " finish=" + yesNo(attempt->finish) + " result=" + yesNo(attempt->result);
-    }
+    // An attempt's check reads as its timeline line does.
+    if (std::holds_alternative<Driver::AttemptCall>(event))
+        return "expect " + Driver::timelineText(event);
     if (auto* decision = std::get_if<Driver::Decision>(&event); decision && decisionChecks) {
         std::string line = std::string("expect decision ") + Driver::name(decision->outcome);
         if (decision->reason != Driver::Decision::Reason::None)
