@@ -168,6 +168,23 @@ std::optional<int> nextJournalEntry(const std::string& updates)
     return next;
 }
 
+bool isHalfInstalled(const PackageState& state) { return state.needsReinstall || state.status == "half-installed"; }
+
+// This build's archive of the package, if it makes one.
+std::optional<std::string> builtArchive(const std::string& package)
+{
+    auto artifacts = Artifacts::nextToExecutable();
+    std::string archive;
+    if (package == PackageNames::kestrel)
+        archive = artifacts.kestrelPackage();
+    else if (package == PackageNames::companion)
+        archive = artifacts.companionPackage();
+    struct stat info;
+    if (archive.empty() || ::stat(archive.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return archive;
+}
+
 } // namespace
 
 PackageManager::PackageManager(std::string deviceRoot)
@@ -251,28 +268,49 @@ std::optional<std::string> PackageManager::installedVersion(const std::string& p
     return found->version;
 }
 
+// A package whose unpack was cut short has files on the device that dpkg never listed, and
+// removing it would leave them behind, still loaded by SpringBoard. When this build has the
+// package's archive, it is unpacked again in full first, so dpkg knows every file it owns.
+// Returns a note when it did so.
+std::string PackageManager::completeHalfInstalled(const std::string& package, const PackageState& state)
+{
+    if (!isHalfInstalled(state))
+        return {};
+    auto archive = builtArchive(package);
+    if (!archive || !runTool(dpkgCommand({ "--unpack", *archive })).succeeded())
+        return {};
+    return "unpacked " + package + " again from " + *archive + " to finish what an interrupted dpkg run began; ";
+}
+
 // What a dpkg run that was killed left behind: packages half unpacked are removed (their
-// archive is gone; `except`, about to be installed again, is left to that install), and
+// archive is gone; `except`, about to be installed or removed, is left to that command), and
 // packages unpacked but not configured are configured. Returns a note when it did anything,
 // and then brings `packages` up to date.
 std::string PackageManager::finishInterruptedRuns(const std::string& except, Packages& packages)
 {
     std::string note;
-    bool unconfigured = false;
     for (auto& [name, state] : packages) {
-        if (state.status == "unpacked" || state.status == "half-configured" || state.status.starts_with("triggers-"))
-            unconfigured = true;
-        if (name == except || (!state.needsReinstall && state.status != "half-installed"))
+        if (name == except || !isHalfInstalled(state))
             continue;
-        runTool(dpkgCommand({ state.want == "purge" ? "--purge" : "--remove", "--force-remove-reinstreq", name }));
-        note += "removed " + name + ", which an interrupted dpkg run left half-installed; ";
-    }
-    if (unconfigured) {
-        runTool(dpkgCommand({ "--configure", "--pending" }));
-        note += "finished configuring what an interrupted dpkg run had unpacked; ";
+        note += completeHalfInstalled(name, state);
+        auto run = runTool(dpkgCommand({ state.want == "purge" ? "--purge" : "--remove", "--force-remove-reinstreq", name }));
+        if (run.succeeded())
+            note += "removed " + name + ", which an interrupted dpkg run left half-installed; ";
+        else
+            note += "could not remove " + name + ", which an interrupted dpkg run left half-installed (" + failureReason(run)
+                + "); ";
     }
     if (!note.empty())
         packages = this->packages();
+    bool unconfigured = std::any_of(packages.begin(), packages.end(), [](auto& entry) {
+        auto& status = entry.second.status;
+        return status == "unpacked" || status == "half-configured" || status.starts_with("triggers-");
+    });
+    if (unconfigured) {
+        runTool(dpkgCommand({ "--configure", "--pending" }));
+        note += "finished configuring what an interrupted dpkg run had unpacked; ";
+        packages = this->packages();
+    }
     return note;
 }
 
@@ -413,6 +451,12 @@ PackageResult PackageManager::removePackage(const std::string& package, bool pur
     std::string verb = purge ? "purge" : "remove";
     auto all = packages();
     std::string note = finishInterruptedRuns(package, all);
+    if (auto found = all.find(package); found != all.end()) {
+        if (auto completed = completeHalfInstalled(package, found->second); !completed.empty()) {
+            note += completed;
+            all = packages();
+        }
+    }
     auto found = all.find(package);
     std::optional<PackageState> before;
     if (found != all.end())

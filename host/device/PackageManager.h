@@ -71,6 +71,7 @@ private:
     std::vector<std::string> queryCommand() const;
     static Packages parsePackages(const std::string& listing);
     Packages packages();
+    std::string completeHalfInstalled(const std::string& package, const PackageState&);
     std::string finishInterruptedRuns(const std::string& except, Packages&);
     std::optional<std::string> recordFirmwareVersion(const std::string& version, int& entry);
     static std::optional<std::string> unmetDependencies(
