@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <stdexcept>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -293,12 +293,13 @@ std::string PackageManager::finishInterruptedRuns(const std::string& except, Pac
         if (name == except || !isHalfInstalled(state))
             continue;
         note += completeHalfInstalled(name, state);
-        auto run = runTool(dpkgCommand({ state.want == "purge" ? "--purge" : "--remove", "--force-remove-reinstreq", name }));
+        auto run = runTool(
+            dpkgCommand({ state.want == "purge" ? "--purge" : "--remove", "--force-remove-reinstreq", name }));
         if (run.succeeded())
             note += "removed " + name + ", which an interrupted dpkg run left half-installed; ";
         else
-            note += "could not remove " + name + ", which an interrupted dpkg run left half-installed (" + failureReason(run)
-                + "); ";
+            note += "could not remove " + name + ", which an interrupted dpkg run left half-installed ("
+                + failureReason(run) + "); ";
     }
     if (!note.empty())
         packages = this->packages();

@@ -39,8 +39,10 @@ public:
 
     // Installs the package in the archive, or upgrades (or reinstalls) the installed one.
     // Before dpkg changes anything, the whole archive is read and its architecture, conflicts
-    // and dependencies are checked against the device: a refused install leaves the device
-    // byte for byte as it was.
+    // and dependencies are checked against the device: an install refused for any of these
+    // leaves the device byte for byte as it was. What dpkg finds only while it works (a file
+    // another package owns, a failing maintainer script) is refused too, and dpkg records it
+    // in its database and log.
     PackageResult install(const std::string& archivePath);
     // Removes the package and keeps its configuration (for Kestrel, the settings file);
     // purge deletes that too. A package that is not installed is no error.

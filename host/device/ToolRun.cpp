@@ -158,7 +158,7 @@ std::string failureReason(const ToolResult& result)
             continue;
         std::string reason = lines[i].starts_with("dpkg: error processing ") ? "" : trimmed(lines[i]);
         for (size_t j = i + 1; j < lines.size() && isIndented(lines[j]); ++j)
-            reason += (reason.empty() ? "" : " ") + trimmed(lines[j]);
+            reason += (reason.empty() ? "" : reason.ends_with(':') ? " " : "; ") + trimmed(lines[j]);
         return reason;
     }
     for (size_t i = lines.size(); i-- > 0;) {

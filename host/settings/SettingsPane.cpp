@@ -27,7 +27,10 @@ std::optional<std::string> stringIn(const Dictionary& dictionary, std::string_vi
     return *value->asString();
 }
 
-bool isPlainName(const std::string& name) { return !name.empty() && name.find('/') == std::string::npos && name != "." && name != ".."; }
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
 
 std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_view key)
 {
@@ -65,10 +68,16 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
     }
     std::string entryPath = Platform::resolve(std::string(entryFolder) + "/" + entryName + ".plist");
     auto entryFile = readFile(entryPath);
-    const Value* entry = entryFile.ok() && entryFile.value.asDictionary() ? entryFile.value.asDictionary()->find("entry") : nullptr;
+    if (entryFile.isMissing()) {
+        error = "no Settings entry " + entryName + ".plist: its pane is not installed";
+        return nullptr;
+    }
+    const Value* entry
+        = entryFile.ok() && entryFile.value.asDictionary() ? entryFile.value.asDictionary()->find("entry") : nullptr;
     auto bundleName = entry && entry->asDictionary() ? stringIn(*entry->asDictionary(), "bundle") : std::nullopt;
     if (!bundleName || !isPlainName(*bundleName)) {
-        error = "the Settings entry " + entryName + ".plist names no bundle" + (entryFile.ok() ? "" : " (" + entryFile.reason + ")");
+        error = "the Settings entry " + entryName + ".plist names no bundle"
+            + (entryFile.ok() ? "" : " (" + entryFile.reason + ")");
         return nullptr;
     }
 
@@ -144,7 +153,8 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
     case Preferences::PSSwitchCell:
         if (given.isBoolean())
             value = given;
-        else if (given.isInteger() && !given.isLargeUnsigned() && (given.integerValue() == 0 || given.integerValue() == 1))
+        else if (given.isInteger() && !given.isLargeUnsigned()
+            && (given.integerValue() == 0 || given.integerValue() == 1))
             value = Value::boolean(given.integerValue() == 1);
         else
             return key + " is a switch: use yes or no, not " + describeGiven(given);
@@ -224,7 +234,8 @@ std::string displayValue(const std::optional<Value>& value)
     case Kind::Boolean:
         return value->boolValue() ? "yes" : "no";
     case Kind::Integer:
-        return value->isLargeUnsigned() ? std::to_string(value->unsignedIntegerValue()) : std::to_string(value->integerValue());
+        return value->isLargeUnsigned() ? std::to_string(value->unsignedIntegerValue())
+                                        : std::to_string(value->integerValue());
     case Kind::Real:
         return formatNumber(value->doubleValue());
     case Kind::String:

@@ -5,7 +5,6 @@
 #include "platform/foundation/CoreFoundation.h"
 #include "platform/notify/CFNotificationCenter.h"
 
-
 using namespace Runtime;
 
 namespace SpringBoardHost {
@@ -19,6 +18,24 @@ Class* notificationListClass()
 
 const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
 
+void sendCompanionEvent(Object* window, Driver::AodAction action, Object* recognizer)
+{
+    switch (action) {
+    case Driver::AodAction::Tap:
+        send(window, "handleTapFrom:", recognizer);
+        break;
+    case Driver::AodAction::DoubleTap:
+        send(window, "handleDoubleTapFrom:", recognizer);
+        break;
+    case Driver::AodAction::Hide:
+        send(window, "hide");
+        break;
+    case Driver::AodAction::PostHide:
+        send(window, "postHideSettings");
+        break;
+    }
+}
+
 void companionEvent(Driver::AodAction action)
 {
     auto& state = HostState::shared();
@@ -27,19 +44,12 @@ void companionEvent(Driver::AodAction action)
         return;
     }
     auto recognizer = allocInit(NSObject::runtimeClass());
-    switch (action) {
-    case Driver::AodAction::Tap:
-        send(state.companionWindow, "handleTapFrom:", recognizer.get());
-        break;
-    case Driver::AodAction::DoubleTap:
-        send(state.companionWindow, "handleDoubleTapFrom:", recognizer.get());
-        break;
-    case Driver::AodAction::Hide:
-        send(state.companionWindow, "hide");
-        break;
-    case Driver::AodAction::PostHide:
-        send(state.companionWindow, "postHideSettings");
-        break;
+    // A companion of another build may declare these methods otherwise: the system's gesture
+    // then reaches nothing, and SpringBoard stays up.
+    try {
+        sendCompanionEvent(state.companionWindow.get(), action, recognizer.get());
+    } catch (const SignatureMismatch&) {
+        hostEvent("aod " + std::string(Driver::name(action)) + " companion=misfit");
     }
 }
 

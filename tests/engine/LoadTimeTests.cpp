@@ -2,8 +2,8 @@
 // order, and what an exception while installing the companion's hooks costs.
 #include "EngineTestSupport.h"
 
-#include "engine/Hooks.h"
 #include "engine/EngineTesting.h"
+#include "engine/Hooks.h"
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
 #include "host/springboard/HostCommands.h"
@@ -311,6 +311,10 @@ TEST_F(CompanionMisfitTest, ATapHandlerOfAnotherSignatureIsSkippedWithAWarningAn
     send(host().companionWindow, "hide");
     EXPECT_EQ(countEvents("aod tap"), 1u);
     EXPECT_EQ(countEvents("aod hide"), 1u);
+
+    // The system's own tap, sent as the system declares it, reaches nothing and takes nothing down.
+    EXPECT_NO_THROW(SpringBoardHost::runHostCommand(Driver::Aod { Driver::AodAction::Tap }));
+    EXPECT_EQ(countEvents("aod tap companion=misfit"), 1u);
 }
 
 TEST_F(CompanionMisfitTest, ACompanionFileThatIsNoLibrarySkipsTheFourCompanionRows)
@@ -319,8 +323,9 @@ TEST_F(CompanionMisfitTest, ACompanionFileThatIsNoLibrarySkipsTheFourCompanionRo
     expectSpringBoardUp();
 
     auto skipped = journalOf(HookOutcome::Skipped);
-    EXPECT_EQ(rowsOf(skipped), (std::vector<Row> { { "(nil)", "handleTapFrom:" }, { "(nil)", "handleDoubleTapFrom:" },
-                                   { "(nil)", "hide" }, { "(nil)", "postHideSettings" } }));
+    EXPECT_EQ(rowsOf(skipped),
+        (std::vector<Row> { { "(nil)", "handleTapFrom:" }, { "(nil)", "handleDoubleTapFrom:" }, { "(nil)", "hide" },
+            { "(nil)", "postHideSettings" } }));
     EXPECT_EQ(rowsOf(journalOf(HookOutcome::Replaced)), modernMainRows);
     EXPECT_FALSE(host().companionWindow) << "no window class came of it";
 }

@@ -10,10 +10,14 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -97,6 +101,44 @@ public:
 private:
     rlimit m_previous {};
     void (*m_previousHandler)(int) { nullptr };
+};
+
+// While it lives, nobody may create a file in the folder, root included: for root the folder
+// is made immutable, which a file system may not support (then `ok()` is false).
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        , m_path(path)
+    {
+        if (m_fd < 0)
+            return;
+        if (::geteuid() != 0) {
+            m_ok = ::chmod(path.c_str(), 0555) == 0;
+            return;
+        }
+        m_ok = ::ioctl(m_fd, FS_IOC_GETFLAGS, &m_flags) == 0;
+        int immutable = m_flags | FS_IMMUTABLE_FL;
+        m_ok = m_ok && ::ioctl(m_fd, FS_IOC_SETFLAGS, &immutable) == 0;
+    }
+    ~ReadOnlyFolder()
+    {
+        if (m_ok && ::geteuid() != 0)
+            ::chmod(m_path.c_str(), 0755);
+        else if (m_ok)
+            ::ioctl(m_fd, FS_IOC_SETFLAGS, &m_flags);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    int m_fd { -1 };
+    std::string m_path;
+    int m_flags { 0 };
+    bool m_ok { false };
 };
 
 class ListControllerTest : public PrefsTest {
@@ -495,7 +537,7 @@ TEST_F(ListControllerTest, AnUnreadableSettingsFileIsKeptBesideBeforeAWriteStart
 {
     const std::string kept = std::string(settingsPath) + ".unreadable";
     auto inode = [&](std::string_view devicePath) {
-        struct stat status {};
+        struct stat status { };
         ::lstat(hostPath(devicePath).c_str(), &status);
         return status.st_ino;
     };
@@ -577,6 +619,18 @@ TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePrevi
     EXPECT_EQ(readFile(settingsPath), before);
     EXPECT_EQ(postedNames(), (std::vector<std::string> { "test.enabled.changed", "test.enabled.changed" }));
     EXPECT_EQ(m_controller->reloadCount(), reloads + 2);
+    EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
+
+    // A Preferences folder that cannot be written to.
+    ReadOnlyFolder readOnly(hostPath(settingsFolder));
+    if (!readOnly.ok()) {
+        std::fprintf(stderr, "this file system cannot make a folder read-only for root; that case is not run\n");
+        return;
+    }
+    writeKey("enabled", Value::boolean(true));
+    EXPECT_EQ(readFile(settingsPath), before);
+    EXPECT_EQ(postedNames().size(), 3u);
+    EXPECT_EQ(m_controller->reloadCount(), reloads + 3);
     EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
 }
 

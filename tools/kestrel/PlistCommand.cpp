@@ -17,12 +17,12 @@ int runPlistCommand(const std::vector<std::string>& args, std::ostream& out, std
     auto result = Platform::Plist::readFile(path);
     if (!result.ok()) {
         err << "kestrel: " << path << ": " << result.reason << '\n';
-        return 1;
+        return 2;
     }
     out << Platform::Plist::toXml(result.value) << std::flush;
     if (!out) {
         err << "kestrel: standard output: write error\n";
-        return 1;
+        return 2;
     }
     return 0;
 }

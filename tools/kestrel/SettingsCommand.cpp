@@ -1,14 +1,15 @@
 #include "tools/kestrel/SettingsCommand.h"
 
 #include "host/device/DeviceLayout.h"
+#include "host/device/Words.h"
 #include "host/settings/PaneRenderer.h"
 #include "host/settings/SettingsPane.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/uikit/UIKit.h"
 #include "tools/kestrel/PaneListing.h"
+#include "tools/kestrel/StandardErrorRelay.h"
 #include "tools/kestrel/scenario/CommandParser.h"
-#include "host/device/Words.h"
 
 #include <climits>
 #include <cstdio>
@@ -64,7 +65,9 @@ int list(SettingsHost::SettingsPane& pane)
 
 } // namespace
 
-int runSettingsCommand(const std::vector<std::string>& arguments)
+namespace {
+
+int runSettingsAction(const std::vector<std::string>& arguments)
 {
     if (arguments.size() < 2) {
         std::fputs(usageText, stderr);
@@ -109,6 +112,14 @@ int runSettingsCommand(const std::vector<std::string>& arguments)
         return fail(*problem);
     std::printf("drew the pane into %s\n", arguments[2].c_str());
     return 0;
+}
+
+} // namespace
+
+int runSettingsCommand(const std::vector<std::string>& arguments)
+{
+    StandardErrorRelay relay;
+    return runSettingsAction(arguments);
 }
 
 } // namespace Kestrel

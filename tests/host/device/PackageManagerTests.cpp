@@ -125,6 +125,10 @@ TEST(ToolFailures, OneLineSaysWhy)
         "dpkg-deb (subprocess): cannot copy archive member from 'c.deb' to decompressor pipe: unexpected end of file");
     EXPECT_EQ(reason("dpkg: dependency problems prevent removal of x:\n y depends on x.\n"),
         "dpkg: dependency problems prevent removal of x: y depends on x.");
+    EXPECT_EQ(reason("dpkg: error processing archive d.deb (--install):\n d conflicts with mobilesubstrate\n  "
+                     "mobilesubstrate (version 0.9) is present and installed.\n"),
+        "d conflicts with mobilesubstrate; mobilesubstrate (version 0.9) is present and installed.")
+        << "each of dpkg's lines stays a clause of its own";
     EXPECT_EQ(reason(""), "dpkg failed with exit status 1");
     ToolResult killed;
     killed.program = "dpkg";

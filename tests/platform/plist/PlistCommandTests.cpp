@@ -33,13 +33,13 @@ TEST(PlistCommand, UsageErrorsExitTwo)
     }
 }
 
-// An unreadable file is one line "kestrel: FILE: REASON" and exit 1.
-TEST(PlistCommand, UnreadableFilesExitOne)
+// An unreadable file is one line "kestrel: FILE: REASON" and exit 2, as every error is.
+TEST(PlistCommand, UnreadableFilesExitTwo)
 {
     ScratchDirectory scratch;
     std::string missing = scratch.path("missing.plist");
     CommandRun result = run({ "print", missing });
-    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "kestrel: " + missing + ": no such file\n");
     EXPECT_EQ(result.out, "");
 

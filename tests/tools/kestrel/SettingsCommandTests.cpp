@@ -12,6 +12,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -313,6 +315,64 @@ TEST_F(SettingsCommandTest, WithoutAnInstalledPackageTheFooterStillShows)
     EXPECT_EQ(footerText(outcome.out), footer);
 }
 
+// A package tool that answers, closes its output and lingers keeps neither the Settings app
+// nor a caller reading kestrel's output and errors through pipes waiting for it; what it
+// says on standard error still arrives.
+TEST_F(SettingsCommandTest, ALingeringPackageToolHoldsNothingOpen)
+{
+    std::string pidFile = m_scratch + "/tool.pid";
+    std::ofstream(devicePath("/usr/bin/dpkg-query"), std::ios::trunc)
+        << "#!/bin/sh\necho $$ > '" << pidFile << "'\nprintf 'Package: com.plover.kestrel\\nVersion: 5.5\\n'\n"
+        << "echo 'a complaint' >&2\nexec >&-\nexec sleep 60\n";
+    int out[2], err[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::string device = m_device;
+    std::vector<std::string> argv { kestrel, "settings", device, "list" };
+    std::vector<char*> pointers;
+    for (auto& argument : argv)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, kestrel.c_str(), &actions, nullptr, pointers.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+
+    std::string texts[2];
+    pollfd ends[2] = { { out[0], POLLIN, 0 }, { err[0], POLLIN, 0 } };
+    for (int open = 2; open > 0;) {
+        ASSERT_GT(::poll(ends, 2, -1), 0);
+        for (int i = 0; i < 2; ++i) {
+            if (ends[i].fd < 0 || !ends[i].revents)
+                continue;
+            char buffer[4096];
+            ssize_t count = ::read(ends[i].fd, buffer, sizeof(buffer));
+            if (count > 0)
+                texts[i].append(buffer, count);
+            else {
+                ::close(ends[i].fd);
+                ends[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    pid_t tool = std::stoi(readAll(pidFile));
+    std::string stat = readAll("/proc/" + std::to_string(tool) + "/stat");
+    bool running = stat.rfind(')') != std::string::npos && stat.substr(stat.rfind(')') + 2, 1) != "Z";
+    EXPECT_TRUE(running) << "both ends closed while the tool still lingered";
+    ::kill(tool, SIGKILL);
+    EXPECT_TRUE(footerText(texts[0]).ends_with(" 5.5")) << texts[0];
+    EXPECT_NE(texts[1].find("a complaint"), std::string::npos) << texts[1];
+}
+
 TEST_F(SettingsCommandTest, AHostileSettingsFileNeitherHangsNorBreaksTheListing)
 {
     ASSERT_EQ(::mkfifo(devicePath(settingsPath).c_str(), 0600), 0);
@@ -514,6 +574,14 @@ TEST_F(SettingsCommandTest, UsageErrorsExitWith2AndTouchNothing)
         EXPECT_EQ(readIfPresent(devicePath(settingsPath)), before) << what;
     }
     EXPECT_FALSE(fs::exists(m_scratch + "/a.png"));
+}
+
+TEST_F(SettingsCommandTest, WithoutThePaneInstalledTheAnswerSaysSo)
+{
+    fs::remove(devicePath("/Library/PreferenceLoader/Preferences/KestrelPrefs.plist"));
+    auto outcome = settings({ "list" });
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(outcome.err, "kestrel: no Settings entry KestrelPrefs.plist: its pane is not installed\n");
 }
 
 TEST_F(SettingsCommandTest, ABundleWithACorruptRootListsNothingAndDoesNotCrash)
