@@ -8,3 +8,19 @@ void kestrelResetForTesting();
 
 // Forgets the shared-state object and its once-only guard.
 void resetSharedStateForTesting();
+
+#include <string_view>
+#include <vector>
+
+namespace Hooks {
+
+// Every word the engine's reports can carry, to check them against the words their
+// readers know.
+struct ReportWords {
+    std::vector<std::string_view> outcomes;
+    std::vector<std::string_view> reasons;
+    std::vector<std::string_view> delayedUnlockResults;
+};
+ReportWords reportWords();
+
+} // namespace Hooks

@@ -1,5 +1,6 @@
 // The unlock-attempt replacement: after a successful biometric match, decide
 // whether the lock screen goes away now, later, or stays.
+#include "engine/EngineTesting.h"
 #include "engine/Hooks.h"
 #include "engine/KSTPreferencesManager.h"
 #include "engine/PloverKestrel.h"
@@ -8,6 +9,7 @@
 #include "platform/foundation/CoreFoundation.h"
 #include "platform/trace/Trace.h"
 
+#include <algorithm>
 #include <string_view>
 
 using namespace Runtime;
@@ -98,6 +100,7 @@ bool notificationsBlockUnlock()
 }
 
 // What the delayed-unlock block did, for whoever watches.
+constexpr std::string_view delayedUnlockResults[] = { "sent", "skipped-touched", "skipped-gone" };
 void reportDelayedUnlock(std::string_view result) { Platform::trace("delayed-unlock", { { "result", result } }); }
 
 void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object* completion)
@@ -109,12 +112,12 @@ void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object
         [weakReceiver = WeakPtr<Object>(receiver), passcode = RefPtr<Object>(passcode), mesa,
             completion = RefPtr<Object>(completion)] {
             delayedUnlockInProgress = true;
-            std::string_view result = "skipped-touched";
+            std::string_view result = delayedUnlockResults[1];
             if (!screenTouched) {
-                result = "skipped-gone";
+                result = delayedUnlockResults[2];
                 if (auto strongReceiver = weakReceiver.get()) {
                     send<bool>(strongReceiver, s_attemptUnlock, passcode.get(), mesa, true, completion.get());
-                    result = "sent";
+                    result = delayedUnlockResults[0];
                 }
             }
             delayedUnlockInProgress = false;
@@ -211,6 +214,24 @@ Decision decide(bool mesa)
 
 } // namespace
 
+ReportWords reportWords()
+{
+    ReportWords words;
+    for (auto outcome : { Outcome::PassThrough, Outcome::Blocked, Outcome::TouchHold, Outcome::UnlockNow,
+             Outcome::DelayNotBiometric, Outcome::Delay }) {
+        for (bool delayScheduled : { false, true }) {
+            if (std::find(words.outcomes.begin(), words.outcomes.end(), outcomeName(outcome, delayScheduled))
+                == words.outcomes.end())
+                words.outcomes.push_back(outcomeName(outcome, delayScheduled));
+        }
+    }
+    for (auto reason : { Reason::None, Reason::Disabled, Reason::ReSend, Reason::Music, Reason::Flashlight,
+             Reason::External, Reason::Notifications })
+        words.reasons.push_back(reasonName(reason));
+    words.delayedUnlockResults.assign(std::begin(delayedUnlockResults), std::end(delayedUnlockResults));
+    return words;
+}
+
 bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
 {
     Decision decision = decide(mesa);
@@ -246,7 +267,8 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
             scheduleDelayedUnlock(self, passcode, mesa, completion);
         break;
     }
-    Platform::trace("decision", { { "outcome", outcomeName(decision.outcome, result) }, { "reason", reasonName(decision.reason) } });
+    Platform::trace("decision",
+        { { "outcome", outcomeName(decision.outcome, result) }, { "reason", reasonName(decision.reason) } });
     return result;
 }
 

@@ -6,12 +6,6 @@
 
 namespace Device {
 
-namespace {
-
-constexpr size_t maximumLineLength = 1 << 20;
-
-} // namespace
-
 LineChannel::~LineChannel()
 {
     if (m_fd >= 0)
@@ -44,14 +38,14 @@ std::optional<std::string> LineChannel::readLine()
     while (true) {
         size_t end = m_buffer.find('\n');
         if (end != std::string::npos) {
-            std::string line = m_buffer.substr(0, end);
+            std::string line = m_skippingOverlong ? std::string(overlongLine) : m_buffer.substr(0, end);
             m_buffer.erase(0, end + 1);
+            m_skippingOverlong = false;
             return line;
         }
         if (m_buffer.size() > maximumLineLength) {
-            std::string line = m_buffer.substr(0, maximumLineLength);
-            m_buffer.erase(0, maximumLineLength);
-            return line;
+            m_skippingOverlong = true;
+            m_buffer.clear();
         }
         char chunk[4096];
         ssize_t count = ::read(m_fd, chunk, sizeof(chunk));

@@ -19,12 +19,14 @@ public:
     LineChannel(const LineChannel&) = delete;
     LineChannel& operator=(const LineChannel&) = delete;
 
-    int fd() const { return m_fd; }
     // False once the peer is gone. A line break inside the text becomes a blank.
     bool writeLine(std::string_view);
     // The next line without its line break; nullopt at the end of the stream.
-    // Lines longer than 1 MiB are cut there.
+    // A line longer than maximumLineLength is read to its end and given as overlongLine,
+    // so that one line still gets one answer and the next line is read as it was sent.
     std::optional<std::string> readLine();
+    static constexpr size_t maximumLineLength = 1 << 20;
+    static constexpr std::string_view overlongLine = "(a line longer than 1 MiB)";
     // Ends both directions, waking a reader blocked on the other side too.
     void shutdown();
 
@@ -32,6 +34,7 @@ private:
     int m_fd;
     std::mutex m_writeLock;
     std::string m_buffer;
+    bool m_skippingOverlong { false };
 };
 
 } // namespace Device

@@ -71,10 +71,13 @@ std::string displayWord(const std::optional<std::string>& text)
         if (character <= ' ' || character == '"' || character == '\\' || character == '#' || character == 0x7f)
             plain = false;
     }
-    if (plain)
-        return *text;
+    return plain ? *text : quotedWord(*text);
+}
+
+std::string quotedWord(std::string_view text)
+{
     std::string quoted = "\"";
-    for (char character : *text) {
+    for (char character : text) {
         if (character == '"' || character == '\\')
             quoted += '\\';
         quoted += character;
@@ -82,13 +85,18 @@ std::string displayWord(const std::optional<std::string>& text)
     return quoted + "\"";
 }
 
+bool fitsOnALine(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
+}
+
 std::optional<double> parseReal(std::string_view word)
 {
     if (word.empty())
         return std::nullopt;
     for (char character : word) {
-        if (!(std::isdigit(static_cast<unsigned char>(character)) || character == '.' || character == '-' || character == '+'
-                || character == 'e' || character == 'E'))
+        if (!(std::isdigit(static_cast<unsigned char>(character)) || character == '.' || character == '-'
+                || character == '+' || character == 'e' || character == 'E'))
             return std::nullopt;
     }
     double value = 0;

@@ -24,9 +24,15 @@ std::string unquote(std::string_view word);
 // A text as one word: bare when it is a plain word, otherwise in double quotes with
 // \ and " escaped; nil for none. unquote(displayWord(text)) == text for any text.
 std::string displayWord(const std::optional<std::string>&);
+// A text always in double quotes, \ and " escaped: text that must not read as a number,
+// yes/no or nil. unquote(quotedWord(text)) == text for any text.
+std::string quotedWord(std::string_view);
+// Whether a text can stand in a line of words: lines end at a line break, and a NUL
+// byte is refused.
+bool fitsOnALine(std::string_view);
 
 // A whole integer in decimal that fits the type, nothing around it.
-template<typename Integer = int64_t> std::optional<Integer> parseInteger(std::string_view word)
+template <typename Integer = int64_t> std::optional<Integer> parseInteger(std::string_view word)
 {
     Integer value {};
     auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);

@@ -47,7 +47,7 @@ std::string describeGiven(const Value& value)
     if (value.isReal())
         return Device::realText(value.doubleValue());
     if (auto text = value.asString())
-        return "\"" + *text + "\"";
+        return Device::quotedWord(*text);
     return displayValue(value);
 }
 

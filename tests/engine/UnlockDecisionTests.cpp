@@ -7,8 +7,11 @@
 #include "engine/PloverKestrel.h"
 #include "host/springboard/SpringBoardClasses.h"
 
+#include "host/device/DriverProtocol.h"
+
 #include <cmath>
 #include <limits>
+#include <set>
 
 using namespace EngineTesting;
 using namespace Runtime;
@@ -237,6 +240,33 @@ TEST_F(UnlockDecisionTest, ALoneNotificationWithoutASectionIdentifierBlocksOnBot
         faceMatch();
         EXPECT_EQ(attempts(), (std::vector<std::string> { unlockNowAttempt, blockedAttempt }));
     }
+}
+
+} // namespace
+
+namespace {
+
+// The engine's report words and the driver's are written in two places (the injected
+// library links nothing of the driver): each must know every word of the other, or a
+// report would be dropped on its way to the timeline.
+TEST(DecisionReportWords, EveryWordTheEngineReportsIsOneTheDriverReadsAndBack)
+{
+    auto words = Hooks::reportWords();
+    std::set<std::string> engineOutcomes(words.outcomes.begin(), words.outcomes.end());
+    std::set<std::string> engineReasons(words.reasons.begin(), words.reasons.end());
+    std::set<std::string> engineResults(words.delayedUnlockResults.begin(), words.delayedUnlockResults.end());
+    std::set<std::string> driverOutcomes, driverReasons, driverResults;
+    for (int i = 0; i <= int(Driver::Decision::Outcome::DelayScheduled); ++i)
+        driverOutcomes.insert(Driver::name(Driver::Decision::Outcome(i)));
+    for (int i = 0; i <= int(Driver::Decision::Reason::ReSend); ++i)
+        driverReasons.insert(Driver::name(Driver::Decision::Reason(i)));
+    for (int i = 0; i <= int(Driver::DelayedUnlock::Result::SkippedGone); ++i)
+        driverResults.insert(Driver::name(Driver::DelayedUnlock::Result(i)));
+    EXPECT_EQ(engineOutcomes, driverOutcomes);
+    EXPECT_EQ(engineReasons, driverReasons);
+    EXPECT_EQ(engineResults, driverResults);
+    for (auto& outcome : engineOutcomes)
+        EXPECT_TRUE(Driver::decisionOutcomeNamed(outcome)) << outcome;
 }
 
 } // namespace

@@ -44,7 +44,7 @@ Platform::Plist::Value commandLineValue(const std::string& word)
     return Value::string(Device::unquote(word));
 }
 
-std::string quoted(const std::optional<std::string>& text) { return "\"" + text.value_or("") + "\""; }
+std::string quoted(const std::optional<std::string>& text) { return Device::quotedWord(text.value_or("")); }
 
 int list(SettingsHost::SettingsPane& pane)
 {

@@ -22,7 +22,10 @@ std::optional<Command> failure(std::string& error, std::string text)
     return std::nullopt;
 }
 
-std::optional<Command> usage(std::string& error, std::string_view text) { return failure(error, "usage: " + std::string(text)); }
+std::optional<Command> usage(std::string& error, std::string_view text)
+{
+    return failure(error, "usage: " + std::string(text));
+}
 
 bool oneOf(std::string_view word, std::initializer_list<std::string_view> choices)
 {
@@ -50,7 +53,7 @@ bool needsBoot(const Words& words, const ScenarioPhase& phase, std::string& erro
 }
 
 // A command of exactly one word (after checking the phase, where the command has one).
-template<typename T> Parser bare(std::string_view name, bool booted)
+template <typename T> Parser bare(std::string_view name, bool booted)
 {
     return [name, booted](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
         if (booted && !needsBoot(words, phase, error))
@@ -236,7 +239,8 @@ std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std
             return usage(error, decisionUsage);
         ExpectDecision expected { {}, *outcome, std::nullopt };
         if (words.size() == 4) {
-            auto reason = words[3].starts_with("reason=") ? Driver::decisionReasonNamed(words[3].substr(7)) : std::nullopt;
+            auto reason
+                = words[3].starts_with("reason=") ? Driver::decisionReasonNamed(words[3].substr(7)) : std::nullopt;
             if (!reason)
                 return usage(error, decisionUsage);
             expected.reason = *reason;
@@ -273,158 +277,178 @@ std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std
 const std::map<std::string, Parser, std::less<>>& parsers()
 {
     static const std::map<std::string, Parser, std::less<>> table = {
-        { "ios", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!beforeBoot(words, phase, error))
-                 return std::nullopt;
-             Platform::SystemVersion version;
-             if (words.size() != 2 || !Platform::parseSystemVersion(words[1], version))
-                 return usage(error, "ios VERSION (for example 12.4 or 13.0)");
-             if (version.major < 10)
-                 return failure(error, "iOS " + words[1] + " is older than any release the system runs on (10.0)");
-             return SetIos { version };
-         } },
-        { "cf", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!beforeBoot(words, phase, error))
-                 return std::nullopt;
-             auto number = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
-             if (!number)
-                 return usage(error, "cf NUMBER");
-             return SetCoreFoundation { *number };
-         } },
-        { "notifications-route", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!beforeBoot(words, phase, error))
-                 return std::nullopt;
-             using Route = Driver::NotificationRoute;
-             if (words.size() == 2) {
-                 for (auto route : { Route::Priority, Route::Structured, Route::None }) {
-                     if (words[1] == Driver::name(route))
-                         return SetNotificationsRoute { route };
-                 }
-             }
-             return usage(error, "notifications-route priority|structured|none");
-         } },
-        { "companion", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!beforeBoot(words, phase, error))
-                 return std::nullopt;
-             if (words.size() != 2 || !oneOf(words[1], { "installed", "absent" }))
-                 return usage(error, "companion installed|absent");
-             return SetCompanion { words[1] == "installed" };
-         } },
-        { "process", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!beforeBoot(words, phase, error))
-                 return std::nullopt;
-             std::string name = words.size() == 2 ? Device::unquote(words[1]) : std::string();
-             if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
-                 return usage(error, "process NAME (a file name, without slashes)");
-             return SetProcessName { name };
-         } },
-        { "settings", [](const Words& words, ScenarioPhase&, std::string& error) { return parseSettings(words, error); } },
-        { "package", [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-             if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
-                 PackageInstall install;
-                 if (words.size() == 3)
-                     install.file = Device::unquote(words[2]);
-                 return install;
-             }
-             if (words.size() == 2 && (words[1] == "remove" || words[1] == "purge"))
-                 return PackageRemove { words[1] == "purge" };
-             return usage(error, "package install [FILE.deb] | package remove | package purge");
-         } },
-        { "boot", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (phase.booted)
-                 return failure(error, "the device is already booted");
-             if (words.size() > 2 || (words.size() == 2 && words[1] != "launching"))
-                 return usage(error, "boot [launching]");
-             phase.booted = true;
-             return Boot { words.size() == 1 };
-         } },
+        { "ios",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!beforeBoot(words, phase, error))
+                    return std::nullopt;
+                Platform::SystemVersion version;
+                if (words.size() != 2 || !Platform::parseSystemVersion(words[1], version))
+                    return usage(error, "ios VERSION (for example 12.4 or 13.0)");
+                if (version.major < 10)
+                    return failure(error, "iOS " + words[1] + " is older than any release the system runs on (10.0)");
+                return SetIos { version };
+            } },
+        { "cf",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!beforeBoot(words, phase, error))
+                    return std::nullopt;
+                auto number = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
+                if (!number)
+                    return usage(error, "cf NUMBER");
+                return SetCoreFoundation { *number };
+            } },
+        { "notifications-route",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!beforeBoot(words, phase, error))
+                    return std::nullopt;
+                using Route = Driver::NotificationRoute;
+                if (words.size() == 2) {
+                    for (auto route : { Route::Priority, Route::Structured, Route::None }) {
+                        if (words[1] == Driver::name(route))
+                            return SetNotificationsRoute { route };
+                    }
+                }
+                return usage(error, "notifications-route priority|structured|none");
+            } },
+        { "companion",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!beforeBoot(words, phase, error))
+                    return std::nullopt;
+                if (words.size() != 2 || !oneOf(words[1], { "installed", "absent" }))
+                    return usage(error, "companion installed|absent");
+                return SetCompanion { words[1] == "installed" };
+            } },
+        { "process",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!beforeBoot(words, phase, error))
+                    return std::nullopt;
+                std::string name = words.size() == 2 ? Device::unquote(words[1]) : std::string();
+                if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
+                    return usage(error, "process NAME (a file name, without slashes)");
+                return SetProcessName { name };
+            } },
+        { "settings",
+            [](const Words& words, ScenarioPhase&, std::string& error) { return parseSettings(words, error); } },
+        { "package",
+            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
+                if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
+                    PackageInstall install;
+                    if (words.size() == 3)
+                        install.file = Device::unquote(words[2]);
+                    return install;
+                }
+                if (words.size() == 2 && (words[1] == "remove" || words[1] == "purge"))
+                    return PackageRemove { words[1] == "purge" };
+                return usage(error, "package install [FILE.deb] | package remove | package purge");
+            } },
+        { "boot",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (phase.booted)
+                    return failure(error, "the device is already booted");
+                if (words.size() > 2 || (words.size() == 2 && words[1] != "launching"))
+                    return usage(error, "boot [launching]");
+                phase.booted = true;
+                return Boot { words.size() == 1 };
+            } },
         { "finish-launching", bare<Driver::FinishLaunching>("finish-launching", true) },
-        { "host", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             if (words.size() != 3 || !oneOf(words[1], { "attempt-result", "ui-locked" }) || !oneOf(words[2], { "yes", "no" }))
-                 return usage(error, "host attempt-result yes|no | host ui-locked yes|no");
-             if (words[1] == "attempt-result")
-                 return Driver::HostAttemptResult { yesNo(words[2]) };
-             return Driver::HostUILocked { yesNo(words[2]) };
-         } },
+        { "host",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                if (words.size() != 3 || !oneOf(words[1], { "attempt-result", "ui-locked" })
+                    || !oneOf(words[2], { "yes", "no" }))
+                    return usage(error, "host attempt-result yes|no | host ui-locked yes|no");
+                if (words[1] == "attempt-result")
+                    return Driver::HostAttemptResult { yesNo(words[2]) };
+                return Driver::HostUILocked { yesNo(words[2]) };
+            } },
         { "lock", bare<Driver::Lock>("lock", true) },
-        { "face", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             return parseFace(words, error);
-         } },
-        { "attempt", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             auto fields = attemptFields(words, 1, false, error);
-             if (!fields)
-                 return std::nullopt;
-             return Driver::Attempt { fields->passcode, fields->mesa, fields->finish };
-         } },
+        { "face",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                return parseFace(words, error);
+            } },
+        { "attempt",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                auto fields = attemptFields(words, 1, false, error);
+                if (!fields)
+                    return std::nullopt;
+                return Driver::Attempt { fields->passcode, fields->mesa, fields->finish };
+            } },
         { "touch", bare<Driver::Touch>("touch", true) },
-        { "aod", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             using Action = Driver::AodAction;
-             if (words.size() == 2) {
-                 for (auto action : { Action::Tap, Action::DoubleTap, Action::Hide, Action::PostHide }) {
-                     if (words[1] == Driver::name(action))
-                         return Driver::Aod { action };
-                 }
-             }
-             return usage(error, "aod tap|double-tap|hide|post-hide");
-         } },
-        { "quick-actions", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             if (words.size() != 2 || words[1] != "appear")
-                 return usage(error, "quick-actions appear");
-             return Driver::QuickActionsAppear {};
-         } },
-        { "flashlight", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             auto level = words.size() == 2 ? Device::parseInteger(words[1]) : std::nullopt;
-             if (!level)
-                 return usage(error, "flashlight LEVEL (a 64-bit integer)");
-             return Driver::Flashlight { *level };
-         } },
-        { "audio", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             if (words.size() != 2 || !oneOf(words[1], { "playing", "stopped" }))
-                 return usage(error, "audio playing|stopped");
-             return Driver::Audio { words[1] == "playing" };
-         } },
-        { "notification", [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-             if (!needsBoot(words, phase, error))
-                 return std::nullopt;
-             return parseNotification(words, error);
-         } },
+        { "aod",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                using Action = Driver::AodAction;
+                if (words.size() == 2) {
+                    for (auto action : { Action::Tap, Action::DoubleTap, Action::Hide, Action::PostHide }) {
+                        if (words[1] == Driver::name(action))
+                            return Driver::Aod { action };
+                    }
+                }
+                return usage(error, "aod tap|double-tap|hide|post-hide");
+            } },
+        { "quick-actions",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                if (words.size() != 2 || words[1] != "appear")
+                    return usage(error, "quick-actions appear");
+                return Driver::QuickActionsAppear {};
+            } },
+        { "flashlight",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                auto level = words.size() == 2 ? Device::parseInteger(words[1]) : std::nullopt;
+                if (!level)
+                    return usage(error, "flashlight LEVEL (a 64-bit integer)");
+                return Driver::Flashlight { *level };
+            } },
+        { "audio",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                if (words.size() != 2 || !oneOf(words[1], { "playing", "stopped" }))
+                    return usage(error, "audio playing|stopped");
+                return Driver::Audio { words[1] == "playing" };
+            } },
+        { "notification",
+            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
+                if (!needsBoot(words, phase, error))
+                    return std::nullopt;
+                return parseNotification(words, error);
+            } },
         { "respring", bare<Respring>("respring", false) },
-        { "post", [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-             if (words.size() != 2 || Device::unquote(words[1]).empty())
-                 return usage(error, "post NAME");
-             return Post { Device::unquote(words[1]) };
-         } },
-        { "pane", [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-             if (words.size() == 4 && words[1] == "set") {
-                 auto value = parseValue(words[3], error);
-                 if (!value)
-                     return std::nullopt;
-                 return PaneSet { Device::unquote(words[2]), std::move(*value) };
-             }
-             if (words.size() == 3 && words[1] == "tap")
-                 return PaneTap { Device::unquote(words[2]) };
-             return usage(error, "pane set KEY VALUE | pane tap ACTION");
-         } },
-        { "wait", [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-             auto seconds = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
-             if (!seconds || !(*seconds >= 0) || *seconds > 1e9)
-                 return usage(error, "wait SECONDS (a number from 0 up)");
-             return Wait { int64_t(std::llround(*seconds * 1e9)) };
-         } },
+        { "post",
+            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
+                if (words.size() != 2 || Device::unquote(words[1]).empty())
+                    return usage(error, "post NAME");
+                return Post { Device::unquote(words[1]) };
+            } },
+        { "pane",
+            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
+                if (words.size() == 4 && words[1] == "set") {
+                    auto value = parseValue(words[3], error);
+                    if (!value)
+                        return std::nullopt;
+                    return PaneSet { Device::unquote(words[2]), std::move(*value) };
+                }
+                if (words.size() == 3 && words[1] == "tap")
+                    return PaneTap { Device::unquote(words[2]) };
+                return usage(error, "pane set KEY VALUE | pane tap ACTION");
+            } },
+        { "wait",
+            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
+                auto seconds = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
+                if (!seconds || !(*seconds >= 0) || *seconds > 1e9)
+                    return usage(error, "wait SECONDS (a number from 0 up)");
+                return Wait { int64_t(std::llround(*seconds * 1e9)) };
+            } },
         { "state", bare<PrintState>("state", false) },
         { "expect", parseExpect },
     };
@@ -454,7 +478,8 @@ std::optional<ScenarioValue> parseValue(std::string_view word, std::string& erro
         error = "the integer " + std::string(word) + " does not fit in 64 bits";
         return std::nullopt;
     }
-    bool looksNumeric = !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '.');
+    bool looksNumeric
+        = !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '.');
     if (auto real = Device::parseReal(word); real && looksNumeric)
         return Value::real(*real);
     error = "bad value " + std::string(word) + " (use yes, no, a number, nil or \"text\")";
@@ -472,7 +497,7 @@ std::string describeValue(const ScenarioValue& value)
     if (value->isReal())
         return Device::realText(value->doubleValue());
     if (value->asString())
-        return "\"" + *value->asString() + "\"";
+        return Device::quotedWord(*value->asString());
     return "nil";
 }
 
@@ -481,6 +506,13 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
     ParsedLine parsed;
     if (line.find('\0') != std::string_view::npos) {
         parsed.error = "a NUL byte in the line";
+        return parsed;
+    }
+    // Far more than any command needs, and small enough that what it carries to
+    // SpringBoard and back always fits a line of the driver protocol.
+    constexpr size_t maximumLength = 64 * 1024;
+    if (line.size() > maximumLength) {
+        parsed.error = "a line longer than " + std::to_string(maximumLength) + " bytes";
         return parsed;
     }
     auto words = Device::splitWords(line, parsed.error);

@@ -29,7 +29,8 @@ constexpr int64_t respringWaitMilliseconds = 5000;
 
 int64_t monotonicNanoseconds()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -45,20 +46,19 @@ std::string timelineLine(const SessionEvent& event)
 std::string describeState(const SessionState& state)
 {
     if (state.springBoard != SessionState::SpringBoard::Running || !state.device)
-        return state.springBoard == SessionState::SpringBoard::NotBooted ? "state springboard=not-booted" : "state springboard=not-running";
+        return state.springBoard == SessionState::SpringBoard::NotBooted ? "state springboard=not-booted"
+                                                                         : "state springboard=not-running";
     const auto& device = *state.device;
     auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     std::ostringstream text;
     text << "state device=" << (device.deviceLocked ? "locked" : "unlocked")
-         << " lockscreen=" << (device.lockscreenShown ? "shown" : "dismissed")
-         << " launched=" << yesNo(device.launched)
-         << " audio=" << (device.audioPlaying ? "playing" : "stopped")
-         << " flashlight=" << device.flashlightLevel
+         << " lockscreen=" << (device.lockscreenShown ? "shown" : "dismissed") << " launched=" << yesNo(device.launched)
+         << " audio=" << (device.audioPlaying ? "playing" : "stopped") << " flashlight=" << device.flashlightLevel
          << " notifications=" << device.notifications.size();
     for (auto& section : device.notifications)
         text << (section ? " " + *section : std::string(" nil"));
-    text << " ios=" << Platform::systemVersionString(device.ios) << " cf=" << std::setprecision(17) << device.coreFoundation
-         << " companion=" << (device.companionInstalled ? "installed" : "absent")
+    text << " ios=" << Platform::systemVersionString(device.ios) << " cf=" << std::setprecision(17)
+         << device.coreFoundation << " companion=" << (device.companionInstalled ? "installed" : "absent")
          << " generation=" << state.generation;
     return text.str();
 }
@@ -180,43 +180,55 @@ CommandResult DeviceSession::perform(const Command& command)
     auto outcome = [](std::optional<std::string> error) {
         return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
     };
-    return std::visit([&](const auto& alternative) -> CommandResult {
-        using T = std::decay_t<decltype(alternative)>;
-        if constexpr (isCheck<T>)
-            return { false, "a check is not a command the device runs", {} };
-        else if constexpr (isDeviceCommand<T>)
-            return outcome(deviceCommand(alternative));
-        else if constexpr (std::is_same_v<T, SetIos>)
-            m_boot.ios = alternative.version;
-        else if constexpr (std::is_same_v<T, SetCoreFoundation>)
-            m_boot.coreFoundation = alternative.number;
-        else if constexpr (std::is_same_v<T, SetNotificationsRoute>)
-            m_boot.route = alternative.route;
-        else if constexpr (std::is_same_v<T, SetProcessName>)
-            m_boot.processName = alternative.name;
-        else if constexpr (std::is_same_v<T, SetCompanion>)
-            return outcome(Device::setCompanionInstalled(m_root, alternative.installed, Device::Artifacts::nextToExecutable()));
-        else if constexpr (std::is_same_v<T, SettingsWrite> || std::is_same_v<T, SettingsRemove> || std::is_same_v<T, SettingsDelete>
-            || std::is_same_v<T, SettingsCorrupt>)
-            return outcome(writeSettings(alternative));
-        else if constexpr (std::is_same_v<T, PackageInstall> || std::is_same_v<T, PackageRemove>)
-            return outcome(changePackages(alternative));
-        else if constexpr (std::is_same_v<T, Boot>)
-            return outcome(boot(alternative.finishLaunching));
-        else if constexpr (std::is_same_v<T, Respring>)
-            postAndSettle(respringName); // what the pane's restart button does
-        else if constexpr (std::is_same_v<T, Post>)
-            postAndSettle(alternative.name);
-        else if constexpr (std::is_same_v<T, PaneSet> || std::is_same_v<T, PaneTap>)
-            return outcome(pane(alternative));
-        else if constexpr (std::is_same_v<T, Wait>)
-            return outcome(wait(alternative.nanoseconds));
-        else if constexpr (std::is_same_v<T, PrintState>) {
-            publish(now(), Driver::Note { describeState(currentState()) });
-        } else
-            static_assert(sizeof(T) == 0, "every command has a way to run");
-        return {};
-    }, command);
+    return std::visit(
+        [&](const auto& alternative) -> CommandResult {
+            using T = std::decay_t<decltype(alternative)>;
+            constexpr bool configuresBoot
+                = std::is_same_v<T,
+                      SetIos> || std::is_same_v<T, SetCoreFoundation> || std::is_same_v<T, SetNotificationsRoute> || std::is_same_v<T, SetProcessName> || std::is_same_v<T, SetCompanion> || std::is_same_v<T, Boot>;
+            // The parser keeps each driver's lines in order; the session keeps the device's own.
+            if constexpr (configuresBoot) {
+                if (m_supervisor)
+                    return { false, "the device is already booted; set-up comes before boot", {} };
+            }
+            if constexpr (isCheck<T>)
+                return { false, "a check is not a command the device runs", {} };
+            else if constexpr (isDeviceCommand<T>)
+                return outcome(deviceCommand(alternative));
+            else if constexpr (std::is_same_v<T, SetIos>)
+                m_boot.ios = alternative.version;
+            else if constexpr (std::is_same_v<T, SetCoreFoundation>)
+                m_boot.coreFoundation = alternative.number;
+            else if constexpr (std::is_same_v<T, SetNotificationsRoute>)
+                m_boot.route = alternative.route;
+            else if constexpr (std::is_same_v<T, SetProcessName>)
+                m_boot.processName = alternative.name;
+            else if constexpr (std::is_same_v<T, SetCompanion>)
+                return outcome(Device::setCompanionInstalled(
+                    m_root, alternative.installed, Device::Artifacts::nextToExecutable()));
+            else if constexpr (
+                std::is_same_v<T,
+                    SettingsWrite> || std::is_same_v<T, SettingsRemove> || std::is_same_v<T, SettingsDelete> || std::is_same_v<T, SettingsCorrupt>)
+                return outcome(writeSettings(alternative));
+            else if constexpr (std::is_same_v<T, PackageInstall> || std::is_same_v<T, PackageRemove>)
+                return outcome(changePackages(alternative));
+            else if constexpr (std::is_same_v<T, Boot>)
+                return outcome(boot(alternative.finishLaunching));
+            else if constexpr (std::is_same_v<T, Respring>)
+                postAndSettle(respringName); // what the pane's restart button does
+            else if constexpr (std::is_same_v<T, Post>)
+                postAndSettle(alternative.name);
+            else if constexpr (std::is_same_v<T, PaneSet> || std::is_same_v<T, PaneTap>)
+                return outcome(pane(alternative));
+            else if constexpr (std::is_same_v<T, Wait>)
+                return outcome(wait(alternative.nanoseconds));
+            else if constexpr (std::is_same_v<T, PrintState>) {
+                publish(now(), Driver::Note { describeState(currentState()) });
+            } else
+                static_assert(sizeof(T) == 0, "every command has a way to run");
+            return {};
+        },
+        command);
 }
 
 std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceCommand& command)
@@ -248,7 +260,8 @@ std::optional<std::string> DeviceSession::changePackages(const Command& command)
     publish(now(), Driver::Note { "dpkg " + result.message });
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
     if (result.changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
-        m_supervisor->waitFor([&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
+        m_supervisor->waitFor(
+            [&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
     return std::nullopt;
 }
 
@@ -258,7 +271,8 @@ std::optional<std::string> DeviceSession::boot(bool finishLaunching)
     if (auto error = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios)))
         return error;
     m_supervisor = std::make_unique<Device::Supervisor>(
-        m_root, m_boot, [this] { return now(); }, [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
+        m_root, m_boot, [this] { return now(); },
+        [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
     return m_supervisor->boot(finishLaunching);
 }
 
@@ -331,11 +345,14 @@ void DeviceSession::settleRestart(uint64_t restartsBefore)
         return;
     // A killall is under way (or SpringBoard already died): wait for the new
     // SpringBoard, or for every killall to end with this one still alive.
-    m_supervisor->waitFor([&] {
-        if (m_supervisor->killRestartCount() > restartsBefore)
-            return true;
-        return answer.delivered && m_supervisor->isRunning() && m_supervisor->childrenExited() >= childrenBefore + spawned;
-    }, respringWaitMilliseconds);
+    m_supervisor->waitFor(
+        [&] {
+            if (m_supervisor->killRestartCount() > restartsBefore)
+                return true;
+            return answer.delivered && m_supervisor->isRunning()
+                && m_supervisor->childrenExited() >= childrenBefore + spawned;
+        },
+        respringWaitMilliseconds);
     if (m_supervisor->killRestartCount() == restartsBefore) {
         // Give a kill that was just sent the moment it takes to land.
         m_supervisor->waitFor([&] { return m_supervisor->killRestartCount() > restartsBefore; }, 100);

@@ -30,7 +30,7 @@ std::string describeStored(const Value& value)
     case Kind::Real:
         return Device::realText(value.doubleValue());
     case Kind::String:
-        return "\"" + *value.asString() + "\"";
+        return Device::quotedWord(*value.asString());
     default:
         return std::string("a ") + kindName(value.kind());
     }

@@ -97,16 +97,10 @@ std::optional<std::string> scenarioWord(const json& value)
         return Device::realText(value.get<double>());
     if (value.is_string()) {
         const auto& text = value.get_ref<const std::string&>();
-        if (text.find('\n') != std::string::npos)
+        if (!Device::fitsOnALine(text))
             return std::nullopt;
         // Always quoted: the text "yes" is no switch position.
-        std::string quoted = "\"";
-        for (char character : text) {
-            if (character == '"' || character == '\\')
-                quoted += '\\';
-            quoted += character;
-        }
-        return quoted + "\"";
+        return Device::quotedWord(text);
     }
     return std::nullopt;
 }

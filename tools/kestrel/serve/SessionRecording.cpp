@@ -27,12 +27,12 @@ std::string seconds(int64_t nanoseconds)
     return text;
 }
 
-std::optional<std::string> checkFor(const Driver::Event& event, bool decisionChecks)
+std::optional<std::string> checkFor(const Driver::Event& event)
 {
     // An attempt's check reads as its timeline line does.
     if (std::holds_alternative<Driver::AttemptCall>(event))
         return "expect " + Driver::timelineText(event);
-    if (auto* decision = std::get_if<Driver::Decision>(&event); decision && decisionChecks) {
+    if (auto* decision = std::get_if<Driver::Decision>(&event); decision) {
         std::string line = std::string("expect decision ") + Driver::name(decision->outcome);
         if (decision->reason != Driver::Decision::Reason::None)
             line += std::string(" reason=") + Driver::name(decision->reason);
@@ -62,7 +62,7 @@ public:
         for (auto& event : m_record.events) {
             if (event.sequence < first || event.sequence >= end)
                 continue;
-            if (auto check = checkFor(event.event, m_record.decisionChecks))
+            if (auto check = checkFor(event.event))
                 line(*check);
         }
     }
@@ -145,9 +145,10 @@ std::vector<std::string> deviceSetUp(const std::string& root)
     }
     for (auto& [key, value] : *settings) {
         bool writable = value.isBoolean() || (value.isInteger() && !value.isLargeUnsigned()) || value.isReal()
-            || (value.asString() && value.asString()->find('\n') == std::string::npos);
-        if (!writable || key.find('=') != std::string::npos || key.find('\n') != std::string::npos) {
-            lines.push_back("# the settings file also held " + Device::displayWord(key) + " ("
+            || (value.asString() && Device::fitsOnALine(*value.asString()));
+        if (!writable || key.find('=') != std::string::npos || !Device::fitsOnALine(key)) {
+            lines.push_back("# the settings file also held "
+                + (Device::fitsOnALine(key) ? Device::displayWord(key) : std::string("a key of several lines")) + " ("
                 + Platform::Plist::kindName(value.kind()) + "), which a scenario cannot write");
             continue;
         }

@@ -19,8 +19,6 @@ struct SessionRecord {
     std::vector<DeviceSession::AcceptedCommand> commands;
     std::vector<SessionEvent> events; // all of them, in order
     std::optional<SessionState> finalState;
-    // Whether the language has `expect decision` (it arrived after recording did).
-    bool decisionChecks { false };
 };
 
 std::string recordScenario(const SessionRecord&);

@@ -375,8 +375,6 @@ void SimulatorServer::recording(httplib::Response& response)
     record.commands = m_session.acceptedCommands();
     record.finalState = m_session.state();
     record.events = m_feed.all();
-    ScenarioPhase booted { true };
-    record.decisionChecks = parseCommand("expect decision unlock-now", booted).ok();
     response.set_content(recordScenario(record), "text/plain; charset=utf-8");
     response.set_header("Content-Disposition", "attachment; filename=\"kestrel-session.scenario\"");
 }

@@ -29,21 +29,13 @@ TEST(ScenarioValues, EachWordHasOneKind)
     EXPECT_NE(error.find("64 bits"), std::string::npos);
 }
 
-TEST(ScenarioWords, QuotesKeepBlanksAndCommentsEndTheLine)
-{
-    std::string error;
-    auto words = Device::splitWords("expect log \"a # b\"  # a comment", error);
-    ASSERT_TRUE(words);
-    EXPECT_EQ(*words, (std::vector<std::string> { "expect", "log", "\"a # b\"" }));
-    EXPECT_FALSE(Device::splitWords("expect log \"unterminated", error));
-}
-
 TEST(ScenarioParsing, ABadLineIsReportedWithItsNumberBeforeAnythingRuns)
 {
     EXPECT_EQ(errorOf("boot\n\n# fine\nface smile\n"), "4: usage: face match | face fail | face event N | face next match|fail");
     EXPECT_EQ(errorOf("frobnicate\n"), "1: unknown command frobnicate");
     EXPECT_EQ(errorOf("settings Enabled=maybe\n"), "1: bad value maybe (use yes, no, a number, nil or \"text\")");
     EXPECT_EQ(errorOf("boot\nboot\n"), "2: the device is already booted");
+    EXPECT_EQ(errorOf("boot\nexpect log \"" + std::string(70000, 'x') + "\"\n"), "2: a line longer than 65536 bytes");
 }
 
 TEST(ScenarioParsing, SetUpComesBeforeBootAndDeviceCommandsAfterIt)

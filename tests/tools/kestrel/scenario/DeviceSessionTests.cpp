@@ -22,7 +22,8 @@ protected:
         char pattern[] = "/tmp/kestrel-session-test.XXXXXX";
         ASSERT_TRUE(::mkdtemp(pattern));
         m_root = std::filesystem::canonical(pattern).string();
-        Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib", KESTREL_BUILD_DIR "/packages" };
+        Device::Artifacts artifacts { KESTREL_BUILD_DIR "/bin", KESTREL_BUILD_DIR "/lib",
+            KESTREL_BUILD_DIR "/packages" };
         ASSERT_FALSE(Device::initDevice(m_root, {}, artifacts));
     }
     void TearDown() override { std::filesystem::remove_all(m_root); }
@@ -70,7 +71,8 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
     EXPECT_FALSE(heardLate) << "every event of the command reached the listener before it returned";
     auto accepted = session->acceptedCommands();
     ASSERT_EQ(accepted.size(), 2u);
-    EXPECT_EQ(accepted.back().firstEvent, result.events.front().sequence) << "the record names the events the command caused";
+    EXPECT_EQ(accepted.back().firstEvent, result.events.front().sequence)
+        << "the record names the events the command caused";
     EXPECT_EQ(accepted.back().endEvent, result.events.back().sequence + 1);
     EXPECT_GE(accepted.back().finished, accepted.back().stamp);
 
@@ -82,6 +84,12 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
 
     auto check = session->run(command("expect lockscreen shown"));
     EXPECT_FALSE(check.ok) << "checks are not the session's to run";
+    for (Command lateSetUp : { Command(Boot {}), Command(SetCompanion { true }), Command(SetIos {}) }) {
+        auto late = session->run(lateSetUp);
+        EXPECT_EQ(late.error, "the device is already booted; set-up comes before boot")
+            << "whatever the driver's parser let by";
+    }
+    EXPECT_EQ(session->state().generation, 1) << "the booted SpringBoard is the same";
     auto refused = session->run(command("wait 1"));
     EXPECT_TRUE(refused.ok);
     session->unsubscribe(subscription);

@@ -65,7 +65,6 @@ TEST(SessionRecording, CommandsWaitsAndChecksInTheOrderTheyHappened)
     unlocked.lockscreenShown = false;
     session.record.finalState = SessionState { SessionState::SpringBoard::Running, unlocked, 2 };
 
-    session.record.decisionChecks = true;
     EXPECT_EQ(body(recordScenario(session.record)),
         "settings delete\n"
         "boot\n"
@@ -84,15 +83,14 @@ TEST(SessionRecording, CommandsWaitsAndChecksInTheOrderTheyHappened)
         "expect device unlocked\n"
         "expect no-attempt\n");
 
-    // Before the language can check decisions, the recording leaves them out; in virtual
-    // time the session's own waits are the only time there is.
-    session.record.decisionChecks = false;
+    // In virtual time the session's own waits are the only time there is.
     session.record.realTime = false;
     session.record.finalState = SessionState { SessionState::SpringBoard::NotRunning, std::nullopt, 2 };
     auto scenario = recordScenario(session.record);
     EXPECT_EQ(body(scenario),
         "settings delete\nboot\nsettings DelayBeforeUnlock=yes DelayTime=2\nface match\n"
-        "expect attempt passcode=nil mesa=yes finish=no result=yes\n"
+        "expect attempt passcode=nil mesa=yes finish=no result=yes\nexpect decision delay-scheduled\n"
+        "expect decision pass-through reason=re-send\n"
         "expect attempt passcode=nil mesa=yes finish=yes result=yes\ntouch\n");
     std::string error;
     EXPECT_TRUE(parseScenario(scenario, error)) << "the recording parses as a scenario: " << error;
@@ -117,12 +115,29 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
     entries.set("Count", Value::integer(3));
     entries.set("Name", Value::string("two words"));
     entries.set("List", Value(Platform::Plist::Array { Value::integer(1) }));
+    entries.set("Path", Value::string("say \"hi\" c:\\"));
+    entries.set("Poem", Value::string("two\nlines"));
+    entries.set("two\nlines", Value::integer(1));
     ASSERT_TRUE(Platform::Plist::writeFileAtomically(settings, Value(entries)));
-    EXPECT_EQ(deviceSetUp(root),
+    auto setUp = deviceSetUp(root);
+    EXPECT_EQ(setUp,
         (std::vector<std::string> { "companion installed", "package remove", "settings delete", "settings Count=3",
             "settings DelayTime=0.5", "settings Enabled=no",
-            "# the settings file also held List (array), which a scenario cannot write",
-            "settings Name=\"two words\"" }));
+            "# the settings file also held List (array), which a scenario cannot write", "settings Name=\"two words\"",
+            "settings Path=\"say \\\"hi\\\" c:\\\\\"",
+            "# the settings file also held Poem (string), which a scenario cannot write",
+            "# the settings file also held a key of several lines (integer), which a scenario cannot write" }));
+    std::string script;
+    for (auto& line : setUp)
+        script += line + "\n";
+    std::string error;
+    ASSERT_TRUE(parseScenario(script + "boot\n", error)) << "the set-up reads back as a scenario: " << error;
+    ScenarioPhase phase;
+    auto path = parseCommand(setUp[8], phase);
+    ASSERT_TRUE(path.command && std::holds_alternative<SettingsWrite>(*path.command)) << path.error;
+    auto& written = std::get<SettingsWrite>(*path.command).entries.at(0);
+    EXPECT_EQ(written.first, "Path");
+    EXPECT_EQ(*written.second->asString(), "say \"hi\" c:\\") << "the text as the file held it";
 
     std::ofstream(settings, std::ios::trunc) << "not a property list";
     EXPECT_EQ(deviceSetUp(root).back(), "settings corrupt");
