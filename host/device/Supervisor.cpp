@@ -94,7 +94,7 @@ int Supervisor::generation() const
     return m_generation;
 }
 
-std::optional<std::string> Supervisor::start(int number, bool finishLaunching)
+std::optional<std::string> Supervisor::start(int number, bool finishLaunching, bool* killedWhileStarting)
 {
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
@@ -146,15 +146,18 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching)
     generation->reader = std::thread([this, raw = generation.get()] { read(*raw); });
 
     std::unique_lock lock(m_lock);
-    bool answered = m_changed.wait_for(lock, bootTimeout, [&] {
-        return !generation->replies.empty() || !generation->alive || generation->channelClosed;
-    });
-    if (!answered || generation->replies.empty() || !std::holds_alternative<Driver::Done>(generation->replies.front())) {
+    bool answered = m_changed.wait_for(lock, bootTimeout,
+        [&] { return !generation->replies.empty() || !generation->alive || generation->channelClosed; });
+    if (!answered || generation->replies.empty()
+        || !std::holds_alternative<Driver::Done>(generation->replies.front())) {
+        bool diedByItself = !generation->alive || generation->channelClosed;
         generation->alive = false;
         lock.unlock();
         // The watcher does not know this SpringBoard: end it and its reader here.
         ::kill(pid, SIGKILL);
         int status = waitForExit(pid);
+        if (killedWhileStarting)
+            *killedWhileStarting = diedByItself && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
         generation->channel->shutdown();
         generation->reader.join();
         m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
@@ -182,12 +185,14 @@ void Supervisor::read(Generation& generation)
         if (std::holds_alternative<Driver::ChildExited>(*message))
             ++generation.childrenExited;
         else {
-            generation.replies.push_back(std::visit([](auto& reply) -> Driver::Reply {
-                if constexpr (std::is_constructible_v<Driver::Reply, decltype(reply)>)
-                    return reply;
-                else
-                    return Driver::Done {};
-            }, *message));
+            generation.replies.push_back(std::visit(
+                [](auto& reply) -> Driver::Reply {
+                    if constexpr (std::is_constructible_v<Driver::Reply, decltype(reply)>)
+                        return reply;
+                    else
+                        return Driver::Done {};
+                },
+                *message));
         }
         m_changed.notify_all();
     }
@@ -230,11 +235,22 @@ void Supervisor::watch()
         if (!restart) {
             if (!shuttingDown) {
                 m_events(m_clock(),
-                    Driver::Note { "springboard not restarted: it died " + std::to_string(m_quickDeaths) + " times in a row" });
+                    Driver::Note {
+                        "springboard not restarted: it died " + std::to_string(m_quickDeaths) + " times in a row" });
             }
             return;
         }
-        auto error = start(generation->number + 1, true);
+        // A restart that overtakes this one (a second killall) may kill the new SpringBoard
+        // before it answers: that is one more kill, and one more restart.
+        int number = generation->number + 1;
+        bool killedWhileStarting = false;
+        auto error = start(number, true, &killedWhileStarting);
+        auto stopping = [this] {
+            std::lock_guard guard(m_lock);
+            return m_shuttingDown;
+        };
+        while (error && killedWhileStarting && !stopping())
+            error = start(++number, true, &killedWhileStarting);
         {
             std::lock_guard guard(m_lock);
             m_restarting = false;
@@ -256,7 +272,8 @@ Supervisor::Answer Supervisor::request(const Driver::Request& request)
     {
         std::unique_lock lock(m_lock);
         m_changed.wait_for(lock, bootTimeout, [&] {
-            return m_shuttingDown || (m_current && m_current->alive && m_current->booted) || (!m_restarting && (!m_current || !m_current->alive));
+            return m_shuttingDown || (m_current && m_current->alive && m_current->booted)
+                || (!m_restarting && (!m_current || !m_current->alive));
         });
         if (!m_current || !m_current->alive || !m_current->booted)
             return {};
@@ -309,10 +326,12 @@ void Supervisor::shutdown()
     m_changed.notify_all();
     // Wait out a restart that is under way, then let the last SpringBoard go:
     // it ends when its channel closes.
-    waitFor([&] {
-        std::lock_guard guard(m_lock);
-        return !m_restarting;
-    }, 20000);
+    waitFor(
+        [&] {
+            std::lock_guard guard(m_lock);
+            return !m_restarting;
+        },
+        20000);
     std::shared_ptr<Generation> generation;
     {
         std::lock_guard guard(m_lock);

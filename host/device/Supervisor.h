@@ -67,7 +67,9 @@ public:
 
 private:
     struct Generation;
-    std::optional<std::string> start(int number, bool finishLaunching);
+    // killedWhileStarting: the new SpringBoard was killed (signal 9) before it answered its
+    // boot, as a restart that overtakes the one before it does.
+    std::optional<std::string> start(int number, bool finishLaunching, bool* killedWhileStarting = nullptr);
     void read(Generation&);
     void watch();
 

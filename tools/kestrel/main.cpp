@@ -6,10 +6,11 @@
 #include "host/device/Words.h"
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
+#include "tools/kestrel/SettingsCommand.h"
 #include "tools/kestrel/scenario/ScenarioRun.h"
 #include "tools/kestrel/serve/ServeCommand.h"
-#include "tools/kestrel/SettingsCommand.h"
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -37,6 +38,26 @@ constexpr const char* usageText = "usage:\n"
 int usage()
 {
     std::fputs(usageText, stderr);
+    return 2;
+}
+
+// A command given wrongly: one line naming an option it does not take, or its own form.
+int usage(std::string_view command, const std::vector<std::string>& flags = {},
+    std::initializer_list<std::string_view> allowed = {})
+{
+    for (auto& flag : flags) {
+        if (std::find(allowed.begin(), allowed.end(), flag) == allowed.end()) {
+            std::fprintf(stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), flag.c_str());
+            return 2;
+        }
+    }
+    std::string_view text = usageText;
+    std::string wanted = "  kestrel " + std::string(command) + " ";
+    size_t start = text.find(wanted);
+    if (start == std::string_view::npos)
+        return usage();
+    size_t end = text.find('\n', start);
+    std::fprintf(stderr, "usage: %.*s\n", int(end - start - 2), text.data() + start + 2);
     return 2;
 }
 
@@ -107,7 +128,7 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
 int init(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion", "--stock" }))
-        return usage();
+        return usage("init", arguments.flags, { "--companion", "--stock" });
     const auto& directory = arguments.positional[0];
     Device::InitOptions options;
     options.companion = arguments.has("--companion");
@@ -132,7 +153,7 @@ int report(const Device::PackageResult& result)
 int installPackage(const Arguments& arguments)
 {
     if (arguments.positional.size() != 2 || !arguments.flags.empty())
-        return usage();
+        return usage("install", arguments.flags);
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -143,7 +164,7 @@ int installPackage(const Arguments& arguments)
 int removeKestrel(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--purge" }))
-        return usage();
+        return usage("remove", arguments.flags, { "--purge" });
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -154,7 +175,7 @@ int removeKestrel(const Arguments& arguments)
 int run(const Arguments& arguments)
 {
     if (arguments.positional.size() != 2 || !onlyFlags(arguments, { "--real-time" }))
-        return usage();
+        return usage("run", arguments.flags, { "--real-time" });
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -189,7 +210,7 @@ int run(const Arguments& arguments)
 int boot(const Arguments& arguments)
 {
     if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--real-time" }))
-        return usage();
+        return usage("boot", arguments.flags, { "--real-time" });
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -226,15 +247,16 @@ int serve(const std::vector<std::string>& words)
             std::string value = words[i] == "--port" ? (i + 1 < words.size() ? words[++i] : "") : words[i].substr(7);
             auto port = Device::parseInteger(value);
             if (!port || *port < 0 || *port > 65535)
-                return error("--port takes a port number from 0 to 65535 (0: any free port), not " + (value.empty() ? "nothing" : value));
+                return error("--port takes a port number from 0 to 65535 (0: any free port), not "
+                    + (value.empty() ? "nothing" : value));
             options.port = int(*port);
         } else if (words[i].starts_with("--"))
-            return usage();
+            return usage("serve", { words[i] });
         else
             positional.push_back(words[i]);
     }
     if (positional.size() != 1)
-        return usage();
+        return usage("serve");
     std::string problem;
     auto root = deviceAt(positional[0], problem);
     if (!root)

@@ -98,6 +98,13 @@ DeviceSession::~DeviceSession()
     Platform::setTimelineSink(nullptr);
 }
 
+void DeviceSession::interrupt()
+{
+    std::lock_guard guard(m_interruptLock);
+    m_interrupting = true;
+    m_interrupted.notify_all();
+}
+
 void DeviceSession::shutdown()
 {
     std::lock_guard guard(m_commandLock);
@@ -147,7 +154,10 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
     }
     CommandResult result;
     try {
-        result = perform(command);
+        std::unique_lock interruptGuard(m_interruptLock);
+        bool interrupting = m_interrupting;
+        interruptGuard.unlock();
+        result = interrupting ? CommandResult { false, "the session is ending", {} } : perform(command);
     } catch (const std::exception& exception) {
         result = { false, exception.what(), {} };
     }
@@ -362,7 +372,9 @@ void DeviceSession::settleRestart(uint64_t restartsBefore)
 std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
 {
     if (m_options.realTime) {
-        std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds));
+        std::unique_lock guard(m_interruptLock);
+        if (m_interrupted.wait_for(guard, std::chrono::nanoseconds(nanoseconds), [&] { return m_interrupting; }))
+            return "the session is ending";
         return std::nullopt;
     }
     int64_t target = m_virtualNow.load() + nanoseconds;

@@ -16,6 +16,7 @@
 #include "tools/kestrel/scenario/Command.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -107,6 +108,9 @@ public:
     // Names posted on the device since the last call (every delivery before the call counted).
     std::multiset<std::string> takePosted();
 
+    // Ends a real-time wait under way at once (its command fails) and refuses the commands
+    // after it: a driver that is stopping calls it from any thread before shutdown().
+    void interrupt();
     // Stops SpringBoard and lets the device go. Idempotent; the destructor calls it.
     void shutdown();
 
@@ -140,6 +144,10 @@ private:
     int m_nextListener { 1 };
     std::vector<SessionEvent>* m_collecting { nullptr };
     uint64_t m_nextSequence { 1 };
+
+    std::mutex m_interruptLock;
+    std::condition_variable m_interrupted;
+    bool m_interrupting { false };
 
     uint64_t m_postedMonitor { 0 };
     std::mutex m_postedLock;

@@ -29,6 +29,8 @@ std::optional<Refusal> refuseRequest(const RequestFacts& request, int port)
     std::string suffix = ":" + std::to_string(port);
     // Host names are not case-sensitive; the port is part of the origin.
     std::string host = lowercase(request.host.value_or(""));
+    if (request.hostHeaders > 1)
+        return Refusal { 400, "a request names one Host" };
     if (host != "127.0.0.1" + suffix && host != "localhost" + suffix)
         return Refusal { 403, "this server answers only to 127.0.0.1" + suffix + " and localhost" + suffix };
     if (request.method == "GET" || request.method == "HEAD")
@@ -42,6 +44,9 @@ std::optional<Refusal> refuseRequest(const RequestFacts& request, int port)
         return Refusal { 403, "a POST must be application/json" };
     if (request.origin && lowercase(*request.origin) != "http://" + host)
         return Refusal { 403, "a POST must come from the simulator page's own origin (http://" + host + ")" };
+    // A chunked body's size is known only once it has all been read.
+    if (request.transferEncoded)
+        return Refusal { 411, "a POST's body must come with its length (Content-Length), not in chunks" };
     return std::nullopt;
 }
 

@@ -77,6 +77,8 @@ int serveDevice(const std::string& root, const ServeOptions& options)
 
     char byte = 0;
     while (::read(s_wakePipe[0], &byte, 1) < 0 && errno == EINTR) { }
+    // A command under way (a wait of seconds) must not hold the stop up.
+    session->interrupt();
     server.stop();
     session->shutdown();
     if (endedByItself)

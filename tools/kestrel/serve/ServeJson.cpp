@@ -107,4 +107,9 @@ std::optional<std::string> scenarioWord(const json& value)
 
 std::string jsonLine(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
 
+std::string jsonLine(const nlohmann::ordered_json& value)
+{
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 } // namespace Kestrel

@@ -23,5 +23,6 @@ std::optional<std::string> scenarioWord(const nlohmann::json&);
 
 // One line of JSON, whatever bytes the strings hold.
 std::string jsonLine(const nlohmann::json&);
+std::string jsonLine(const nlohmann::ordered_json&);
 
 } // namespace Kestrel

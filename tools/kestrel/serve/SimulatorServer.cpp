@@ -34,15 +34,18 @@ constexpr int deepestJson = 16;
 constexpr const char* pagePolicy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
                                    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-void sendJson(httplib::Response& response, int status, const json& body)
+template <typename Json> void sendJson(httplib::Response& response, int status, const Json& body)
 {
     response.status = status;
     response.set_content(jsonLine(body), "application/json");
 }
 
+// An answer that says first whether it worked, as the interface documents it.
+using OrderedJson = nlohmann::ordered_json;
+
 void sendError(httplib::Response& response, int status, const std::string& error)
 {
-    sendJson(response, status, json { { "ok", false }, { "error", error } });
+    sendJson(response, status, OrderedJson { { "ok", false }, { "error", error } });
 }
 
 std::optional<std::string> header(const httplib::Request& request, const char* name)
@@ -142,6 +145,16 @@ SimulatorServer::SimulatorServer(DeviceSession& session, TimelineFeed& feed, std
     m_server->new_task_queue = [] { return new httplib::ThreadPool(connectionThreads); };
     m_server->set_payload_max_length(maxBody);
     m_server->set_tcp_nodelay(true);
+    // Every request comes over the loopback at once: a connection that sends half a request,
+    // or sits idle between requests, gives its thread back soon.
+    m_server->set_read_timeout(std::chrono::seconds(2));
+    m_server->set_keep_alive_timeout(2);
+    // The library's default shares the port with any other server that asks (SO_REUSEPORT),
+    // and then requests alternate between two devices. Only a closing socket's port is reused.
+    m_server->set_socket_options([](socket_t socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     m_server->set_default_headers({ { "X-Content-Type-Options", "nosniff" }, { "Referrer-Policy", "no-referrer" },
         { "Cache-Control", "no-store" }, { "X-Frame-Options", "DENY" } });
     addRoutes();
@@ -188,7 +201,8 @@ void SimulatorServer::addRoutes()
     auto& server = *m_server;
     server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
         RequestFacts facts { request.method, header(request, "Host"), header(request, "Origin"),
-            header(request, "Content-Type") };
+            header(request, "Content-Type"), request.get_header_value_count("Host"),
+            request.has_header("Transfer-Encoding") };
         auto refusal = refuseRequest(facts, m_port);
         // Over the loopback, compressing an answer only costs time and memory (a brotli
         // encoder's state is larger than anything this server sends): the library compresses
@@ -325,7 +339,7 @@ void SimulatorServer::runText(const std::string& given, httplib::Response& respo
         sendError(response, 400, result.error);
         return;
     }
-    sendJson(response, 200, json { { "ok", true }, { "events", timelineLines(result.events) } });
+    sendJson(response, 200, OrderedJson { { "ok", true }, { "events", timelineLines(result.events) } });
 }
 
 void SimulatorServer::pane(httplib::Response& response)

@@ -27,7 +27,7 @@ namespace Kestrel {
 class SimulatorServer {
 public:
     static constexpr int maxEventStreams = 16;
-    static constexpr size_t connectionThreads = 32;
+    static constexpr size_t connectionThreads = 64;
     static constexpr size_t maxBody = 64 * 1024;
 
     // setUp: the lines that give a fresh device this one's set-up (for the recording).

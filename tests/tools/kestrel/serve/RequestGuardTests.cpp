@@ -26,6 +26,8 @@ TEST(RequestGuard, OnlyTheServersOwnHostNamesAreAnswered)
         EXPECT_EQ(refusal->status, 403) << host;
     }
     EXPECT_TRUE(refuseRequest({ "GET", std::nullopt, {}, {} }, port)) << "no Host at all";
+    EXPECT_EQ(refuseRequest({ "GET", "127.0.0.1:8340", {}, {}, 2 }, port).value_or(Refusal { 0, {} }).status, 400)
+        << "two Host headers, whichever comes first";
     EXPECT_TRUE(refuseRequest(post("application/json", std::nullopt, "evil.example:8340"), port)) << "a POST too";
 }
 
@@ -40,6 +42,9 @@ TEST(RequestGuard, APostIsJsonFromThePagesOwnOrigin)
              std::optional<std::string>("multipart/form-data"),
              std::optional<std::string>("application/json-patch+json"), std::optional<std::string>("") })
         EXPECT_EQ(refuseRequest(post(type), port).value_or(Refusal { 0, {} }).status, 403) << type.value_or("(none)");
+    RequestFacts chunked = post("application/json");
+    chunked.transferEncoded = true;
+    EXPECT_EQ(refuseRequest(chunked, port).value_or(Refusal { 0, {} }).status, 411) << "a body of unknown length";
     // The page's origin is the host it was loaded from, on this port, over http.
     for (const char* origin :
         { "http://evil.example", "null", "http://127.0.0.1:8341", "https://127.0.0.1:8340", "http://localhost:8340" })
