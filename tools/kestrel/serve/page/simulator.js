@@ -172,7 +172,7 @@ function drawState(state) {
   setFlag(phone, "data-aod", companion && state.device === "locked" && state.lockscreen === "shown" ? "yes" : "no");
 
   setText($("padlock-text"), state.device === "locked" ? "Locked" : "Unlocked");
-  setText($("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Unlocked: swipe up to open");
+  setText($("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Swipe up to open");
   $("music").hidden = state.audio !== "playing";
   $("sb-flashlight").toggleAttribute("hidden", state.flashlight === 0);
   drawNotifications(state.notifications);
