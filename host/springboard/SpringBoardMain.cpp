@@ -45,10 +45,12 @@ HostProfile profileFor(const Driver::Boot& boot)
 
 int64_t monotonicNanoseconds()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-std::atomic<uint64_t> s_spawnsSinceDrain { 0 };
+// How many children SpringBoard had started when the driver last asked (a drain).
+std::atomic<uint64_t> s_startedAtDrain { 0 };
 
 std::string_view field(std::span<const Platform::TraceField> fields, std::string_view name)
 {
@@ -109,7 +111,8 @@ void serve(const std::shared_ptr<Device::LineChannel>& channel, bool virtualCloc
         if (request && std::holds_alternative<Driver::DrainNotify>(*request)) {
             // Every notification posted before this request has been handled once this returns.
             Platform::drainNotifyDeliveries();
-            reply = Driver::Drained { s_spawnsSinceDrain.exchange(0) };
+            uint64_t started = Platform::ChildReaper::shared().watchedCount();
+            reply = Driver::Drained { started - s_startedAtDrain.exchange(started) };
         } else if (request) {
             try {
                 reply = runHostCommand(*request);
@@ -117,12 +120,14 @@ void serve(const std::shared_ptr<Device::LineChannel>& channel, bool virtualCloc
                     Platform::mainQueue().runUntilIdle();
             } catch (const std::exception& exception) {
                 // An exception nobody catches ends SpringBoard, as it would on the device.
-                Platform::systemLog(std::string("SpringBoard: terminating with uncaught exception: ") + exception.what());
+                Platform::systemLog(
+                    std::string("SpringBoard: terminating with uncaught exception: ") + exception.what());
                 std::fprintf(stderr, "SpringBoard: terminating with uncaught exception: %s\n", exception.what());
                 std::abort();
             }
         }
-        channel->writeLine(Driver::encode(std::visit([](auto& alternative) { return Driver::Upstream(alternative); }, reply)));
+        channel->writeLine(
+            Driver::encode(std::visit([](auto& alternative) { return Driver::Upstream(alternative); }, reply)));
     });
 }
 
@@ -152,14 +157,7 @@ int main()
     Platform::setSystemVersion(profile.iosVersion);
     kCFCoreFoundationVersionNumber = profile.coreFoundationVersion;
     auto events = std::make_shared<EventSender>(channel, *boot);
-    Platform::setTimelineSink([events](std::string_view text) {
-        // Children actually started: an announced spawn that then failed does not count.
-        if (text.starts_with("spawn "))
-            ++s_spawnsSinceDrain;
-        else if (text.starts_with("spawn-failed ") && s_spawnsSinceDrain)
-            --s_spawnsSinceDrain;
-        events->send(Driver::Note { std::string(text) });
-    });
+    Platform::setTimelineSink([events](std::string_view text) { events->send(Driver::Note { std::string(text) }); });
     setHostEventSink([events](const Driver::Event& event) { events->send(event); });
     Platform::setTraceHook([events](std::string_view report, std::span<const Platform::TraceField> fields) {
         if (auto event = eventForReport(report, fields))

@@ -18,6 +18,7 @@ struct ReaperState {
     std::mutex observerLock;
     ChildReaper::Observer observer;
     std::atomic<uint64_t> reapedCount { 0 };
+    std::atomic<uint64_t> watchedCount { 0 };
 };
 
 ReaperState& reaperState()
@@ -36,6 +37,7 @@ ChildReaper& ChildReaper::shared()
 
 void ChildReaper::watch(pid_t pid)
 {
+    reaperState().watchedCount.fetch_add(1, std::memory_order_relaxed);
     // Spawns are rare (a restart, a query), so one short-lived thread per child is simplest.
     try {
         std::thread([this, pid] {
@@ -71,5 +73,7 @@ void ChildReaper::setObserver(Observer observer)
 }
 
 uint64_t ChildReaper::reapedCount() const { return reaperState().reapedCount.load(std::memory_order_relaxed); }
+
+uint64_t ChildReaper::watchedCount() const { return reaperState().watchedCount.load(std::memory_order_relaxed); }
 
 } // namespace Platform

@@ -23,6 +23,8 @@ public:
     // is never called again. Must not be called from inside the observer.
     void setObserver(Observer);
     uint64_t reapedCount() const;
+    // Children handed to watch() so far: every child the process started.
+    uint64_t watchedCount() const;
 
 private:
     ChildReaper() = default;

@@ -28,80 +28,60 @@ struct Step {
 const std::vector<Step>& tour()
 {
     static const std::vector<Step> steps = {
-        { "Before Kestrel",
-            "A stock device: nothing installed beyond the base system. The face is recognised.",
-            {},
+        { "Before Kestrel", "A stock device: nothing installed beyond the base system. The face is recognised.", {},
             { "face match" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect device unlocked", "expect lockscreen shown" },
             "The match unlocked the device, but the lock screen stays until it is swiped away: stock behaviour." },
-        { "Install Kestrel",
-            "dpkg installs the Kestrel package, as a package manager on a phone would.",
-            {},
-            { "package install" },
-            { "expect respring" },
+        { "Install Kestrel", "dpkg installs the Kestrel package, as a package manager on a phone would.", {},
+            { "package install" }, { "expect respring" },
             "dpkg put Kestrel in place and SpringBoard restarted to load it (generation 2)." },
-        { "Unlock now",
-            "Nothing blocks the unlock. The face is recognised.",
-            {},
-            { "face match" },
+        { "Unlock now", "Nothing blocks the unlock. The face is recognised.", {}, { "face match" },
             { "expect attempt passcode=nil mesa=yes finish=yes", "expect lockscreen dismissed" },
             "Kestrel turned the match into a full unlock (finish=yes): the lock screen went away at once." },
-        { "Other audio is playing",
-            "\"DisableIfMusic\" is on and another app plays music.",
-            { "settings DisableIfMusic=yes", "audio playing" },
-            { "face match" },
+        { "Other audio is playing", "\"DisableIfMusic\" is on and another app plays music.",
+            { "settings DisableIfMusic=yes", "audio playing" }, { "face match" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect device unlocked", "expect lockscreen shown" },
             "The device unlocked but the lock screen stayed (finish=no), so the music controls stay in reach." },
         { "The flashlight is on",
             "\"DisableIfFlashlight\" is on and the flashlight was switched on from the lock screen.",
-            { "settings DisableIfFlashlight=yes" },
-            { "flashlight 1", "face match" },
+            { "settings DisableIfFlashlight=yes" }, { "flashlight 1", "face match" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect lockscreen shown" },
             "The lock screen stayed: with the flashlight on, the user is still using the lock screen." },
-        { "A notification is waiting",
-            "\"DisableIfNotifications\" is on (the default) and a mail notification waits.",
-            { "notification add com.example.mail" },
-            { "face match" },
+        { "A notification is waiting", "\"DisableIfNotifications\" is on (the default) and a mail notification waits.",
+            { "notification add com.example.mail" }, { "face match" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect lockscreen shown" },
             "The lock screen stayed so the notification can be read." },
         { "Only the do-not-disturb notice is waiting",
             "The one waiting notification is the system's do-not-disturb notice.",
-            { "notification add com.apple.donotdisturb" },
-            { "face match" },
+            { "notification add com.apple.donotdisturb" }, { "face match" },
             { "expect attempt passcode=nil mesa=yes finish=yes", "expect lockscreen dismissed" },
             "That notice does not count (from iOS 12 on): the lock screen went away at once." },
         { "The screen was touched first",
             "\"BlockForTouch\" is on and the user touched the lock screen before the match.",
-            { "settings BlockForTouch=yes" },
-            { "touch", "face match" },
+            { "settings BlockForTouch=yes" }, { "touch", "face match" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect lockscreen shown" },
             "A touch means the user is doing something on the lock screen: the match only unlocked the device." },
-        { "Unlock after a delay",
-            "\"DelayBeforeUnlock\" is on with \"DelayTime\" 1.5 seconds.",
-            { "settings DelayBeforeUnlock=yes DelayTime=1.5" },
-            { "face match", "wait 1.5" },
+        { "Unlock after a delay", "\"DelayBeforeUnlock\" is on with \"DelayTime\" 1.5 seconds.",
+            { "settings DelayBeforeUnlock=yes DelayTime=1.5" }, { "face match", "wait 1.5" },
             { "expect attempt passcode=nil mesa=yes finish=no", "expect attempt passcode=nil mesa=yes finish=yes",
                 "expect lockscreen dismissed" },
             "The match unlocked the device at once and Kestrel dismissed the lock screen 1.5 seconds later." },
         { "A failed match is retried",
             "\"AutoRetry\" is on with \"RetryInterval\" 1 second; the first look fails, the second finds the face.",
-            { "settings AutoRetry=yes RetryInterval=1", "face next match" },
-            { "face fail", "wait 1" },
+            { "settings AutoRetry=yes RetryInterval=1", "face next match" }, { "face fail", "wait 1" },
             { "expect biometric set-authenticated=no", "expect biometric screen-off", "expect biometric screen-on",
                 "expect attempt passcode=nil mesa=yes finish=yes", "expect lockscreen dismissed" },
             "Kestrel reset the sensor, let the screen go dark for a second and on again; the new match unlocked." },
-        { "Restart from the settings pane",
-            "The pane's restart button posts \"com.plover.kestrel.respring\".",
-            {},
-            { "respring" },
-            { "expect respring" },
+        { "Restart from the settings pane", "The pane's restart button posts \"com.plover.kestrel.respring\".", {},
+            { "respring" }, { "expect respring" },
             "Kestrel ran killall -9 SpringBoard; the device's launcher started a fresh SpringBoard." },
     };
     return steps;
 }
 
 // Between steps: the device locked again and every condition cleared, quietly.
-const std::vector<const char*> resetLines = { "settings delete", "audio stopped", "flashlight 0", "notification clear", "lock" };
+const std::vector<const char*> resetLines
+    = { "settings delete", "audio stopped", "flashlight 0", "notification clear", "lock" };
 
 // The tour's own lines are well-formed: the parser only types them.
 ScenarioLine lineFor(const char* text)
@@ -168,8 +148,8 @@ int runDemo(const std::vector<std::string>& arguments)
     print("(t = seconds of simulated time; an \"attempt\" line is the unlock call as Kestrel passed it on).");
 
     std::atomic<bool> quiet { true };
-    ScenarioRun run(*session, [&quiet](const std::string& line) {
-        if (!quiet || line.starts_with("FAIL"))
+    ScenarioRun run(*session, [&quiet](const std::string& line, ScenarioRun::LineKind kind) {
+        if (!quiet || kind == ScenarioRun::LineKind::Failure)
             print("    " + line);
     });
     run.runLine({ 0, Boot {} });
@@ -204,7 +184,8 @@ int runDemo(const std::vector<std::string>& arguments)
     else
         std::filesystem::remove_all(root);
     if (mismatches) {
-        std::fprintf(stderr, "kestrel: %d step%s of the demo did not go as described\n", mismatches, mismatches == 1 ? "" : "s");
+        std::fprintf(
+            stderr, "kestrel: %d step%s of the demo did not go as described\n", mismatches, mismatches == 1 ? "" : "s");
         return 1;
     }
     print("Every step went as described. Write your own scenarios: see README.md and tests/scenarios/.");

@@ -10,21 +10,22 @@ ScenarioRun::ScenarioRun(DeviceSession& session, Output output)
     , m_output(std::move(output))
 {
     if (!m_output) {
-        m_output = [](const std::string& line) {
+        m_output = [](const std::string& line, LineKind) {
             std::fputs(line.c_str(), stdout);
             std::fputc('\n', stdout);
             std::fflush(stdout);
         };
     }
-    m_subscription = m_session.subscribe([this](const SessionEvent& event) { print(timelineLine(event)); });
+    m_subscription
+        = m_session.subscribe([this](const SessionEvent& event) { print(timelineLine(event), LineKind::Timeline); });
 }
 
 ScenarioRun::~ScenarioRun() { m_session.unsubscribe(m_subscription); }
 
-void ScenarioRun::print(const std::string& line)
+void ScenarioRun::print(const std::string& line, LineKind kind)
 {
     std::lock_guard guard(m_outputLock);
-    m_output(line);
+    m_output(line, kind);
 }
 
 bool ScenarioRun::runLine(const ScenarioLine& line)
@@ -36,7 +37,7 @@ bool ScenarioRun::runLine(const ScenarioLine& line)
             if (!failure)
                 return true;
             ++m_failures;
-            print(failure->line(line.number));
+            print(failure->line(line.number), LineKind::Failure);
             return false;
         } catch (const std::exception& exception) {
             problem = exception.what();

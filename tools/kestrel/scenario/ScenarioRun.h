@@ -17,7 +17,8 @@ class ScenarioRun {
 public:
     // Each timeline line and each FAIL line goes to output (standard output by default).
     // A command that cannot run is reported on standard error as "kestrel: line N: WHY".
-    using Output = std::function<void(const std::string&)>;
+    enum class LineKind { Timeline, Failure };
+    using Output = std::function<void(const std::string&, LineKind)>;
     explicit ScenarioRun(DeviceSession&, Output = {});
     ~ScenarioRun();
     ScenarioRun(const ScenarioRun&) = delete;
@@ -32,7 +33,7 @@ public:
     ScenarioChecks& checks() { return m_checks; }
 
 private:
-    void print(const std::string&);
+    void print(const std::string&, LineKind);
 
     DeviceSession& m_session;
     ScenarioChecks m_checks;
