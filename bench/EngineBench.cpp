@@ -12,7 +12,9 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/process/ProcessArguments.h"
+#include "platform/process/ProcessArgumentsTesting.h"
 #include "platform/trace/Trace.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -4,6 +4,7 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/ExecutablePath.h"
 #include "platform/notify/Notify.h"
+#include "platform/notify/NotifyTesting.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>

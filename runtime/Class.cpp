@@ -1,4 +1,5 @@
 #include "runtime/Class.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -214,11 +214,6 @@ uint64_t registryGeneration();
 // runs it at once and again after every reset.
 void addClassRegistrar(void (*)());
 
-// Forgets every class and registers the built-in ones again, for tests that
-// need a clean runtime. Classes from before stay alive for objects that
-// still point at them, but no lookup finds them.
-void resetRegistryForTesting();
-
 // Where runtime warnings go (the platform points this at the system log).
 void setWarningHandler(std::function<void(std::string_view)>);
 void warn(std::string_view message);

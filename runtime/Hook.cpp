@@ -1,4 +1,5 @@
 #include "runtime/Hook.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <functional>
 #include <mutex>

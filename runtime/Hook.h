@@ -69,10 +69,6 @@ struct HookRecord {
 std::vector<HookRecord> hookJournal();
 void clearHookJournal();
 
-// Called at the start of every hooking call, before anything is installed; a
-// test may throw from it to see how callers cope with a failing hook.
-void setHookInterceptorForTesting(std::function<void(Class*, Selector)>);
-
 void hookMessageErased(Class*, Selector, Imp replacement, const std::type_info& signature, SavedSlot*);
 
 template<typename R, typename... A>

@@ -1,6 +1,7 @@
 #include "platform/notify/Notify.h"
 
 #include "platform/notify/NotifyConnection.h"
+#include "platform/notify/NotifyTesting.h"
 
 namespace Platform {
 

@@ -46,8 +46,4 @@ bool postNotification(std::string_view name);
 // called from a callback, where waiting would wait on itself.
 void drainNotifyDeliveries();
 
-// Drops every observer and monitor and closes the process's endpoint, so a test can start
-// from a fresh center. Waits for a callback that is running to return.
-void resetNotifyForTesting();
-
 } // namespace Platform

@@ -1,6 +1,7 @@
 #include "platform/process/ProcessArguments.h"
 
 #include "platform/fs/ReadToEnd.h"
+#include "platform/process/ProcessArgumentsTesting.h"
 
 #include <cerrno>
 #include <fcntl.h>

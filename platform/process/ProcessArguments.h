@@ -10,7 +10,4 @@ namespace Platform {
 // The arguments the process was started with (/proc/self/cmdline), unless a test set its own.
 std::vector<std::string> processArguments();
 
-// nullopt goes back to the real arguments; an empty vector makes the list empty.
-void setProcessArgumentsForTesting(std::optional<std::vector<std::string>>);
-
 } // namespace Platform

@@ -4,6 +4,7 @@
 
 #include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <limits>
 

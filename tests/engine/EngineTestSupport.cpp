@@ -8,7 +8,9 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyListWriter.h"
 #include "platform/process/ProcessArguments.h"
+#include "platform/process/ProcessArgumentsTesting.h"
 #include "platform/trace/Timeline.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,6 +9,8 @@
 #include "host/springboard/HostCommands.h"
 #include "platform/log/SystemLog.h"
 #include "platform/process/ProcessArguments.h"
+#include "platform/process/ProcessArgumentsTesting.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <filesystem>
 #include <stdexcept>

@@ -6,6 +6,7 @@
 
 #include "host/springboard/HostCommands.h"
 #include "platform/notify/Notify.h"
+#include "platform/notify/NotifyTesting.h"
 #include "platform/process/ChildReaper.h"
 
 #include <chrono>

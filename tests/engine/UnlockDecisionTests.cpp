@@ -8,6 +8,7 @@
 #include "host/springboard/SpringBoardClasses.h"
 
 #include "host/device/DriverProtocol.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,6 @@
 #include "PrefsTestSupport.h"
+#include "platform/notify/NotifyTesting.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <array>
 #include <cairo.h>

@@ -1,4 +1,5 @@
 #include "runtime/Runtime.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "runtime/Runtime.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

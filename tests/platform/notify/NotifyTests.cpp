@@ -5,6 +5,7 @@
 #include "platform/log/SystemLog.h"
 #include "platform/notify/Notify.h"
 #include "platform/notify/NotifyAddress.h"
+#include "platform/notify/NotifyTesting.h"
 
 #include <algorithm>
 #include <condition_variable>

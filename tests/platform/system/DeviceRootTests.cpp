@@ -2,6 +2,7 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/ExecutablePath.h"
 #include "platform/process/ProcessArguments.h"
+#include "platform/process/ProcessArgumentsTesting.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>

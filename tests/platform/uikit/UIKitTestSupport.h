@@ -4,6 +4,7 @@
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/uikit/UIKit.h"
+#include "runtime/RuntimeTesting.h"
 
 #include <cstdlib>
 #include <filesystem>

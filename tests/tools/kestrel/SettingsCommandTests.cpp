@@ -3,6 +3,7 @@
 // the buttons, drawing the pane, and the errors that must leave the device untouched.
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
+#include "platform/notify/NotifyTesting.h"
 #include "platform/plist/PropertyList.h"
 
 #include <cairo.h>
