@@ -9,7 +9,7 @@
 #include "platform/foundation/CoreFoundation.h"
 #include "platform/trace/Trace.h"
 
-#include <algorithm>
+#include <iterator>
 #include <string_view>
 
 using namespace Runtime;
@@ -218,13 +218,10 @@ ReportWords reportWords()
 {
     ReportWords words;
     for (auto outcome : { Outcome::PassThrough, Outcome::Blocked, Outcome::TouchHold, Outcome::UnlockNow,
-             Outcome::DelayNotBiometric, Outcome::Delay }) {
-        for (bool delayScheduled : { false, true }) {
-            if (std::find(words.outcomes.begin(), words.outcomes.end(), outcomeName(outcome, delayScheduled))
-                == words.outcomes.end())
-                words.outcomes.push_back(outcomeName(outcome, delayScheduled));
-        }
-    }
+             Outcome::DelayNotBiometric, Outcome::Delay })
+        words.outcomes.push_back(outcomeName(outcome, false));
+    // Only a delay has two words: scheduled, or refused when the unlock it followed failed.
+    words.outcomes.push_back(outcomeName(Outcome::Delay, true));
     for (auto reason : { Reason::None, Reason::Disabled, Reason::ReSend, Reason::Music, Reason::Flashlight,
              Reason::External, Reason::Notifications })
         words.reasons.push_back(reasonName(reason));

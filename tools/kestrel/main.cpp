@@ -41,23 +41,21 @@ int usage()
     return 2;
 }
 
-// A command given wrongly: one line naming an option it does not take, or its own form.
-int usage(std::string_view command, const std::vector<std::string>& flags = {},
-    std::initializer_list<std::string_view> allowed = {})
+// A command given wrongly: its own form, in one line.
+int usage(std::string_view command)
 {
-    for (auto& flag : flags) {
-        if (std::find(allowed.begin(), allowed.end(), flag) == allowed.end()) {
-            std::fprintf(stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), flag.c_str());
-            return 2;
-        }
-    }
     std::string_view text = usageText;
-    std::string wanted = "  kestrel " + std::string(command) + " ";
-    size_t start = text.find(wanted);
+    size_t start = text.find("  kestrel " + std::string(command) + " ");
     if (start == std::string_view::npos)
         return usage();
     size_t end = text.find('\n', start);
     std::fprintf(stderr, "usage: %.*s\n", int(end - start - 2), text.data() + start + 2);
+    return 2;
+}
+
+int unknownOption(std::string_view command, const std::string& option)
+{
+    std::fprintf(stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), option.c_str());
     return 2;
 }
 
@@ -94,16 +92,18 @@ Arguments splitArguments(int argc, char** argv, int first)
     return arguments;
 }
 
-bool onlyFlags(const Arguments& arguments, std::initializer_list<std::string_view> allowed)
+// Nullopt when the command has its number of words and takes every option given; otherwise
+// the exit status, after one line saying what is wrong.
+std::optional<int> misuse(std::string_view command, const Arguments& arguments, size_t words,
+    std::initializer_list<std::string_view> options = {})
 {
     for (auto& flag : arguments.flags) {
-        bool known = false;
-        for (auto name : allowed)
-            known = known || flag == name;
-        if (!known)
-            return false;
+        if (std::find(options.begin(), options.end(), flag) == options.end())
+            return unknownOption(command, flag);
     }
-    return true;
+    if (arguments.positional.size() != words)
+        return usage(command);
+    return std::nullopt;
 }
 
 std::optional<std::string> absolutePath(const std::string& path)
@@ -127,8 +127,8 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
 
 int init(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--companion", "--stock" }))
-        return usage("init", arguments.flags, { "--companion", "--stock" });
+    if (auto status = misuse("init", arguments, 1, { "--companion", "--stock" }))
+        return *status;
     const auto& directory = arguments.positional[0];
     Device::InitOptions options;
     options.companion = arguments.has("--companion");
@@ -152,8 +152,8 @@ int report(const Device::PackageResult& result)
 
 int installPackage(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 2 || !arguments.flags.empty())
-        return usage("install", arguments.flags);
+    if (auto status = misuse("install", arguments, 2))
+        return *status;
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -163,8 +163,8 @@ int installPackage(const Arguments& arguments)
 
 int removeKestrel(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--purge" }))
-        return usage("remove", arguments.flags, { "--purge" });
+    if (auto status = misuse("remove", arguments, 1, { "--purge" }))
+        return *status;
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -174,8 +174,8 @@ int removeKestrel(const Arguments& arguments)
 
 int run(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 2 || !onlyFlags(arguments, { "--real-time" }))
-        return usage("run", arguments.flags, { "--real-time" });
+    if (auto status = misuse("run", arguments, 2, { "--real-time" }))
+        return *status;
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -209,8 +209,8 @@ int run(const Arguments& arguments)
 
 int boot(const Arguments& arguments)
 {
-    if (arguments.positional.size() != 1 || !onlyFlags(arguments, { "--real-time" }))
-        return usage("boot", arguments.flags, { "--real-time" });
+    if (auto status = misuse("boot", arguments, 1, { "--real-time" }))
+        return *status;
     std::string problem;
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
@@ -251,7 +251,7 @@ int serve(const std::vector<std::string>& words)
                     + (value.empty() ? "nothing" : value));
             options.port = int(*port);
         } else if (words[i].starts_with("--"))
-            return usage("serve", { words[i] });
+            return unknownOption("serve", words[i]);
         else
             positional.push_back(words[i]);
     }

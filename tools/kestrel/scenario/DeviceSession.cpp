@@ -154,10 +154,7 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
     }
     CommandResult result;
     try {
-        std::unique_lock interruptGuard(m_interruptLock);
-        bool interrupting = m_interrupting;
-        interruptGuard.unlock();
-        result = interrupting ? CommandResult { false, "the session is ending", {} } : perform(command);
+        result = m_interrupting ? CommandResult { false, "the session is ending", {} } : perform(command);
     } catch (const std::exception& exception) {
         result = { false, exception.what(), {} };
     }
@@ -373,7 +370,7 @@ std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
 {
     if (m_options.realTime) {
         std::unique_lock guard(m_interruptLock);
-        if (m_interrupted.wait_for(guard, std::chrono::nanoseconds(nanoseconds), [&] { return m_interrupting; }))
+        if (m_interrupted.wait_for(guard, std::chrono::nanoseconds(nanoseconds), [&] { return m_interrupting.load(); }))
             return "the session is ending";
         return std::nullopt;
     }

@@ -147,7 +147,7 @@ private:
 
     std::mutex m_interruptLock;
     std::condition_variable m_interrupted;
-    bool m_interrupting { false };
+    std::atomic<bool> m_interrupting { false }; // set under m_interruptLock, for the waits' sake
 
     uint64_t m_postedMonitor { 0 };
     std::mutex m_postedLock;

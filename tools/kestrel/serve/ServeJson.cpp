@@ -2,6 +2,7 @@
 
 #include "host/device/Words.h"
 #include "platform/foundation/CoreFoundation.h"
+#include "tools/kestrel/scenario/CommandParser.h"
 
 #include <cmath>
 
@@ -87,22 +88,20 @@ json paneJson(const std::vector<PaneRow>& rows)
 
 std::optional<std::string> scenarioWord(const json& value)
 {
-    if (value.is_null())
-        return "nil";
+    using Platform::Plist::Value;
+    ScenarioValue converted; // nil for null
     if (value.is_boolean())
-        return value.get<bool>() ? "yes" : "no";
-    if (value.is_number_integer() && !(value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(INT64_MAX)))
-        return std::to_string(value.get<int64_t>());
-    if (value.is_number_float() && std::isfinite(value.get<double>()))
-        return Device::realText(value.get<double>());
-    if (value.is_string()) {
-        const auto& text = value.get_ref<const std::string&>();
-        if (!Device::fitsOnALine(text))
-            return std::nullopt;
-        // Always quoted: the text "yes" is no switch position.
-        return Device::quotedWord(text);
-    }
-    return std::nullopt;
+        converted = Value::boolean(value.get<bool>());
+    else if (value.is_number_integer() && !(value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(INT64_MAX)))
+        converted = Value::integer(value.get<int64_t>());
+    else if (value.is_number_float() && std::isfinite(value.get<double>()))
+        converted = Value::real(value.get<double>());
+    else if (value.is_string() && Device::fitsOnALine(value.get_ref<const std::string&>()))
+        converted = Value::string(value.get<std::string>());
+    else if (!value.is_null())
+        return std::nullopt;
+    // Text always in quotes: the text "yes" is no switch position.
+    return describeValue(converted);
 }
 
 std::string jsonLine(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
