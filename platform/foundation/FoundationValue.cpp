@@ -1,0 +1,160 @@
+#include "platform/foundation/FoundationValue.h"
+
+#include <cstring>
+
+using namespace ObjC;
+
+namespace Platform {
+
+namespace {
+
+constexpr unsigned long utf8Encoding = 4; // NSUTF8StringEncoding
+
+const ClassReference s_number("NSNumber");
+const ClassReference s_string("NSString");
+const ClassReference s_data("NSData");
+const ClassReference s_date("NSDate");
+const ClassReference s_array("NSArray");
+const ClassReference s_dictionary("NSDictionary");
+const ClassReference s_mutableArray("NSMutableArray");
+const ClassReference s_mutableDictionary("NSMutableDictionary");
+
+bool isKindOf(id object, Class cls)
+{
+    static SEL const isKindOfClass = sel("isKindOfClass:");
+    return send<bool>(object, isKindOfClass, cls);
+}
+
+// Foundation keeps its booleans in a class of their own.
+Class booleanNumberClass()
+{
+    static Class const cls = classOf(boolNumber(true));
+    return cls;
+}
+
+} // namespace
+
+id makeString(std::string_view text)
+{
+    static SEL const alloc = sel("alloc");
+    static SEL const initWithBytes = sel("initWithBytes:length:encoding:");
+    static SEL const autorelease = sel("autorelease");
+    id string = send<id>(send<id>(s_string.get(), alloc), initWithBytes, static_cast<const void*>(text.data()),
+        static_cast<unsigned long>(text.size()), utf8Encoding);
+    return send<id>(string, autorelease);
+}
+
+std::optional<std::string> stringValue(id object)
+{
+    if (!object || !isKindOf(object, s_string))
+        return std::nullopt;
+    static SEL const lengthOfBytes = sel("lengthOfBytesUsingEncoding:");
+    const char* bytes = utf8(object);
+    size_t length = send<unsigned long>(object, lengthOfBytes, utf8Encoding);
+    return std::string(bytes ? bytes : "", bytes ? length : 0);
+}
+
+id foundationObject(const Plist::Value& value)
+{
+    using Plist::Kind;
+    switch (value.kind()) {
+    case Kind::Boolean:
+        return boolNumber(value.boolValue());
+    case Kind::Integer:
+        if (value.isLargeUnsigned()) {
+            static SEL const withUnsigned = sel("numberWithUnsignedLongLong:");
+            return send<id>(s_number.get(), withUnsigned, static_cast<unsigned long long>(value.unsignedIntegerValue()));
+        }
+        return number(static_cast<long long>(value.integerValue()));
+    case Kind::Real:
+        return number(value.doubleValue());
+    case Kind::String:
+        return makeString(*value.asString());
+    case Kind::Data: {
+        static SEL const withBytes = sel("dataWithBytes:length:");
+        const Plist::Data& data = *value.asData();
+        return send<id>(s_data.get(), withBytes, static_cast<const void*>(data.data()), static_cast<unsigned long>(data.size()));
+    }
+    case Kind::Date: {
+        static SEL const withInterval = sel("dateWithTimeIntervalSinceReferenceDate:");
+        return send<id>(s_date.get(), withInterval, value.asDate()->secondsSinceReferenceDate);
+    }
+    case Kind::Array: {
+        static SEL const arrayWithCapacity = sel("arrayWithCapacity:");
+        static SEL const addObject = sel("addObject:");
+        id array = send<id>(s_mutableArray.get(), arrayWithCapacity, static_cast<unsigned long>(value.asArray()->size()));
+        for (auto& element : *value.asArray()) {
+            if (id object = foundationObject(element))
+                send(array, addObject, object);
+        }
+        return array;
+    }
+    case Kind::Dictionary: {
+        static SEL const dictionaryWithCapacity = sel("dictionaryWithCapacity:");
+        static SEL const setObject = sel("setObject:forKey:");
+        id dictionary = send<id>(s_mutableDictionary.get(), dictionaryWithCapacity,
+            static_cast<unsigned long>(value.asDictionary()->size()));
+        for (auto& [key, element] : *value.asDictionary()) {
+            if (id object = foundationObject(element))
+                send(dictionary, setObject, object, makeString(key));
+        }
+        return dictionary;
+    }
+    case Kind::Uid:
+        return nullptr;
+    }
+    return nullptr;
+}
+
+std::optional<Plist::Value> propertyListValue(id object)
+{
+    if (!object)
+        return std::nullopt;
+    if (isKindOf(object, s_number)) {
+        if (classOf(object) == booleanNumberClass())
+            return Plist::Value::boolean(send<bool>(object, sel("boolValue")));
+        const char* type = send<const char*>(object, sel("objCType"));
+        if (type && (std::strcmp(type, "d") == 0 || std::strcmp(type, "f") == 0))
+            return Plist::Value::real(send<double>(object, sel("doubleValue")));
+        if (type && std::strcmp(type, "Q") == 0)
+            return Plist::Value::unsignedInteger(send<unsigned long long>(object, sel("unsignedLongLongValue")));
+        return Plist::Value::integer(send<long long>(object, sel("longLongValue")));
+    }
+    if (auto text = stringValue(object))
+        return Plist::Value::string(std::move(*text));
+    if (isKindOf(object, s_data)) {
+        auto* bytes = static_cast<const uint8_t*>(send<const void*>(object, sel("bytes")));
+        size_t length = send<unsigned long>(object, sel("length"));
+        return Plist::Value::data(Plist::Data(bytes, bytes + length));
+    }
+    if (isKindOf(object, s_date))
+        return Plist::Value::date({ send<double>(object, sel("timeIntervalSinceReferenceDate")) });
+    if (isKindOf(object, s_array)) {
+        Plist::Array array;
+        unsigned long count = send<unsigned long>(object, sel("count"));
+        for (unsigned long index = 0; index < count; ++index) {
+            auto element = propertyListValue(send<id>(object, sel("objectAtIndex:"), index));
+            if (!element)
+                return std::nullopt;
+            array.push_back(std::move(*element));
+        }
+        return Plist::Value(std::move(array));
+    }
+    if (isKindOf(object, s_dictionary)) {
+        Plist::Dictionary dictionary;
+        id keys = send<id>(object, sel("allKeys"));
+        unsigned long count = send<unsigned long>(keys, sel("count"));
+        for (unsigned long index = 0; index < count; ++index) {
+            id key = send<id>(keys, sel("objectAtIndex:"), index);
+            auto name = stringValue(key);
+            auto element = propertyListValue(send<id>(object, sel("objectForKey:"), key));
+            if (!name || !element)
+                return std::nullopt;
+            dictionary.set(std::move(*name), std::move(*element));
+        }
+        return Plist::Value(std::move(dictionary));
+    }
+    return std::nullopt;
+}
+
+} // namespace Platform
