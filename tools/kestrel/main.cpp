@@ -135,9 +135,10 @@ int init(const Arguments& arguments)
     options.stock = arguments.has("--stock");
     if (options.companion && options.stock)
         return error("--stock lays out the base system alone; it does not go with --companion");
-    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable()))
+    std::string summary;
+    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable(), &summary))
         return error(*failure);
-    std::printf("device ready at %s\n", absolutePath(directory).value_or(directory).c_str());
+    std::printf("%s\n", summary.c_str());
     return 0;
 }
 
