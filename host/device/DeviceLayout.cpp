@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -425,6 +426,26 @@ bool isPresent(const std::optional<PackageState>& state)
     return state && state->status != "config-files" && state->status != "half-installed" && !state->needsReinstall;
 }
 
+// Nothing is changed before these refusals: what is installed is install's and remove's to change.
+std::optional<std::string> refusedPackageChange(
+    PackageManager& packages, const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
+{
+    try {
+        if (options.stock) {
+            if (auto state = packages.state(PackageNames::kestrel); isPresent(state))
+                return "the device has " + std::string(PackageNames::kestrel) + " " + state->version
+                    + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
+        }
+        if (options.companion && !isPresent(packages.state(PackageNames::companion)))
+            return "the device has no " + std::string(PackageNames::companion)
+                + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
+                + shellWord(artifacts.companionPackage());
+    } catch (const std::runtime_error& failure) {
+        return failure.what();
+    }
+    return std::nullopt;
+}
+
 // What an existing device keeps, as its line says it: the packages beyond the base system.
 std::string keptPackages(PackageManager& packages)
 {
@@ -478,16 +499,8 @@ std::optional<std::string> initDevice(
     PackageManager packages(root);
     bool hasDatabase = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
     if (existing && hasDatabase) {
-        // Nothing is changed before these refusals: what is installed is install's and remove's to change.
-        if (options.stock) {
-            if (auto state = packages.state(PackageNames::kestrel); isPresent(state))
-                return "the device has " + std::string(PackageNames::kestrel) + " " + state->version
-                    + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
-        }
-        if (options.companion && !isPresent(packages.state(PackageNames::companion)))
-            return "the device has no " + std::string(PackageNames::companion)
-                + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
-                + shellWord(artifacts.companionPackage());
+        if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
+            return refusal;
     }
 
     std::string version = options.firmwareVersion.value_or(
@@ -512,9 +525,13 @@ std::optional<std::string> initDevice(
     }
 
     // What a killed dpkg run left is finished, as the next dpkg command would.
-    std::string repaired = packages.finishInterruptedWork();
-    if (summary)
-        *summary = repaired + keptPackages(packages) + "; " + baseSystemChanges(changed);
+    try {
+        std::string repaired = packages.finishInterruptedWork();
+        if (summary)
+            *summary = repaired + keptPackages(packages) + "; " + baseSystemChanges(changed);
+    } catch (const std::runtime_error& failure) {
+        return failure.what();
+    }
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace Device {
 
@@ -83,6 +84,20 @@ std::string quotedWord(std::string_view text)
         quoted += character;
     }
     return quoted + "\"";
+}
+
+std::string printable(std::string_view text)
+{
+    std::string shown;
+    for (unsigned char character : text) {
+        if (character < 0x20 || character == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02x", character);
+            shown += escaped;
+        } else
+            shown += char(character);
+    }
+    return shown;
 }
 
 bool fitsOnALine(std::string_view text)

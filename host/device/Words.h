@@ -27,6 +27,9 @@ std::string displayWord(const std::optional<std::string>&);
 // A text always in double quotes, \ and " escaped: text that must not read as a number,
 // yes/no or nil. unquote(quotedWord(text)) == text for any text.
 std::string quotedWord(std::string_view);
+// A text for an error line: control bytes (and DEL) as \xNN, so nothing typed can move the
+// terminal's cursor or hide text; everything else as it is.
+std::string printable(std::string_view);
 // Whether a text can stand in a line of words: lines end at a line break, and a NUL
 // byte is refused.
 bool fitsOnALine(std::string_view);

@@ -1,8 +1,12 @@
 #include "tools/kestrel/scenario/CommandParser.h"
 
 #include "host/device/Words.h"
+#include "platform/notify/NotifyMessage.h"
+#include "tools/kestrel/scenario/LineReader.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -428,7 +432,13 @@ const std::map<std::string, Parser, std::less<>>& parsers()
             [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
                 if (words.size() != 2 || Device::unquote(words[1]).empty())
                     return usage(error, "post NAME");
-                return Post { Device::unquote(words[1]) };
+                auto name = Device::unquote(words[1]);
+                if (!Platform::isValidNotificationName(name))
+                    return failure(error,
+                        "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
+                            + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
+                            + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")"));
+                return Post { name };
             } },
         { "pane",
             [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
@@ -508,9 +518,7 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
         parsed.error = "a NUL byte in the line";
         return parsed;
     }
-    // Far more than any command needs, and small enough that what it carries to
-    // SpringBoard and back always fits a line of the driver protocol.
-    constexpr size_t maximumLength = 64 * 1024;
+    constexpr size_t maximumLength = maximumLineLength;
     if (line.size() > maximumLength) {
         parsed.error = "a line longer than " + std::to_string(maximumLength) + " bytes";
         return parsed;
@@ -554,6 +562,34 @@ std::optional<Scenario> parseScenario(std::string_view text, std::string& error)
             break;
     }
     return scenario;
+}
+
+std::optional<Scenario> readScenario(int descriptor, std::string& error)
+{
+    Scenario scenario;
+    ScenarioPhase phase;
+    LineReader reader(descriptor, maximumLineLength);
+    std::string line;
+    for (int number = 1;; ++number) {
+        auto status = reader.next(line);
+        if (status == LineReader::Status::End)
+            return scenario;
+        if (status == LineReader::Status::Error) {
+            error = std::to_string(number) + ": cannot read the scenario: " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (status == LineReader::Status::TooLong) {
+            error = std::to_string(number) + ": a line longer than " + std::to_string(maximumLineLength) + " bytes";
+            return std::nullopt;
+        }
+        auto parsed = parseCommand(line, phase);
+        if (!parsed.ok()) {
+            error = std::to_string(number) + ": " + parsed.error;
+            return std::nullopt;
+        }
+        if (parsed.command)
+            scenario.lines.push_back({ number, std::move(*parsed.command) });
+    }
 }
 
 } // namespace Kestrel
