@@ -32,21 +32,6 @@ int fail(const std::string& message)
     return 2;
 }
 
-// A row's new value as typed on the command line: yes or no (true/false and on/off
-// too), a number, "text", and any other word as the text it is.
-Platform::Plist::Value commandLineValue(const std::string& word)
-{
-    using Platform::Plist::Value;
-    if (word == "true" || word == "on")
-        return Value::boolean(true);
-    if (word == "false" || word == "off")
-        return Value::boolean(false);
-    std::string ignored;
-    if (auto value = parseValue(word, ignored); value && *value)
-        return **value;
-    return Value::string(Device::unquote(word));
-}
-
 std::string quoted(const std::optional<std::string>& text) { return Device::quotedWord(text.value_or("")); }
 
 int list(SettingsHost::SettingsPane& pane)
@@ -59,8 +44,9 @@ int list(SettingsHost::SettingsPane& pane)
         else if (row.type == "button")
             std::printf("button\t%s\t%s\t-\n", quoted(row.label).c_str(), row.action.value_or("-").c_str());
         else {
-            std::printf("%s\t%s\t%s\t%s\n", row.type.c_str(), quoted(row.label).c_str(), row.key.value_or("-").c_str(),
-                row.holdsValue ? SettingsHost::displayValue(row.value).c_str() : "-");
+            auto shown = row.holdsValue ? shownValue(row) : ShownValue { "-", {} };
+            std::printf("%s\t%s\t%s\t%s%s%s\n", row.type.c_str(), quoted(row.label).c_str(), row.key.value_or("-").c_str(),
+                shown.text.c_str(), shown.note.empty() ? "" : "\t", shown.note.c_str());
         }
     }
     return 0;
@@ -125,7 +111,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     if (action == "list")
         return list(*pane);
     if (action == "set") {
-        if (auto problem = pane->setValue(arguments[2], commandLineValue(arguments[3])))
+        if (auto problem = pane->setValue(arguments[2], arguments[3]))
             return fail(*problem);
         Platform::drainNotifyDeliveries();
         return 0;

@@ -442,12 +442,8 @@ const std::map<std::string, Parser, std::less<>>& parsers()
             } },
         { "pane",
             [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                if (words.size() == 4 && words[1] == "set") {
-                    auto value = parseValue(words[3], error);
-                    if (!value)
-                        return std::nullopt;
-                    return PaneSet { Device::unquote(words[2]), std::move(*value) };
-                }
+                if (words.size() == 4 && words[1] == "set")
+                    return PaneSet { Device::unquote(words[2]), words[3] };
                 if (words.size() == 3 && words[1] == "tap")
                     return PaneTap { Device::unquote(words[2]) };
                 return usage(error, "pane set KEY VALUE | pane tap ACTION");
@@ -480,18 +476,14 @@ std::optional<ScenarioValue> parseValue(std::string_view word, std::string& erro
         }
         return Value::string(Device::unquote(word));
     }
-    if (auto integer = Device::parseInteger(word))
-        return Value::integer(*integer);
     // Whole numbers are integers: one that does not fit in 64 bits is an error, not a real.
-    std::string_view digits = word.starts_with('-') ? word.substr(1) : word;
-    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos) {
-        error = "the integer " + std::string(word) + " does not fit in 64 bits";
+    std::string why;
+    if (auto number = Device::parseNumber(word, why))
+        return number->isInteger ? Value::integer(number->integer) : Value::real(number->real);
+    if (!why.empty()) {
+        error = why;
         return std::nullopt;
     }
-    bool looksNumeric
-        = !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '.');
-    if (auto real = Device::parseReal(word); real && looksNumeric)
-        return Value::real(*real);
     error = "bad value " + std::string(word) + " (use yes, no, a number, nil or \"text\")";
     return std::nullopt;
 }
