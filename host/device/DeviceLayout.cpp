@@ -9,10 +9,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <set>
-#include <stdexcept>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -174,8 +174,8 @@ std::optional<std::string> writeEmptyDatabase(const std::string& database)
 // The base system's records: every base package installed, with its files and folders
 // listed, so dpkg never deletes a shared folder while one of them still lists it. Their
 // checksum lists are empty: the base system's files come from the build, not from archives.
-std::optional<std::string> writeBaseRecords(
-    const std::string& root, const std::string& firmwareVersion, const Artifacts& artifacts, const std::string& firmwareList)
+std::optional<std::string> writeBaseRecords(const std::string& root, const std::string& firmwareVersion,
+    const Artifacts& artifacts, const std::string& firmwareList)
 {
     std::string database = hostPath(root, Paths::packageDatabase);
     if (auto failure = writeEmptyDatabase(database))
@@ -209,8 +209,8 @@ std::optional<std::string> clearHandMadeInstall(const std::string& root)
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
         return std::nullopt;
     std::error_code error;
-    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary, Paths::preferenceBundle,
-             Paths::preferenceLoaderEntry, Paths::packageStatus }) {
+    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary,
+             Paths::preferenceBundle, Paths::preferenceLoaderEntry, Paths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
             return "cannot clear " + hostPath(root, path) + ": " + error.message();
@@ -272,12 +272,14 @@ std::optional<std::string> layBaseSystem(const std::string& root, const std::str
     std::string firmwareList;
     if (auto failure = firmwareFileList(artifacts, files, firmwareList))
         return failure;
-    for (const char* directory : { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences",
-             "/usr/bin", "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
+    for (const char* directory :
+        { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences", "/usr/bin",
+            "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
         if (auto failure = makeDirectories(hostPath(root, directory)))
             return failure;
     }
-    auto update = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> std::optional<std::string> {
+    auto update
+        = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> std::optional<std::string> {
         bool replaced = false;
         if (auto failure = updateFile(root + devicePath, contents, mode, replaced))
             return failure;
@@ -412,7 +414,8 @@ std::optional<std::string> recordedSystemVersion(const std::string& root)
 // "X" or "X Y" as a shell reads it: the directory as typed, quoted when it needs to be.
 std::string shellWord(const std::string& word)
 {
-    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-=:,@%")
+    if (!word.empty()
+        && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-=:,@%")
             == std::string::npos)
         return word;
     std::string quoted = "'";
@@ -497,7 +500,8 @@ std::optional<std::string> initDevice(
         return "cannot find " + directory + ": " + error.message();
 
     PackageManager packages(root);
-    bool hasDatabase = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
+    bool hasDatabase
+        = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
     if (existing && hasDatabase) {
         if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
             return refusal;

@@ -165,8 +165,8 @@ std::optional<Number> parseNumber(std::string_view word, std::string& error)
         // Too small for any double, or too large: the decimal magnitude tells which.
         size_t firstDigit = word.find_first_of("123456789", integerStart);
         long magnitude = firstDigit == std::string_view::npos || firstDigit >= fractionEnd ? -1
-            : firstDigit < integerEnd                                                  ? long(integerEnd - firstDigit)
-                                                                                        : -long(firstDigit - fractionStart);
+            : firstDigit < integerEnd ? long(integerEnd - firstDigit)
+                                      : -long(firstDigit - fractionStart);
         if (firstDigit == std::string_view::npos || magnitude + exponentValue <= 0)
             value = 0;
         else {

@@ -60,7 +60,10 @@ ShownValue shownValue(const PaneRow& row)
         return { SettingsHost::displayValue(row.value), {} };
     const auto& value = row.value;
     if (!reading->seconds) {
-        bool plain = value && (value->isBoolean() || (value->isInteger() && !value->isLargeUnsigned() && (value->integerValue() == 0 || value->integerValue() == 1)));
+        bool plain = value
+            && (value->isBoolean()
+                || (value->isInteger() && !value->isLargeUnsigned()
+                    && (value->integerValue() == 0 || value->integerValue() == 1)));
         return { value && value->boolValue() ? "on" : "off", !value || plain ? "" : "stored: " + storedText(*value) };
     }
     float seconds = value ? value->floatValue() : 0.0f;

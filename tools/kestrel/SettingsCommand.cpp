@@ -45,8 +45,8 @@ int list(SettingsHost::SettingsPane& pane)
             std::printf("button\t%s\t%s\t-\n", quoted(row.label).c_str(), row.action.value_or("-").c_str());
         else {
             auto shown = row.holdsValue ? shownValue(row) : ShownValue { "-", {} };
-            std::printf("%s\t%s\t%s\t%s%s%s\n", row.type.c_str(), quoted(row.label).c_str(), row.key.value_or("-").c_str(),
-                shown.text.c_str(), shown.note.empty() ? "" : "\t", shown.note.c_str());
+            std::printf("%s\t%s\t%s\t%s%s%s\n", row.type.c_str(), quoted(row.label).c_str(),
+                row.key.value_or("-").c_str(), shown.text.c_str(), shown.note.empty() ? "" : "\t", shown.note.c_str());
         }
     }
     return 0;

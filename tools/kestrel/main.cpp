@@ -91,8 +91,8 @@ int commandHelp(const CommandHelp& command)
 
 int unknownOption(std::string_view command, const std::string& option)
 {
-    std::fprintf(stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(),
-        Device::printable(option).c_str());
+    std::fprintf(
+        stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), Device::printable(option).c_str());
     return 2;
 }
 

@@ -115,14 +115,6 @@ bool signalProcess(pid_t pid, const std::string& expectedExecutable, int signal)
     return sent;
 }
 
-std::string joined(const std::vector<std::string_view>& names)
-{
-    std::string text;
-    for (auto name : names)
-        text += (text.empty() ? "" : " ") + std::string(name);
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -172,13 +164,7 @@ int main(int argc, char** argv)
     }
 
     if (!signalled) {
-        // Started by the device's own SpringBoard, whose standard error is the terminal of the
-        // kestrel that runs the device, the finding goes to the device's log instead.
-        auto parent = Platform::executablePathOfProcess(std::to_string(::getppid()));
-        if (parent && parent->starts_with(*root + "/") && parent->ends_with("/SpringBoard"))
-            Platform::systemLog("killall: no process named " + joined(names) + " to signal");
-        else
-            std::fprintf(stderr, "No matching processes belonging to you were found\n");
+        std::fprintf(stderr, "No matching processes belonging to you were found\n");
         return noMatchExitCode;
     }
     return 0;

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -98,7 +98,8 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     for (auto& file : *files) {
         springBoard = springBoard || file.path == std::string(Paths::springBoard).substr(1);
         library = library || file.path.starts_with("usr/lib/lib");
-        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copy + "/packages/base-system/files/" + file.path)) << file.path;
+        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copy + "/packages/base-system/files/" + file.path))
+            << file.path;
     }
     EXPECT_TRUE(springBoard && library) << "the host program and its libraries are the device's own";
 
@@ -108,7 +109,8 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
         std::string contents = readAll(entry.path());
         for (auto& folder : { copy, buildDirectory })
             EXPECT_EQ(contents.find(folder), std::string::npos) << entry.path() << " names " << folder;
-        if (!contents.starts_with("\x7f" "ELF"))
+        if (!contents.starts_with("\x7f"
+                                  "ELF"))
             continue;
         auto dynamic = runTool({ "/usr/bin/readelf", "-d", "-W", entry.path().string() });
         ASSERT_TRUE(dynamic.succeeded()) << dynamic.output;
@@ -176,7 +178,8 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     EXPECT_EQ(installedVersion(root, PackageNames::firmware), "13.0") << "the device keeps its system version";
 
     ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
+    EXPECT_EQ(
+        summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
 

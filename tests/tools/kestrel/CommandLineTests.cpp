@@ -97,7 +97,8 @@ TEST_F(CommandLineTest, HelpAndVersionAnswerAsPeopleExpect)
         EXPECT_NE(help.out.find("kestrel settings DIR list"), std::string::npos) << asked;
         EXPECT_EQ(help.err, "") << asked;
     }
-    for (auto& words : std::vector<std::vector<std::string>> { { "init", "--help" }, { "help", "init" }, { "init", "-h" } }) {
+    for (auto& words :
+        std::vector<std::vector<std::string>> { { "init", "--help" }, { "help", "init" }, { "init", "-h" } }) {
         auto help = run(words);
         EXPECT_EQ(help.exitCode, 0);
         EXPECT_TRUE(help.out.starts_with("usage: kestrel init DIR [--companion | --stock]\n")) << help.out;
@@ -185,7 +186,8 @@ TEST_F(CommandLineTest, InputCannotFloodHangOrWriteToTheTerminal)
     std::ofstream(longName) << "post " << std::string(1025, 'n') << "\n";
     auto post = run({ "run", m_device, longName });
     EXPECT_EQ(post.exitCode, 2);
-    EXPECT_EQ(post.err, "kestrel: " + longName + ":1: a notification name is 1 to 1024 bytes of UTF-8 (this one is 1025 bytes)\n");
+    EXPECT_EQ(post.err,
+        "kestrel: " + longName + ":1: a notification name is 1 to 1024 bytes of UTF-8 (this one is 1025 bytes)\n");
 }
 
 TEST_F(CommandLineTest, BootsLeaveNoNotifyEndpointsOfDeadProcesses)
