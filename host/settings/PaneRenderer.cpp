@@ -1,5 +1,6 @@
 #include "host/settings/PaneRenderer.h"
 
+#include "host/device/Words.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/uikit/UIKit.h"
@@ -131,13 +132,6 @@ std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_v
     return value->doubleValue();
 }
 
-std::string formatNumber(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f", value);
-    return text;
-}
-
 // Lays the page out top to bottom into `page`; answers the height used.
 class PageBuilder {
 public:
@@ -247,7 +241,8 @@ private:
             double number = value ? value->doubleValue() : 0;
             double minimum = numberProperty(specifier, "min").value_or(0);
             double maximum = numberProperty(specifier, "max").value_or(1);
-            auto text = formatNumber(number);
+            // Written as the settings list writes it: the float the engine reads, shortest.
+            auto text = Device::floatText(value ? value->floatValue() : 0.0f);
             card.addSubview(makeLabel(CGRectMake(width - textInset - 44, y, 44, rowHeight), text, 15, UIColor::create(0.43, 0.43, 0.45, 1), 2).ptr());
             auto control = makeView<SliderControl>("KestrelPaneSlider", CGRectMake(textInset - 8, y, width - 2 * textInset - 36, rowHeight));
             control->fraction = maximum > minimum ? (number - minimum) / (maximum - minimum) : 0;

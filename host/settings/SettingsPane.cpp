@@ -40,17 +40,6 @@ std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_v
     return value->doubleValue();
 }
 
-// A value as an error message names it: as the scenario language writes it, text
-// always in quotes so that "yes" the text does not read as yes the switch position.
-std::string describeGiven(const Value& value)
-{
-    if (value.isReal())
-        return Device::realText(value.doubleValue());
-    if (auto text = value.asString())
-        return Device::quotedWord(*text);
-    return displayValue(value);
-}
-
 std::string formatNumber(double value)
 {
     char text[64];
@@ -142,42 +131,42 @@ RefPtr<PSSpecifier> SettingsPane::buttonWithAction(const std::string& action)
     return nullptr;
 }
 
-std::optional<std::string> SettingsPane::setValue(const std::string& key, const Value& given)
+std::optional<std::string> SettingsPane::setValue(const std::string& key, const std::string& typed)
 {
     auto row = rowWithKey(key);
     if (!row)
         return "the pane has no row with the key " + key;
     std::string label = row->stringProperty("label").value_or(key);
+    // A quoted word is text: never a switch position or a number.
+    bool bare = !Device::isQuoted(typed);
     std::optional<Value> value;
     switch (row->cellType()) {
-    case Preferences::PSSwitchCell:
-        if (given.isBoolean())
-            value = given;
-        else if (given.isInteger() && !given.isLargeUnsigned()
-            && (given.integerValue() == 0 || given.integerValue() == 1))
-            value = Value::boolean(given.integerValue() == 1);
-        else
-            return key + " is a switch: use yes or no, not " + describeGiven(given);
+    case Preferences::PSSwitchCell: {
+        auto on = bare ? Device::parseSwitchWord(typed) : std::nullopt;
+        if (!on)
+            return key + " is a switch: use " + Device::switchWords + ", not " + typed;
+        value = Value::boolean(*on);
         break;
+    }
     case Preferences::PSSliderCell: {
-        if (!(given.isInteger() || given.isReal()) || !std::isfinite(given.doubleValue()))
-            return key + " is a slider: use a number, not " + describeGiven(given);
-        double number = given.doubleValue();
+        std::string why;
+        auto number = bare ? Device::parseNumber(typed, why) : std::nullopt;
+        if (!number)
+            return key + " is a slider: " + (why.empty() ? "use a number, not " + typed : why);
+        double given = number->value();
         auto minimum = numberProperty(*row, "min");
         auto maximum = numberProperty(*row, "max");
-        if ((minimum && number < *minimum) || (maximum && number > *maximum)) {
-            return key + " is a slider from " + formatNumber(minimum.value_or(number)) + " to "
-                + formatNumber(maximum.value_or(number)) + ": " + describeGiven(given) + " is outside it";
+        if ((minimum && given < *minimum) || (maximum && given > *maximum)) {
+            return key + " is a slider from " + formatNumber(minimum.value_or(given)) + " to "
+                + formatNumber(maximum.value_or(given)) + ": " + typed + " is outside it";
         }
-        value = Value::real(number);
+        value = Value::real(given);
         break;
     }
     case Preferences::PSEditTextCell:
     case Preferences::PSSecureEditTextCell:
     case Preferences::PSEditTextViewCell:
-        if (!given.asString())
-            return key + " is a text field: use \"text\", not " + describeGiven(given);
-        value = given;
+        value = Value::string(Device::unquote(typed));
         break;
     default:
         return key + " (" + label + ") is not a row that can be changed";

@@ -36,10 +36,12 @@ public:
     // The button with this action (nil when there is none).
     Runtime::RefPtr<Preferences::PSSpecifier> buttonWithAction(const std::string& action);
 
-    // Changes the row with this key as a tap would. The value must be one the row
-    // can hold: a switch takes a boolean (or the integer 0 or 1), a slider a number
-    // in its range, a text field text. Nullopt on success, else why nothing was written.
-    std::optional<std::string> setValue(const std::string& key, const Platform::Plist::Value&);
+    // Changes the row with this key as a tap would, to the value a word typed for it
+    // names: a switch reads yes/no, on/off, true/false or 1/0 in any case, a slider a
+    // number (Device::parseNumber) in its range, a text field the word's text. A quoted
+    // word is text only. Nullopt on success, else why nothing was written, with the
+    // word as typed.
+    std::optional<std::string> setValue(const std::string& key, const std::string& typed);
     // Presses the button with this action.
     std::optional<std::string> tap(const std::string& action);
 

@@ -1,5 +1,6 @@
 #include "tools/kestrel/PaneListing.h"
 
+#include "host/device/Words.h"
 #include "runtime/Runtime.h"
 
 #include <cctype>
@@ -18,7 +19,62 @@ std::optional<double> numberProperty(const Preferences::PSSpecifier& specifier, 
     return value->doubleValue();
 }
 
+// How the engine reads each key it asks for: switches by their boolean reading, the two
+// intervals by their single-precision float reading, in seconds.
+struct EngineReading {
+    std::string_view key;
+    bool seconds;
+};
+constexpr EngineReading engineReadings[] = {
+    { "Enabled", false },
+    { "DisableIfMusic", false },
+    { "DisableIfFlashlight", false },
+    { "DisableIfNotifications", false },
+    { "AutoRetry", false },
+    { "RetryInterval", true },
+    { "DelayBeforeUnlock", false },
+    { "DelayTime", true },
+    { "BlockForTouch", false },
+};
+
+// A stored value as a note names it: text always quoted, so that "yes" the text is not yes.
+std::string storedText(const Platform::Plist::Value& value)
+{
+    if (auto text = value.asString())
+        return Device::quotedWord(*text);
+    if (value.isReal())
+        return Device::realText(value.doubleValue());
+    return SettingsHost::displayValue(value);
+}
+
 } // namespace
+
+ShownValue shownValue(const PaneRow& row)
+{
+    const EngineReading* reading = nullptr;
+    for (auto& candidate : engineReadings) {
+        if (row.key && *row.key == candidate.key)
+            reading = &candidate;
+    }
+    if (!reading)
+        return { SettingsHost::displayValue(row.value), {} };
+    const auto& value = row.value;
+    if (!reading->seconds) {
+        bool plain = value
+            && (value->isBoolean()
+                || (value->isInteger() && !value->isLargeUnsigned()
+                    && (value->integerValue() == 0 || value->integerValue() == 1)));
+        return { value && value->boolValue() ? "on" : "off", !value || plain ? "" : "stored: " + storedText(*value) };
+    }
+    float seconds = value ? value->floatValue() : 0.0f;
+    ShownValue shown { Device::floatText(seconds) + " s", {} };
+    if (value && !value->isInteger() && !value->isReal())
+        shown.note = "stored: " + storedText(*value);
+    else if ((row.minimum && seconds < *row.minimum) || (row.maximum && seconds > *row.maximum))
+        shown.note = "out of the slider's range " + Device::floatText(float(row.minimum.value_or(seconds))) + " to "
+            + Device::floatText(float(row.maximum.value_or(seconds)));
+    return shown;
+}
 
 std::string cellTypeWord(int64_t cellType)
 {

@@ -15,10 +15,10 @@ std::optional<std::string> usePane(const std::function<void(SettingsHost::Settin
     return std::nullopt;
 }
 
-std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value& value)
+std::optional<std::string> paneSet(const std::string& key, const std::string& word)
 {
     std::optional<std::string> problem;
-    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, value); }))
+    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, word); }))
         return error;
     return problem;
 }

@@ -16,9 +16,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../
 import devicerig  # noqa: E402  (shared with the reliability scripts)
 
 
-KILLALL_FOUND_NONE = "No matching processes belonging to you were found\n"
-
-
 class ServedDevice:
     def __init__(self, kestrel, extra=(), companion=False):
         self.kestrel = devicerig.find_kestrel(kestrel)
@@ -48,10 +45,6 @@ class ServedDevice:
                 if self.errors and set(self.errors[-1].strip()) == {"-"}:
                     self.errors.pop()
             elif summary and (not line.strip() or line.startswith(("  ", "-----"))):
-                continue
-            elif line == KILLALL_FOUND_NONE:
-                # The device's killall, run by a restart that another restart overtook,
-                # says so on the standard error it shares with SpringBoard and the server.
                 continue
             else:
                 summary = False
