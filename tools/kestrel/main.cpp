@@ -31,7 +31,7 @@ constexpr const char* usageText = "usage:\n"
                                   "  kestrel remove DIR [--purge]\n"
                                   "  kestrel run DIR SCENARIO [--real-time]\n"
                                   "  kestrel boot DIR [--real-time]\n"
-                                  "  kestrel serve DIR [--port N] [--virtual-time]\n"
+                                  "  kestrel serve DIR [--port N] [--virtual-time] [--compare]\n"
                                   "  kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n"
                                   "  kestrel plist print FILE\n";
 
@@ -243,6 +243,8 @@ int serve(const std::vector<std::string>& words)
     for (size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--virtual-time")
             options.realTime = false;
+        else if (words[i] == "--compare")
+            options.compare = true;
         else if (words[i] == "--port" || words[i].starts_with("--port=")) {
             std::string value = words[i] == "--port" ? (i + 1 < words.size() ? words[++i] : "") : words[i].substr(7);
             auto port = Device::parseInteger(value);
