@@ -102,6 +102,8 @@ json eventJson(const SessionEvent& event)
     object["seq"] = event.sequence;
     object["t"] = double(event.stamp) / 1e9;
     object["line"] = timelineLine(event);
+    object["text"] = Driver::timelineText(event.event); // the line without its time
+
     return object;
 }
 

@@ -95,8 +95,6 @@ void EventNarrator::narrate(json& event)
     m_settings.reset();
     auto said = explain(event);
     m_justLocked = isType(event, "device") && event.value("locked", false);
-    if (!isType(event, "attempt") && !isType(event, "device") && !isType(event, "lockscreen"))
-        m_attemptOpen = false;
     if (!said)
         return;
     event["kind"] = said->kind;
@@ -109,10 +107,8 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
     std::string type = event.value("type", "");
     if (type == "attempt")
         return attempt(event);
-    if (type == "decision") {
-        m_attemptOpen = false;
+    if (type == "decision")
         return decision(event);
-    }
     if (type == "delayed-unlock")
         return delayedUnlock(event.value("result", ""));
     if (type == "biometric-event")
@@ -155,8 +151,12 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
                 return std::nullopt;
             return Said { "info", "The lock screen is up again.", "lock screen up" };
         }
-        if (m_attemptOpen)
-            return std::nullopt; // the attempt's own sentence says so
+        // An attempt that finishes the unlock takes the lock screen with it, at once; its own
+        // sentence (or its decision's) says so.
+        bool withAttempt = m_dismissalExpected && event.value("t", 0.0) - m_attemptTime < 0.05;
+        m_dismissalExpected = false;
+        if (withAttempt)
+            return std::nullopt;
         m_holding = Holding::Nothing;
         return Said { "dismissed", "Swiped up: the lock screen is gone and the home screen shows.", "swiped up" };
     }
@@ -210,7 +210,7 @@ void EventNarrator::restarted()
     m_flashlight = 0;
     m_notifications.clear();
     m_attempt.reset();
-    m_attemptOpen = false;
+    m_dismissalExpected = false;
     m_resent.reset();
     m_holding = Holding::Nothing;
     if (m_sources.engineInstalled)
@@ -231,7 +231,8 @@ std::optional<EventNarrator::Said> EventNarrator::attempt(const json& event)
 {
     Attempt attempt { m_lockScreenShown, m_locked, event.value("mesa", false), event.value("finish", false),
         event.value("result", false) };
-    m_attemptOpen = true;
+    m_dismissalExpected = attempt.result && attempt.finish && m_lockScreenShown;
+    m_attemptTime = event.value("t", 0.0);
     if (!m_engine)
         return stockAttempt(attempt);
     // The engine reports its decision once the attempt has had its effect.

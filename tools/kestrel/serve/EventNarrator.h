@@ -79,9 +79,11 @@ private:
     bool m_audioPlaying { false };
     int64_t m_flashlight { 0 };
     std::vector<std::optional<std::string>> m_notifications;
-    // An attempt whose effects are still arriving (its decision, its lock-screen change).
+    // An attempt whose decision is still to come.
     std::optional<Attempt> m_attempt;
-    bool m_attemptOpen { false };
+    // The lock screen going away with the last attempt, as it said it would (arriving with it).
+    bool m_dismissalExpected { false };
+    double m_attemptTime { 0 };
     std::optional<Attempt> m_resent; // the delayed unlock's own attempt
     Holding m_holding { Holding::Nothing };
     bool m_justLocked { false };
