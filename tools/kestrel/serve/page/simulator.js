@@ -60,7 +60,7 @@ function appFor(section) {
 
 const kindWords = {
   kept: "Lock screen kept", dismissed: "Lock screen dismissed", waiting: "Waiting", passed: "Passed through",
-  failed: "Did not unlock", retry: "Retrying", info: "Now",
+  failed: "Did not unlock", retry: "Retrying", info: "Device",
 };
 
 function stampText(seconds) {
@@ -68,7 +68,7 @@ function stampText(seconds) {
 }
 
 const shownNotifications = 4;
-const maxTimelineLines = 2000;
+const maxTimelineLines = 1000;
 
 // ---- One device: its phone, its panel, its timeline ----
 
@@ -85,6 +85,8 @@ class Device {
     this.eventsWhileInFlight = false;
     this.lastId = 0;
     this.count = 0;
+    this.pending = [];
+    this.flushTimer = null;
 
     this.card = $("device-template").content.firstElementChild.cloneNode(true);
     this.card.id = `device-${this.name}`;
@@ -237,40 +239,61 @@ class Device {
   }
 
   // What the device's latest explained event said, in the panel.
-  drawPanel(kind, badge, sentence) {
+  drawPanel(kind, sentence, seconds) {
     const box = this.part("decision");
     box.dataset.kind = kind;
-    setText(this.part("decision-badge"), badge);
+    const badge = this.part("decision-badge");
+    badge.replaceChildren(kindWords[kind] || kind);
+    if (seconds !== undefined) badge.append(" · ", Object.assign(document.createElement("span"), { className: "stamp", textContent: stampText(seconds) }));
     setText(this.part("decision-text"), sentence);
   }
 
   clearTimeline() {
+    this.pending = [];
     this.timeline.replaceChildren();
     this.count = 0;
     this.brief = null;
   }
 
+  // Events come in bursts (a command's, a restart's): they are drawn together, a moment
+  // later, so the phone's own redraw is not held up by the timeline's.
   addEvent(event) {
+    this.pending.push(event);
+    if (!this.flushTimer) this.flushTimer = setTimeout(() => this.flushEvents(), 15);
+  }
+
+  flushEvents() {
+    this.flushTimer = null;
+    const events = this.pending;
+    this.pending = [];
     const list = this.timeline;
     const atBottom = list.scrollHeight - list.scrollTop - list.clientHeight < 40;
-    const item = document.createElement("li");
-    item.dataset.type = event.type;
-    item.append(Object.assign(document.createElement("span"), { className: "stamp", textContent: stampText(event.t) }),
-      Object.assign(document.createElement("span"), { className: "text", textContent: event.text }));
-    if (event.sentence) {
-      item.classList.add("explained");
-      const explanation = document.createElement("span");
-      explanation.className = "explain";
-      explanation.append(Object.assign(document.createElement("span"), { className: `kind ${event.kind}`, textContent: kindWords[event.kind] || event.kind }), event.sentence);
-      item.append(explanation);
-      this.drawPanel(event.kind, `${kindWords[event.kind] || event.kind} · ${stampText(event.t)}`, event.sentence);
-      this.brief = event.brief;
+    const items = document.createDocumentFragment();
+    let latest = null;
+    for (const event of events) {
+      const item = document.createElement("li");
+      item.dataset.type = event.type;
+      item.append(Object.assign(document.createElement("span"), { className: "stamp", textContent: stampText(event.t) }),
+        Object.assign(document.createElement("span"), { className: "text", textContent: event.text }));
+      if (event.sentence) {
+        item.classList.add("explained");
+        const explanation = document.createElement("span");
+        explanation.className = "explain";
+        explanation.append(Object.assign(document.createElement("span"), { className: `kind ${event.kind}`, textContent: kindWords[event.kind] || event.kind }), event.sentence);
+        item.append(explanation);
+        latest = event;
+      }
+      items.append(item);
+    }
+    list.append(items);
+    if (latest) {
+      this.drawPanel(latest.kind, latest.sentence, latest.t);
+      this.brief = latest.brief;
       drawCompareSummary();
     }
-    list.append(item);
     // A long session keeps its whole timeline in the downloadable scenario; the page shows the latest.
     while (list.childElementCount > maxTimelineLines) list.firstElementChild.remove();
-    this.count++;
+    this.count += events.length;
     setText(this.timelineCard.querySelector(".timeline-count"), `${this.count} event${this.count === 1 ? "" : "s"}`);
     if (atBottom) list.scrollTop = list.scrollHeight;
   }
@@ -317,7 +340,7 @@ class Device {
     this.stopped = true;
     setFlag(this.phone, "data-stopped", "yes");
     setText(this.part("phone-summary"), this.summary(this.state || {}));
-    this.drawPanel("info", "Stopped", "The device stopped: what the phone showed last is greyed out, and nothing here acts on it any more.");
+    this.drawPanel("info", "The device stopped: what the phone showed last is greyed out, and nothing here acts on it any more.");
     this.brief = "stopped";
     drawCompareSummary();
     drawControls();
