@@ -92,7 +92,7 @@ json eventJson(const SessionEvent& event)
                 return { { "type", "decision" }, { "outcome", Driver::name(typed.outcome) },
                     { "reason",
                         typed.reason == Driver::Decision::Reason::None ? json(nullptr)
-                                                                        : json(Driver::name(typed.reason)) } };
+                                                                       : json(Driver::name(typed.reason)) } };
             } else if constexpr (std::is_same_v<T, Driver::DelayedUnlock>)
                 return { { "type", "delayed-unlock" }, { "result", Driver::name(typed.result) } };
             else

@@ -117,7 +117,8 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
         std::string step = event.value("step", "");
         if (step == "screen-off") {
             auto interval = secondsText(seconds("RetryInterval"));
-            return Said { "retry", "Retrying the failed match: Kestrel turned the face sensor off; it looks again in " + interval + ".",
+            return Said { "retry",
+                "Retrying the failed match: Kestrel turned the face sensor off; it looks again in " + interval + ".",
                 "retrying in " + interval };
         }
         if (step == "screen-on")
@@ -128,7 +129,8 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
         std::string outcome = event.value("outcome", "");
         if (outcome == "no-face") {
             return Said { "failed",
-                "The retried match found no face, so nothing happens. ('Next match succeeds' puts a face in front of the next look.)",
+                "The retried match found no face, so nothing happens. ('Next match succeeds' puts a face in front of "
+                "the next look.)",
                 "retry found no face" };
         }
         if (outcome == "match")
@@ -141,7 +143,8 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
             return std::nullopt;
         m_holding = Holding::Nothing;
         return Said { "info",
-            std::string("Locked: the lock screen is up") + (m_engine ? ", and Kestrel decides again at the next face match." : "."),
+            std::string("Locked: the lock screen is up")
+                + (m_engine ? ", and Kestrel decides again at the next face match." : "."),
             "locked" };
     }
     if (type == "lockscreen") {
@@ -163,8 +166,9 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
     if (type == "notification") {
         if (event.value("change", "") == "added") {
             auto section = event.find("section");
-            m_notifications.push_back(
-                section != event.end() && section->is_string() ? std::optional(section->get<std::string>()) : std::nullopt);
+            m_notifications.push_back(section != event.end() && section->is_string()
+                    ? std::optional(section->get<std::string>())
+                    : std::nullopt);
             return std::nullopt;
         }
         m_notifications.clear();
@@ -243,11 +247,13 @@ std::optional<EventNarrator::Said> EventNarrator::attempt(const json& event)
 std::optional<EventNarrator::Said> EventNarrator::stockAttempt(const Attempt& attempt)
 {
     if (!attempt.lockScreenShownBefore)
-        return Said { "passed", "The phone was already open: this attempt had no lock screen to dismiss and changed nothing.",
+        return Said { "passed",
+            "The phone was already open: this attempt had no lock screen to dismiss and changed nothing.",
             "already open" };
     if (!attempt.result) {
         return Said { "failed",
-            attempt.lockedBefore ? "The unlock failed: the phone stays locked." : "The unlock failed; the device stays as it was.",
+            attempt.lockedBefore ? "The unlock failed: the phone stays locked."
+                                 : "The unlock failed; the device stays as it was.",
             "unlock failed" };
     }
     if (attempt.finish)
@@ -272,7 +278,8 @@ std::string EventNarrator::notificationCause() const
     if (m_notifications.empty())
         return "nothing held it.";
     if (!flag("DisableIfNotifications"))
-        return "nothing held it (" + label("DisableIfNotifications") + " is off, so waiting notifications do not count).";
+        return "nothing held it (" + label("DisableIfNotifications")
+            + " is off, so waiting notifications do not count).";
     if (m_notifications.size() == 1 && m_notifications.front() == std::optional<std::string>(doNotDisturbSection))
         return "the only waiting notification is the Do Not Disturb notice, which does not count.";
     return "nothing held it (the waiting notifications were not counted).";
@@ -292,7 +299,8 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
     }
     m_holding = Holding::Nothing;
     if (!attempt.lockScreenShownBefore)
-        return Said { "passed", "The phone was already open: this attempt had no lock screen to dismiss and changed nothing.",
+        return Said { "passed",
+            "The phone was already open: this attempt had no lock screen to dismiss and changed nothing.",
             "already open" };
 
     if (outcome == "blocked") {
@@ -309,9 +317,10 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
         } else if (reason == "notifications") {
             size_t count = m_notifications.size();
             bool onlyNotice = count == 1 && m_notifications.front() == std::optional<std::string>(doNotDisturbSection);
-            why = onlyNotice ? "the Do Not Disturb notice is waiting (on this system it counts like any notification) and "
-                    : count == 1 ? "a notification is waiting and "
-                                 : std::to_string(count) + " notifications are waiting and ";
+            why = onlyNotice
+                ? "the Do Not Disturb notice is waiting (on this system it counts like any notification) and "
+                : count == 1 ? "a notification is waiting and "
+                             : std::to_string(count) + " notifications are waiting and ";
             why += label("DisableIfNotifications") + " is on";
             brief = "kept: notifications are waiting";
             m_holding = Holding::Notifications;
@@ -329,7 +338,8 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
     }
     if (outcome == "unlock-now") {
         if (m_lockScreenShown) {
-            return Said { "failed", "Kestrel let the unlock dismiss the lock screen, but the unlock failed: the phone stays locked.",
+            return Said { "failed",
+                "Kestrel let the unlock dismiss the lock screen, but the unlock failed: the phone stays locked.",
                 "unlock failed" };
         }
         return Said { "dismissed", "Dismissed the lock screen at once: " + notificationCause(), "dismissed at once" };
@@ -337,7 +347,8 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
     if (outcome == "delay-scheduled") {
         float delay = seconds("DelayTime");
         if (delay <= 0) {
-            return Said { "waiting", "Unlocked the device; the lock screen goes away in a moment, unless the screen is touched first.",
+            return Said { "waiting",
+                "Unlocked the device; the lock screen goes away in a moment, unless the screen is touched first.",
                 "dismissed in a moment" };
         }
         double due = event.value("t", 0.0) + double(delay);
@@ -348,20 +359,25 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
     }
     if (outcome == "delay-refused") {
         return Said { "failed",
-            label("DelayBeforeUnlock") + " is on, but the unlock failed: nothing was scheduled, and the lock screen stays.",
+            label("DelayBeforeUnlock")
+                + " is on, but the unlock failed: nothing was scheduled, and the lock screen stays.",
             "unlock failed" };
     }
     std::string after = !m_lockScreenShown ? " The lock screen is gone."
-        : !m_locked                         ? " The device is unlocked; the lock screen stays until you swipe up."
-                                            : " The phone stays locked.";
-    std::string brief = !m_lockScreenShown ? "dismissed" : !m_locked ? "lock screen stays until you swipe up" : "stays locked";
+        : !m_locked                        ? " The device is unlocked; the lock screen stays until you swipe up."
+                                           : " The phone stays locked.";
+    std::string brief = !m_lockScreenShown ? "dismissed"
+        : !m_locked                        ? "lock screen stays until you swipe up"
+                                           : "stays locked";
     if (outcome == "delay-not-biometric") {
         return Said { "passed",
-            label("DelayBeforeUnlock") + " is on, but this attempt was not a face match: Kestrel left it as it was." + after,
+            label("DelayBeforeUnlock") + " is on, but this attempt was not a face match: Kestrel left it as it was."
+                + after,
             brief };
     }
     if (outcome == "pass-through" && reason == "disabled") {
-        return Said { "passed", "Kestrel is off (" + label("Enabled") + " is off): the unlock went on as the system made it." + after,
+        return Said { "passed",
+            "Kestrel is off (" + label("Enabled") + " is off): the unlock went on as the system made it." + after,
             "Kestrel off: " + brief };
     }
     return Said { "passed", "Kestrel left the unlock as the system made it." + after, brief };
@@ -379,7 +395,8 @@ std::optional<EventNarrator::Said> EventNarrator::delayedUnlock(const std::strin
         return Said { "passed", "The delay is over; the lock screen was already gone.", "already open" };
     m_holding = Holding::Nothing;
     if (result == "skipped-touched") {
-        std::string after = m_lockScreenShown && !m_locked ? " The device is unlocked underneath: swipe up to open it." : "";
+        std::string after
+            = m_lockScreenShown && !m_locked ? " The device is unlocked underneath: swipe up to open it." : "";
         return Said { "kept", "The delay is over, but the screen was touched meanwhile: the lock screen stays." + after,
             "kept: touched during the delay" };
     }
@@ -387,7 +404,8 @@ std::optional<EventNarrator::Said> EventNarrator::delayedUnlock(const std::strin
         return Said { "dismissed", "The delay is over: the lock screen was dismissed.", "dismissed after the delay" };
     return Said { "failed",
         std::string("The delay is over and Kestrel sent the unlock again, but it failed")
-            + (m_locked ? ": the phone was locked again meanwhile, so the lock screen stays." : ": the lock screen stays."),
+            + (m_locked ? ": the phone was locked again meanwhile, so the lock screen stays."
+                        : ": the lock screen stays."),
         "stays: the unlock failed" };
 }
 

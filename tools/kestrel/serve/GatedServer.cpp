@@ -350,7 +350,7 @@ void GatedServer::work(Connection connection)
     }
     BufferedStream stream(connection.socket, std::move(connection.received), m_limits.writeDeadline);
     bool closed = false;
-    bool answered = !m_stopping && process_request(stream, false, closed, [](httplib::Request&) { });
+    bool answered = !m_stopping && process_request(stream, false, closed, [](httplib::Request&) {});
     {
         std::lock_guard guard(m_lock);
         m_working.erase(connection.socket);
@@ -379,7 +379,8 @@ void GatedServer::serve()
         for (auto& connection : waiting) {
             polled.push_back({ connection.socket, POLLIN, 0 });
             auto left = std::chrono::ceil<std::chrono::milliseconds>(connection.deadline - now).count();
-            timeout = timeout < 0 ? int(std::max<int64_t>(left, 0)) : std::min(timeout, int(std::max<int64_t>(left, 0)));
+            timeout
+                = timeout < 0 ? int(std::max<int64_t>(left, 0)) : std::min(timeout, int(std::max<int64_t>(left, 0)));
         }
         if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR)
             break;

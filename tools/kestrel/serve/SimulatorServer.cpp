@@ -143,7 +143,8 @@ bool opensStream(std::string_view requestLine)
 {
     for (std::string_view path : { "GET /api/events", "GET /api/stock/events" }) {
         if (requestLine.starts_with(path)
-            && (requestLine.size() == path.size() || requestLine[path.size()] == ' ' || requestLine[path.size()] == '?'))
+            && (requestLine.size() == path.size() || requestLine[path.size()] == ' '
+                || requestLine[path.size()] == '?'))
             return true;
     }
     return false;
@@ -280,7 +281,8 @@ void SimulatorServer::addRoutes()
     server.Get("/api/stock/session.scenario", relayed);
     server.Get("/api/stock/events", [this](const httplib::Request& request, httplib::Response& response) {
         if (!m_stock) {
-            sendError(response, 404, "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
+            sendError(response, 404,
+                "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
             return;
         }
         events(m_stock->feed(), request, response);
@@ -316,12 +318,14 @@ void SimulatorServer::devices(httplib::Response& response)
 void SimulatorServer::relay(const httplib::Request& request, httplib::Response& response)
 {
     if (!m_stock) {
-        sendError(response, 404, "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
+        sendError(
+            response, 404, "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
         return;
     }
     std::string path = "/api/" + request.path.substr(std::string_view("/api/stock/").size());
-    auto answer = request.method == "POST" ? m_stock->post(path, request.body, request.get_header_value("Kestrel-Refusal-Status"))
-                                           : m_stock->get(path);
+    auto answer = request.method == "POST"
+        ? m_stock->post(path, request.body, request.get_header_value("Kestrel-Refusal-Status"))
+        : m_stock->get(path);
     response.status = answer.status;
     response.set_content(answer.body, answer.contentType.empty() ? "application/octet-stream" : answer.contentType);
     if (path == "/api/session.scenario" && answer.status == 200)
@@ -402,7 +406,8 @@ void SimulatorServer::runText(const std::string& given, int refused, httplib::Re
     }
     // The answer carries the state the command left, so a page draws it without asking again.
     sendJson(response, 200,
-        OrderedJson { { "ok", true }, { "events", timelineLines(result.events) }, { "state", sessionStateJson(m_session) } });
+        OrderedJson {
+            { "ok", true }, { "events", timelineLines(result.events) }, { "state", sessionStateJson(m_session) } });
 }
 
 void SimulatorServer::pane(httplib::Response& response)

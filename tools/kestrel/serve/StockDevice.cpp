@@ -31,7 +31,8 @@ std::mutex s_reapLock;
 
 std::string unreachable()
 {
-    return jsonLine(nlohmann::json { { "ok", false }, { "error", "the stock device does not answer: it has stopped" } });
+    return jsonLine(
+        nlohmann::json { { "ok", false }, { "error", "the stock device does not answer: it has stopped" } });
 }
 
 // The first line the child prints, or empty when none came in time.
@@ -232,7 +233,8 @@ StockDevice::Answer StockDevice::get(const std::string& path)
     return { result->status, result->body, result->get_header_value("Content-Type") };
 }
 
-StockDevice::Answer StockDevice::post(const std::string& path, const std::string& body, const std::string& refusalStatus)
+StockDevice::Answer StockDevice::post(
+    const std::string& path, const std::string& body, const std::string& refusalStatus)
 {
     httplib::Client client("127.0.0.1", m_port);
     client.set_connection_timeout(2);

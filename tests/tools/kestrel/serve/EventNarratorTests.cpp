@@ -143,7 +143,8 @@ TEST(EventNarrator, TheDelayIsToldInSecondsAndItsEndAsItCame)
     // Locked within the delay: the delayed unlock's attempt fails, and the lock screen stays.
     story.note("device locked");
     story.attempt(true, false);
-    EXPECT_FALSE(story.decision(Driver::Decision::Outcome::PassThrough, Driver::Decision::Reason::ReSend).contains("sentence"));
+    EXPECT_FALSE(
+        story.decision(Driver::Decision::Outcome::PassThrough, Driver::Decision::Reason::ReSend).contains("sentence"));
     auto ended = story.event(Driver::DelayedUnlock { Driver::DelayedUnlock::Result::Sent });
     EXPECT_EQ(ended["kind"], "failed");
     EXPECT_TRUE(says(ended, "locked again")) << ended.dump();
@@ -190,7 +191,8 @@ TEST(EventNarrator, AFailedMatchAndItsRetryEachHaveASentence)
     story.set("RetryInterval", Value::real(0.5));
     auto failed = story.note("biometric event=10");
     EXPECT_TRUE(says(failed, "'Retry failed matches' is on: Kestrel looks again in 0.5 s")) << failed.dump();
-    EXPECT_FALSE(story.event(Driver::BiometricCall { Driver::BiometricCall::Kind::SetAuthenticatedNo }).contains("sentence"));
+    EXPECT_FALSE(
+        story.event(Driver::BiometricCall { Driver::BiometricCall::Kind::SetAuthenticatedNo }).contains("sentence"));
     auto armed = story.event(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff });
     EXPECT_EQ(armed["kind"], "retry");
     EXPECT_TRUE(says(armed, "in 0.5 s")) << armed.dump();
@@ -234,7 +236,8 @@ TEST(EventJson, TheDevicesNotesBecomeTypedEvents)
     EXPECT_EQ(typed(Driver::Note { "biometric event=10" })["event"], 10);
     EXPECT_EQ(typed(Driver::Note { "flashlight level=0" })["level"], 0);
     EXPECT_EQ(typed(Driver::Note { "post com.plover.kestrel.respring" })["type"], "note");
-    EXPECT_EQ(typed(Driver::Note { "flashlight level=bright" })["type"], "note") << "a form it does not know stays a note";
+    EXPECT_EQ(typed(Driver::Note { "flashlight level=bright" })["type"], "note")
+        << "a form it does not know stays a note";
 
     auto decision = typed(Driver::Decision { Driver::Decision::Outcome::UnlockNow, Driver::Decision::Reason::None });
     EXPECT_EQ(decision["outcome"], "unlock-now");
