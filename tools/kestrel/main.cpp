@@ -44,7 +44,8 @@ constexpr CommandHelp commands[] = {
     { "remove", "remove DIR [--purge]", "remove Kestrel from the device (--purge: its settings too)" },
     { "run", "run DIR SCENARIO [--real-time]", "run a scenario file against the device; exit 1 if a line failed" },
     { "boot", "boot DIR [--real-time]", "boot the device and read scenario commands from standard input" },
-    { "serve", "serve DIR [--port N] [--virtual-time]", "boot the device and serve its simulator page" },
+    { "serve", "serve DIR [--port N] [--virtual-time] [--compare]",
+        "boot the device and serve its simulator page (--compare: a stock device beside it)" },
     { "settings", "settings DIR list | set KEY VALUE | tap ACTION | render OUT.png",
         "the settings pane: its rows and values, a change as a tap makes it, a button, its image" },
     { "plist", "plist print FILE", "show a property list (XML or binary) in a readable form" },
@@ -299,6 +300,8 @@ int serve(const std::vector<std::string>& words)
     for (size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--virtual-time")
             options.realTime = false;
+        else if (words[i] == "--compare")
+            options.compare = true;
         else if (words[i] == "--port" || words[i].starts_with("--port=")) {
             std::string value = words[i] == "--port" ? (i + 1 < words.size() ? words[++i] : "") : words[i].substr(7);
             auto port = Device::parseInteger(value);

@@ -32,6 +32,11 @@ class ServedDevice:
             raise RuntimeError(f"kestrel serve printed no URL: {line!r} {self.process.stderr.read()!r}")
         self.port = int(match.group(1))
         self.url = f"http://127.0.0.1:{self.port}/"
+        # With --compare, the stock device beside it: where it was laid out.
+        self.stock_root = None
+        if "--compare" in extra:
+            beside = re.search(r"stock device at (\S+) ", self.process.stdout.readline())
+            self.stock_root = beside.group(1) if beside else None
         # Keep the pipes drained so the server never blocks on them.
         threading.Thread(target=self.process.stdout.read, daemon=True).start()
         threading.Thread(target=self._read_errors, daemon=True).start()
