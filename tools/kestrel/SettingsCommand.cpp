@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-using namespace Runtime;
-
 namespace Kestrel {
 
 namespace {
@@ -87,6 +85,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     Platform::setDeviceRoot(root);
     SettingsHost::configureScreenFromDevice();
 
+    ObjC::AutoreleasePool pool;
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
@@ -103,8 +102,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     if (action == "tap") {
         if (auto problem = pane->tap(arguments[2]))
             return fail(*problem);
-        auto application = send<RefPtr<UIKit::UIApplication>>(getClass("UIApplication"), "sharedApplication");
-        for (auto& url : application->openedURLs())
+        for (auto& url : UIKit::UIApplication::shared().openedURLs())
             std::printf("opened %s\n", url.c_str());
         return 0;
     }
