@@ -3,6 +3,7 @@
 #include "platform/foundation/FoundationValue.h"
 #include "platform/trace/Timeline.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ protected:
         Platform::setTimelineSink({});
         UIKitTest::TearDown();
     }
+    // What was opened since the test began: the application object lives as long as the process.
+    std::vector<std::string> openedSinceStart() const
+    {
+        auto opened = UIApplication::shared().openedURLs();
+        return { opened.begin() + std::min(opened.size(), m_openedBefore), opened.end() };
+    }
+    size_t m_openedBefore { UIApplication::shared().openedURLs().size() };
+
     // Foundation's own NSURL: the app opens what it is given.
     static id url(const char* address) { return send<id>(getClass("NSURL"), sel("URLWithString:"), text(address)); }
 };
@@ -29,7 +38,7 @@ TEST_F(ApplicationTest, OpenURLRecordsTheURLAndReportsItOnTheTimeline)
 
     EXPECT_TRUE(send<bool>(application, sel("openURL:"), url("https://example.org/kestrel")));
     EXPECT_FALSE(send<bool>(application, sel("openURL:"), nullptr)) << "nil opens nothing";
-    EXPECT_EQ(UIApplication::shared().openedURLs(), std::vector<std::string> { "https://example.org/kestrel" });
+    EXPECT_EQ(openedSinceStart(), std::vector<std::string> { "https://example.org/kestrel" });
     EXPECT_EQ(events, std::vector<std::string> { "open-url https://example.org/kestrel" });
 }
 
@@ -59,9 +68,9 @@ TEST_F(ApplicationTest, TheNewerOpenURLFormOpensAndRunsItsCompletion)
         reinterpret_cast<id>(&completion));
     EXPECT_EQ(completion.runs, 1);
     EXPECT_TRUE(completion.success);
-    EXPECT_EQ(UIApplication::shared().openedURLs(), std::vector<std::string> { "twitter://user/?screen_name=x" });
+    EXPECT_EQ(openedSinceStart(), std::vector<std::string> { "twitter://user/?screen_name=x" });
     send(application, sel("openURL:options:completionHandler:"), url("https://example.org/"), nullptr, nullptr);
-    EXPECT_EQ(UIApplication::shared().openedURLs().size(), 2u) << "no completion handler is needed";
+    EXPECT_EQ(openedSinceStart().size(), 2u) << "no completion handler is needed";
 }
 
 TEST_F(ApplicationTest, MalformedAddressesMakeNoURLAndAnEmptyOneOpensNothing)
@@ -76,7 +85,7 @@ TEST_F(ApplicationTest, MalformedAddressesMakeNoURLAndAnEmptyOneOpensNothing)
     // Foundation here makes a URL of no text; opening it opens nothing.
     id application = UIApplication::sharedApplication();
     EXPECT_FALSE(send<bool>(application, sel("openURL:"), url("")));
-    EXPECT_TRUE(UIApplication::shared().openedURLs().empty());
+    EXPECT_TRUE(openedSinceStart().empty());
 }
 
 } // namespace
