@@ -2,14 +2,32 @@
 
 #include "platform/foundation/PreferencesCalls.h"
 
+namespace {
+
+// Foundation's NSRange, as it crosses messages.
+struct NSRange {
+    unsigned long location;
+    unsigned long length;
+};
+
+constexpr unsigned long NSNotFound = 0x7fffffffffffffffUL;
+// Code unit by code unit: a combining mark after a separator must not hide it.
+constexpr unsigned long NSLiteralSearch = 2;
+
+} // namespace
+
+namespace ObjC {
+template<> struct TypeEncoding<NSRange> {
+    [[maybe_unused]] static constexpr const char* value = "{_NSRange=QQ}";
+};
+} // namespace ObjC
+
 id parsePackageFields(id output)
 {
     static SEL const dictionary = ObjC::sel("dictionary");
-    static SEL const componentsSeparatedByString = ObjC::sel("componentsSeparatedByString:");
-    static SEL const count = ObjC::sel("count");
-    static SEL const objectAtIndex = ObjC::sel("objectAtIndex:");
     static SEL const length = ObjC::sel("length");
-    static SEL const substringFromIndex = ObjC::sel("substringFromIndex:");
+    static SEL const rangeOfString = ObjC::sel("rangeOfString:options:range:");
+    static SEL const substringWithRange = ObjC::sel("substringWithRange:");
     static SEL const setObjectForKey = ObjC::sel("setObject:forKey:");
     static ObjC::ClassReference const mutableDictionary("NSMutableDictionary");
 
@@ -18,19 +36,24 @@ id parsePackageFields(id output)
     if (!text)
         return nullptr;
     id fields = ObjC::send<id>(mutableDictionary.get(), dictionary);
-    id lines = ObjC::send<id>(text, componentsSeparatedByString, ObjC::string("\n"));
+    id newline = ObjC::string("\n");
     id separator = ObjC::string(": ");
-    unsigned long lineCount = ObjC::send<unsigned long>(lines, count);
-    for (unsigned long index = 0; index < lineCount; ++index) {
-        id line = ObjC::send<id>(lines, objectAtIndex, index);
-        // What comes before the first separator is the name, everything after it the value.
-        id parts = ObjC::send<id>(line, componentsSeparatedByString, separator);
-        if (ObjC::send<unsigned long>(parts, count) < 2)
-            continue;
-        id name = ObjC::send<id>(parts, objectAtIndex, 0ul);
-        unsigned long nameLength = ObjC::send<unsigned long>(name, length);
-        id value = ObjC::send<id>(line, substringFromIndex, nameLength + ObjC::send<unsigned long>(separator, length));
-        ObjC::send(fields, setObjectForKey, value, name);
+    unsigned long size = ObjC::send<unsigned long>(text, length);
+    unsigned long separatorLength = ObjC::send<unsigned long>(separator, length);
+    for (unsigned long start = 0;;) {
+        NSRange lineEnd = ObjC::send<NSRange>(text, rangeOfString, newline, NSLiteralSearch, NSRange { start, size - start });
+        unsigned long end = lineEnd.location == NSNotFound ? size : lineEnd.location;
+        // What comes before the line's first separator is the name, everything after it the value.
+        NSRange found = ObjC::send<NSRange>(text, rangeOfString, separator, NSLiteralSearch, NSRange { start, end - start });
+        if (found.location != NSNotFound) {
+            unsigned long valueStart = found.location + separatorLength;
+            id name = ObjC::send<id>(text, substringWithRange, NSRange { start, found.location - start });
+            id value = ObjC::send<id>(text, substringWithRange, NSRange { valueStart, end - valueStart });
+            ObjC::send(fields, setObjectForKey, value, name);
+        }
+        if (lineEnd.location == NSNotFound)
+            break;
+        start = end + 1;
     }
     return fields;
 }

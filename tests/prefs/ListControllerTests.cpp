@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -681,6 +682,22 @@ TEST_F(ListControllerTest, TwoProcessesWritingAtOnceLoseNoEntry)
     }
     EXPECT_TRUE(lost.empty()) << lost.size() << " entries lost, the first " << lost.front();
     EXPECT_EQ(*file, expected);
+}
+
+// Writers take turns under a lock on the Preferences folder, but one that keeps it (a hung
+// process, an outsider) must not hang the pane: the write goes ahead without it.
+TEST_F(ListControllerTest, AWriterThatNeverLetsGoOfTheLockDoesNotHangThePane)
+{
+    int holder = ::open(hostPath(settingsFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    monitorNotifications();
+    writeKey("DelayTime", Value::real(8));
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(8) } }));
+    EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
+    ::close(holder);
+    writeKey("DelayTime", Value::real(9));
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(9) } })) << "and the lock, once free, is taken again";
 }
 
 // A device whose Preferences folder has gone gets it back with the first write.
