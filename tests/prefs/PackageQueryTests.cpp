@@ -85,6 +85,15 @@ TEST(PackageFieldsTest, OnlyNewlineEndsALine)
     EXPECT_EQ(versionIn("Version: 4"), "4") << "no final newline needed";
 }
 
+// Text is compared code unit by code unit: a combining mark right after a newline or a
+// separator does not make one character of them that no longer splits.
+TEST(PackageFieldsTest, ACombiningMarkAfterANewlineOrASeparatorStillSplits)
+{
+    EXPECT_EQ(parsePackageFields("Name: \xcc\x81value\nVersion: 2\n\xcd\xafX: y"),
+        (Fields { { "Name", "\xcc\x81value" }, { "Version", "2" }, { "\xcd\xafX", "y" } }));
+    EXPECT_EQ(versionIn("Version:\xcc\x81 3\nVersion: 4"), "4") << "a mark between colon and blank is no separator";
+}
+
 TEST(PackageFieldsTest, EmptyOutputGivesNoFieldsAndNoOutputNone)
 {
     EXPECT_EQ(::parsePackageFields(nullptr), nullptr) << "a tool that could not be read";
