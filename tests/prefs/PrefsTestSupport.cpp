@@ -10,10 +10,6 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-// In a sanitizer build, the leak checker overlooks fontconfig's caches, which the text
-// layout library fills and never frees. Leaks of our own code still fail the run.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace PrefsTesting {
 
 Dictionary dictionary(std::initializer_list<std::pair<const char*, Value>> entries)
