@@ -24,14 +24,19 @@ char normalised(char c)
     return c;
 }
 
+// A pointee may carry qualifiers of its own: Foundation's `const void*` is "^rv".
 bool startsWithPart(const char* types, const char* part, size_t& length)
 {
-    size_t i = 0;
-    for (; part[i]; ++i) {
-        if (normalised(types[i]) != normalised(part[i]))
+    size_t at = 0;
+    for (size_t i = 0; part[i]; ++i, ++at) {
+        if (i && part[i - 1] == '^') {
+            while (isQualifier(types[at]))
+                ++at;
+        }
+        if (normalised(types[at]) != normalised(part[i]))
             return false;
     }
-    length = i;
+    length = at;
     return true;
 }
 

@@ -8,7 +8,9 @@ namespace Platform {
 
 namespace {
 
-constexpr unsigned long utf8Encoding = 4; // NSUTF8StringEncoding
+// NSUTF8StringEncoding. GNUstep declares NSStringEncoding as an enumeration, which crosses
+// messages as an unsigned int ("I"), not as an NSUInteger.
+constexpr unsigned utf8Encoding = 4;
 
 const ClassReference s_number("NSNumber");
 const ClassReference s_string("NSString");

@@ -116,6 +116,9 @@ TEST(ObjCRuntime, EncodingsAreComparedWithoutOffsetsOrQualifiers)
     EXPECT_TRUE(Detail::encodingMatches("l16@0:8", longs, 3)) << "long is q or l, both 64 bits";
     const char* point[] = { "{CGPoint=d}" };
     EXPECT_FALSE(Detail::encodingMatches("{CGPoint=dd}", point, 1));
+    const char* bytes[] = { "@", "@", ":", "^v", "Q" };
+    EXPECT_TRUE(Detail::encodingMatches("@32@0:8^rv16Q24", bytes, 5)) << "Foundation's const void* is ^rv";
+    EXPECT_FALSE(Detail::encodingMatches("@32@0:8^rc16Q24", bytes, 5));
 }
 
 #if KESTREL_CHECKED_SENDS

@@ -1,19 +1,17 @@
 #include "tools/kestrel/PaneListing.h"
 
 #include "host/device/Words.h"
-#include "runtime/Runtime.h"
+#include "platform/foundation/FoundationValue.h"
 
 #include <cctype>
-
-using namespace Runtime;
 
 namespace Kestrel {
 
 namespace {
 
-std::optional<double> numberProperty(const Preferences::PSSpecifier& specifier, std::string_view key)
+std::optional<double> numberProperty(const Preferences::PSSpecifier& specifier, const char* key)
 {
-    auto* value = specifier.propertyList().find(key);
+    auto value = specifier.propertyValue(key);
     if (!value || !(value->isInteger() || value->isReal()))
         return std::nullopt;
     return value->doubleValue();
@@ -92,7 +90,7 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
 {
     std::vector<PaneRow> listing;
     for (auto& shown : pane.rows()) {
-        auto& specifier = *shown.specifier;
+        auto& specifier = *Preferences::PSSpecifier::from(shown.specifier);
         int64_t type = specifier.cellType();
         PaneRow row;
         row.label = specifier.stringProperty("label");
@@ -101,13 +99,13 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
             bool custom = false;
             for (auto [property, word] :
                 { std::pair { "headerCellClass", "header" }, std::pair { "footerCellClass", "footer" } }) {
-                auto view = pane.customView(specifier, property);
+                auto view = pane.customView(shown.specifier, property);
                 if (!view)
                     continue;
                 PaneRow viewRow;
                 viewRow.type = word;
-                viewRow.viewClass = objectGetClass(view.get())->name();
-                viewRow.viewText = SettingsHost::labelTexts(view.get());
+                viewRow.viewClass = class_getName(ObjC::classOf(view));
+                viewRow.viewText = SettingsHost::labelTexts(view);
                 viewRow.note = note;
                 listing.push_back(std::move(viewRow));
                 custom = true;
@@ -129,7 +127,7 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
         row.key = specifier.stringProperty("key");
         row.holdsValue = Preferences::cellTypeHoldsValue(type);
         if (row.holdsValue)
-            row.value = shown.value;
+            row.value = Platform::propertyListValue(shown.value);
         if (type == Preferences::PSSliderCell) {
             row.minimum = numberProperty(specifier, "min");
             row.maximum = numberProperty(specifier, "max");

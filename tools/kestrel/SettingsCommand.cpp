@@ -18,8 +18,6 @@
 #include <cstdlib>
 #include <thread>
 
-using namespace Runtime;
-
 namespace Kestrel {
 
 namespace {
@@ -103,6 +101,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     Platform::setDeviceRoot(root);
     SettingsHost::configureScreenFromDevice();
 
+    ObjC::AutoreleasePool pool;
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
@@ -120,8 +119,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
         auto before = springBoards(root);
         if (auto problem = pane->tap(arguments[2]))
             return fail(*problem);
-        auto application = send<RefPtr<UIKit::UIApplication>>(getClass("UIApplication"), "sharedApplication");
-        for (auto& url : application->openedURLs())
+        for (auto& url : UIKit::UIApplication::shared().openedURLs())
             std::printf("opened %s\n", url.c_str());
         if (arguments[2] == "respring")
             std::printf("%s\n", restartOutcome(root, before).c_str());

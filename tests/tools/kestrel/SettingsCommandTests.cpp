@@ -55,13 +55,14 @@ std::optional<std::string> readIfPresent(const std::string& path)
 }
 
 // The environment for kestrel: ours, except that a sanitizer build's leak checker is told
-// to overlook fontconfig's caches, which the drawing library never frees. Leaks of our own
+// to overlook fontconfig's caches, which the drawing library never frees, the Objective-C
+// runtime's one-time allocations and the one object Foundation's log keeps. Leaks of our own
 // code still fail the run.
 std::vector<std::string> childEnvironment(const std::string& scratch)
 {
     std::string suppressions = scratch + "/leak-suppressions";
     if (!fs::exists(suppressions))
-        std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+        std::ofstream(suppressions) << "leak:libfontconfig.so\nleak:libobjc.so.4\nleak:NSLogv\n";
     std::vector<std::string> environment;
     std::string leakOptions = "LSAN_OPTIONS=suppressions=" + suppressions + ":print_suppressions=0";
     for (char** variable = environ; *variable; ++variable) {

@@ -7,6 +7,9 @@ namespace Kestrel {
 std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work)
 {
     SettingsHost::configureScreenFromDevice();
+    // The pane's objects live in this pool: it may be a thread of a server that runs Foundation
+    // code nowhere else.
+    ObjC::AutoreleasePool pool;
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
