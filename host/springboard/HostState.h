@@ -5,7 +5,7 @@
 
 #include "host/device/DriverProtocol.h"
 #include "platform/foundation/CoreFoundation.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <deque>
 #include <functional>
@@ -50,14 +50,14 @@ struct HostState {
     int nextNotificationListId { 1 };
 
     // The objects SpringBoard made at launch (and keeps).
-    Runtime::RefPtr<Runtime::Object> application;
-    Runtime::RefPtr<Runtime::Object> lockScreenManager;
-    Runtime::RefPtr<Runtime::Object> biometricResource;
-    Runtime::RefPtr<Runtime::Object> coverSheetWindow;
-    Runtime::RefPtr<Runtime::Object> quickActionsController;
-    Runtime::RefPtr<Runtime::Object> notificationListController;
-    Runtime::RefPtr<Runtime::Object> audioSession;
-    Runtime::RefPtr<Runtime::Object> companionWindow;
+    ObjC::RetainPtr application;
+    ObjC::RetainPtr lockScreenManager;
+    ObjC::RetainPtr biometricResource;
+    ObjC::RetainPtr coverSheetWindow;
+    ObjC::RetainPtr quickActionsController;
+    ObjC::RetainPtr notificationListController;
+    ObjC::RetainPtr audioSession;
+    ObjC::RetainPtr companionWindow;
 
     // Locking also ends the biometric authentication.
     void setDeviceLocked(bool);
