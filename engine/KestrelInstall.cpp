@@ -28,12 +28,14 @@ constexpr size_t hookCount = 11;
 InstalledHook s_installedHooks[hookCount];
 size_t s_installedCount = 0;
 
-template<typename R, typename... A> void install(Class cls, const char* selector, R (*replacement)(id, SEL, A...), R (**saved)(id, SEL, A...))
+template<typename R, typename... A>
+void install(Class cls, const char* selector, R (*replacement)(id, SEL, A...), R (**saved)(id, SEL, A...))
 {
     SEL name = sel(selector);
     hookMessage(cls, name, replacement, saved);
     if (s_installedCount < hookCount)
-        s_installedHooks[s_installedCount++] = { cls, name, Detail::functionCast<IMP>(replacement), reinterpret_cast<IMP*>(saved) };
+        s_installedHooks[s_installedCount++]
+            = { cls, name, Detail::functionCast<IMP>(replacement), reinterpret_cast<IMP*>(saved) };
 }
 
 bool isSpringBoard()
@@ -82,16 +84,20 @@ void kestrelInstall()
 
     bool modern = PlatformIsSystemVersionAtLeast(13, 0);
     const char* quickActionsName = modern ? "CSQuickActionsViewController" : "SBDashBoardQuickActionsViewController";
-    const char* notificationListName = modern ? "CSCombinedListViewController" : "NCNotificationCombinedListViewController";
+    const char* notificationListName
+        = modern ? "CSCombinedListViewController" : "NCNotificationCombinedListViewController";
 
-    install(getClass("SBLockScreenManager"), "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", &Hooks::attemptUnlock,
+    install(getClass("SBLockScreenManager"),
+        "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", &Hooks::attemptUnlock,
         &Hooks::savedAttemptUnlock);
     Class quickActions = classFromString(quickActionsName);
-    install(quickActions, "flashlightLevelDidChange:", &Hooks::flashlightLevelDidChange, &Hooks::savedFlashlightLevelDidChange);
+    install(quickActions, "flashlightLevelDidChange:", &Hooks::flashlightLevelDidChange,
+        &Hooks::savedFlashlightLevelDidChange);
     install(quickActions, "viewWillAppear:", &Hooks::viewWillAppear, &Hooks::savedViewWillAppear);
     install(getClass("SpringBoard"), "applicationDidFinishLaunching:", &Hooks::applicationDidFinishLaunching,
         &Hooks::savedApplicationDidFinishLaunching);
-    install(classFromString(notificationListName), "init", &Hooks::notificationListInit, &Hooks::savedNotificationListInit);
+    install(
+        classFromString(notificationListName), "init", &Hooks::notificationListInit, &Hooks::savedNotificationListInit);
     install(getClass("SBUIBiometricResource"), "_notifyObserversOfEvent:", &Hooks::notifyObserversOfEvent,
         &Hooks::savedNotifyObserversOfEvent);
     install(getClass("SBCoverSheetWindow"), "hitTest:withEvent:", &Hooks::hitTest, &Hooks::savedHitTest);

@@ -33,7 +33,8 @@ void applicationDidFinishLaunching(id self, SEL cmd, id application)
 {
     savedApplicationDidFinishLaunching(self, cmd, application);
     CFNotificationCenterAddObserver(CFNotificationCenterGetDarwinNotifyCenter(), nullptr, &restartCallback,
-        reinterpret_cast<CFStringRef>(string(respringStr)), nullptr, CFNotificationSuspensionBehaviorDeliverImmediately);
+        reinterpret_cast<CFStringRef>(string(respringStr)), nullptr,
+        CFNotificationSuspensionBehaviorDeliverImmediately);
 }
 
 } // namespace Hooks

@@ -38,12 +38,12 @@ constexpr double coreFoundationWithDoNotDisturbNotice = 1556.0;
 const ClassReference s_lockScreenManagerClass("SBLockScreenManager");
 const ClassReference s_audioSessionClass("AVAudioSession");
 
-id notificationListController()
-{
-    return send<id>(PloverKestrel::sharedInstance(), s_notificationListController);
-}
+id notificationListController() { return send<id>(PloverKestrel::sharedInstance(), s_notificationListController); }
 
-bool offersPriorityList(id controller) { return send<bool>(controller, s_respondsToSelector, s_notificationPriorityList); }
+bool offersPriorityList(id controller)
+{
+    return send<bool>(controller, s_respondsToSelector, s_notificationPriorityList);
+}
 
 // How many notifications wait on the lock screen. On the structured route the request list is
 // copied into `requests` for the single-request test after. A controller that is missing, or
@@ -149,7 +149,8 @@ struct Decision {
 // The report's words, as whoever watches reads them.
 constexpr const char* outcomeNames[] = { "pass-through", "blocked", "touch-hold", "unlock-now", "delay-not-biometric",
     "delay-refused", "delay-scheduled" };
-constexpr const char* reasonNames[] = { "none", "disabled", "re-send", "music", "flashlight", "external", "notifications" };
+constexpr const char* reasonNames[]
+    = { "none", "disabled", "re-send", "music", "flashlight", "external", "notifications" };
 
 const char* outcomeName(Outcome outcome, bool delayScheduled)
 {
@@ -172,7 +173,8 @@ Decision decide(bool mesa)
         return { Outcome::PassThrough, Reason::Disabled };
 
     bool uiLocked = send<bool>(send<id>(s_lockScreenManagerClass.get(), s_sharedInstance), s_isUILocked);
-    if (boolPref("DisableIfMusic") && send<bool>(send<id>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
+    if (boolPref("DisableIfMusic")
+        && send<bool>(send<id>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
         return { Outcome::Blocked, Reason::Music };
     if (boolPref("DisableIfFlashlight") && send<bool>(PloverKestrel::sharedInstance(), s_flashlightOn))
         return { Outcome::Blocked, Reason::Flashlight };
@@ -193,15 +195,17 @@ Decision decide(bool mesa)
 
 ReportWords reportWords()
 {
-    return { outcomeNames, sizeof outcomeNames / sizeof *outcomeNames, reasonNames, sizeof reasonNames / sizeof *reasonNames,
-        delayedUnlockResults, sizeof delayedUnlockResults / sizeof *delayedUnlockResults };
+    return { outcomeNames, sizeof outcomeNames / sizeof *outcomeNames, reasonNames,
+        sizeof reasonNames / sizeof *reasonNames, delayedUnlockResults,
+        sizeof delayedUnlockResults / sizeof *delayedUnlockResults };
 }
 
 BOOL attemptUnlock(id self, SEL cmd, id passcode, BOOL mesa, BOOL finishUIUnlock, id completion)
 {
     Decision decision = decide(mesa);
     // The one call of the saved implementation, with the finishUIUnlock the outcome gives.
-    auto callSaved = [&](BOOL finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion) != NO; };
+    auto callSaved
+        = [&](BOOL finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion) != NO; };
     bool result = false;
     switch (decision.outcome) {
     case Outcome::PassThrough:

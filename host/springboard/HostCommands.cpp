@@ -11,7 +11,10 @@ namespace SpringBoardHost {
 
 namespace {
 
-Class notificationListClass() { return getClass(classNamesFor(Platform::systemVersion().major).notificationListController); }
+Class notificationListClass()
+{
+    return getClass(classNamesFor(Platform::systemVersion().major).notificationListController);
+}
 
 SEL const s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
 SEL const s_notifyObserversOfEvent = sel("_notifyObserversOfEvent:");

@@ -91,7 +91,9 @@ void registerSpringBoardClasses(const HostProfile& profile)
         .classMethod<&AVAudioSession::sharedInstance>("sharedInstance")
         .method<&AVAudioSession::isOtherAudioPlaying>("isOtherAudioPlaying")
         .registerClass();
-    CxxClass<CompletionBlock>::define("SBCompletionBlock", object).method<&CompletionBlock::invoke>("invoke").registerClass();
+    CxxClass<CompletionBlock>::define("SBCompletionBlock", object)
+        .method<&CompletionBlock::invoke>("invoke")
+        .registerClass();
 }
 
 id objectIvar(id object, const char* name) { return ObjC::objectIvar(object, name); }
@@ -113,7 +115,10 @@ void SpringBoardApplication::applicationDidFinishLaunching(id)
     hostEvent("launch finished");
 }
 
-id SBLockScreenManager::sharedInstance() { return makeShared(HostState::shared().lockScreenManager, "SBLockScreenManager"); }
+id SBLockScreenManager::sharedInstance()
+{
+    return makeShared(HostState::shared().lockScreenManager, "SBLockScreenManager");
+}
 
 bool SBLockScreenManager::attemptUnlock(id passcode, bool mesa, bool finishUIUnlock, id completion)
 {
@@ -132,7 +137,10 @@ bool SBLockScreenManager::attemptUnlock(id passcode, bool mesa, bool finishUIUnl
     return result;
 }
 
-void SBUIBiometricResource::notifyObserversOfEvent(int64_t event) { hostEvent("biometric event=" + std::to_string(event)); }
+void SBUIBiometricResource::notifyObserversOfEvent(int64_t event)
+{
+    hostEvent("biometric event=" + std::to_string(event));
+}
 
 void SBUIBiometricResource::setAuthenticated(bool authenticated)
 {
@@ -141,7 +149,10 @@ void SBUIBiometricResource::setAuthenticated(bool authenticated)
                                                     : Driver::BiometricCall::Kind::SetAuthenticatedNo });
 }
 
-void SBUIBiometricResource::noteScreenDidTurnOff() { hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff }); }
+void SBUIBiometricResource::noteScreenDidTurnOff()
+{
+    hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff });
+}
 
 void SBUIBiometricResource::noteScreenWillTurnOn()
 {
@@ -164,7 +175,8 @@ void SBUIBiometricResource::startMatch()
     if (outcome == MatchOutcome::Match) {
         hostEvent("biometric match outcome=match");
         state.biometricAuthenticated = true;
-        send<bool>(SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false, CompletionBlock::create());
+        send<bool>(
+            SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false, CompletionBlock::create());
     } else {
         hostEvent("biometric match outcome=fail");
         send(selfOf(this), s_notifyObserversOfEvent, failedMatchEvent);
@@ -217,7 +229,10 @@ id NotificationSectionList::allNotificationRequests() const
     return array;
 }
 
-RetainPtr NotificationMasterList::incomingSectionList() const { return allocInit(getClass("NCNotificationStructuredSectionList")); }
+RetainPtr NotificationMasterList::incomingSectionList() const
+{
+    return allocInit(getClass("NCNotificationStructuredSectionList"));
+}
 
 NotificationStructuredListViewController::~NotificationStructuredListViewController()
 {

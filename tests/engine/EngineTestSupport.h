@@ -18,9 +18,9 @@
 
 namespace EngineTesting {
 
-using Platform::Plist::Value;
 using ObjC::RetainPtr;
 using ObjC::WeakPtr;
+using Platform::Plist::Value;
 
 inline constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 inline constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";

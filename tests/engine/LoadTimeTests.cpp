@@ -317,7 +317,8 @@ TEST_F(CompanionMisfitTest, ATapHandlerOfAnotherSignatureIsSkippedWithAWarningAn
 
     auto log = Platform::readSystemLog();
     ASSERT_EQ(log.size(), 1u) << "one warning line in the system log";
-    EXPECT_NE(log[0].find("MSHookMessageEx: PloverAlwaysOnWindow handleTapFrom:: the replacement's type encoding differs"),
+    EXPECT_NE(
+        log[0].find("MSHookMessageEx: PloverAlwaysOnWindow handleTapFrom:: the replacement's type encoding differs"),
         std::string::npos)
         << log[0];
 

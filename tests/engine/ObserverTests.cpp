@@ -49,7 +49,10 @@ protected:
         EngineTest::TearDown();
     }
 
-    static id recordedListController() { return send<id>(PloverKestrel::sharedInstance(), sel("notificationListController")); }
+    static id recordedListController()
+    {
+        return send<id>(PloverKestrel::sharedInstance(), sel("notificationListController"));
+    }
     static bool flashlightOn() { return send<bool>(PloverKestrel::sharedInstance(), sel("flashlightOn")); }
 };
 

@@ -17,7 +17,8 @@ TEST_F(SharedStateTest, EveryCallerGetsTheSameObjectTheFirstIncluded)
     id first = PloverKestrel::sharedInstance();
     ASSERT_TRUE(first);
     EXPECT_EQ(PloverKestrel::sharedInstance(), first);
-    EXPECT_EQ(send<id>(getClass("PloverKestrel"), sel("sharedInstance")), first) << "the runtime message answers the same object";
+    EXPECT_EQ(send<id>(getClass("PloverKestrel"), sel("sharedInstance")), first)
+        << "the runtime message answers the same object";
     EXPECT_EQ(classOf(first), getClass("PloverKestrel"));
 }
 

@@ -276,15 +276,17 @@ TEST_P(LoneNotificationTest, ALoneNotificationWithoutASectionIdentifierBlocks)
     EXPECT_EQ(attempts(), (std::vector<std::string> { unlockNowAttempt, blockedAttempt }));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothRoutes, LoneNotificationTest, testing::Values(NotificationRoute::Priority, NotificationRoute::Structured),
+INSTANTIATE_TEST_SUITE_P(BothRoutes, LoneNotificationTest,
+    testing::Values(NotificationRoute::Priority, NotificationRoute::Structured),
     [](const testing::TestParamInfo<NotificationRoute>& info) { return std::string(Driver::name(info.param)); });
 
 // The engine's conversion of its delays is the platform's own, written without the C library.
 TEST(DelayTime, SecondsBecomeNanosecondsAsThePlatformConvertsThem)
 {
-    const float cases[] = { 0.0f, -0.0f, 0.5f, 1.0f, 2.0f, 0.1f, 1e-10f, -1.0f, 1e9f, 9.2233715e9f, 9.2233725e9f, -9.2233725e9f, 1e30f,
-        -1e30f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-        std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max() };
+    const float cases[] = { 0.0f, -0.0f, 0.5f, 1.0f, 2.0f, 0.1f, 1e-10f, -1.0f, 1e9f, 9.2233715e9f, 9.2233725e9f,
+        -9.2233725e9f, 1e30f, -1e30f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+        std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
+        std::numeric_limits<float>::max() };
     for (float seconds : cases)
         EXPECT_EQ(nanosecondsFromSeconds(seconds), Platform::secondsToNanoseconds(seconds)) << seconds;
 }
@@ -301,7 +303,8 @@ TEST(DecisionReportWords, EveryWordTheEngineReportsIsOneTheDriverReadsAndBack)
     auto words = Hooks::reportWords();
     std::set<std::string> engineOutcomes(words.outcomes, words.outcomes + words.outcomeCount);
     std::set<std::string> engineReasons(words.reasons, words.reasons + words.reasonCount);
-    std::set<std::string> engineResults(words.delayedUnlockResults, words.delayedUnlockResults + words.delayedUnlockResultCount);
+    std::set<std::string> engineResults(
+        words.delayedUnlockResults, words.delayedUnlockResults + words.delayedUnlockResultCount);
     std::set<std::string> driverOutcomes, driverReasons, driverResults;
     for (int i = 0; i <= int(Driver::Decision::Outcome::DelayScheduled); ++i)
         driverOutcomes.insert(Driver::name(Driver::Decision::Outcome(i)));

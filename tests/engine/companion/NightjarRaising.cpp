@@ -19,8 +19,8 @@ BOOL resolveInstanceMethod(id, SEL, SEL selector)
     if (getClass("TestRaisesCxxException"))
         throw std::runtime_error("not an Objective-C exception");
     Class exceptionClass = getClass("TestException") ? getClass("TestException") : getClass("NSException");
-    id exception = send<id>(exceptionClass, sel("exceptionWithName:reason:userInfo:"), string("NSInternalInconsistencyException"),
-        string("raised while hooking"), static_cast<id>(nullptr));
+    id exception = send<id>(exceptionClass, sel("exceptionWithName:reason:userInfo:"),
+        string("NSInternalInconsistencyException"), string("raised while hooking"), static_cast<id>(nullptr));
     send(exception, sel("raise"));
     return NO;
 }
