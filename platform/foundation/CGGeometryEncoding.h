@@ -7,13 +7,13 @@
 
 namespace ObjC {
 
-template <> struct TypeEncoding<CGPoint> {
+template<> struct TypeEncoding<CGPoint> {
     static constexpr const char* value = "{CGPoint=dd}";
 };
-template <> struct TypeEncoding<CGSize> {
+template<> struct TypeEncoding<CGSize> {
     static constexpr const char* value = "{CGSize=dd}";
 };
-template <> struct TypeEncoding<CGRect> {
+template<> struct TypeEncoding<CGRect> {
     static constexpr const char* value = "{CGRect={CGPoint=dd}{CGSize=dd}}";
 };
 
