@@ -96,8 +96,6 @@ void registerSpringBoardClasses(const HostProfile& profile)
         .registerClass();
 }
 
-id objectIvar(id object, const char* name) { return ObjC::objectIvar(object, name); }
-
 void setOwnedObjectIvar(id object, const char* name, id value)
 {
     id* slot = ivarAddress<id>(object, instanceVariable(classOf(object), name));

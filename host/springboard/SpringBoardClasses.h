@@ -138,8 +138,6 @@ private:
 // All waiting notifications as fresh request objects.
 std::vector<ObjC::RetainPtr> waitingNotificationRequests();
 
-// The object an object-typed instance variable holds; nil when the object has none.
-id objectIvar(id object, const char* name);
 // Stores into an object-typed instance variable the object owns: the new value retained,
 // the old one released. Does nothing when the object has no such variable.
 void setOwnedObjectIvar(id object, const char* name, id value);

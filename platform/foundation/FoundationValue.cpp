@@ -8,7 +8,8 @@ namespace Platform {
 
 namespace {
 
-constexpr unsigned long utf8Encoding = 4; // NSUTF8StringEncoding
+// NSUTF8StringEncoding, of GNUstep's NSStringEncoding type (unsigned int).
+constexpr unsigned utf8Encoding = 4;
 
 const ClassReference s_number("NSNumber");
 const ClassReference s_string("NSString");
