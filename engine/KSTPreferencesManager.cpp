@@ -51,9 +51,47 @@ bool isKindOf(id object, Class cls)
     return send<bool>(object, isKindOfClass, cls);
 }
 
-id valueOf(const DefaultPreference& preference)
+constexpr size_t preferenceCount = sizeof defaultPreferences / sizeof *defaultPreferences;
+
+// The table's keys and values as Foundation objects, made once and kept, as a tweak's constant
+// strings and numbers are.
+struct Constants {
+    id keys[preferenceCount];
+    id values[preferenceCount];
+};
+
+const Constants& constants()
 {
-    return preference.isReal ? number(double(preference.value)) : number(static_cast<long long>(preference.value));
+    static const Constants made = [] {
+        static SEL const retainSelector = sel("retain");
+        Constants objects;
+        for (size_t index = 0; index < preferenceCount; ++index) {
+            auto& preference = defaultPreferences[index];
+            objects.keys[index] = send<id>(string(preference.key), retainSelector);
+            id value = preference.isReal ? number(double(preference.value))
+                                         : number(static_cast<long long>(preference.value));
+            objects.values[index] = send<id>(value, retainSelector);
+        }
+        return objects;
+    }();
+    return made;
+}
+
+// The table's index of a key; preferenceCount for a key it does not hold.
+size_t indexOf(const char* key)
+{
+    for (size_t index = 0; index < preferenceCount; ++index) {
+        if (sameText(defaultPreferences[index].key, key))
+            return index;
+    }
+    return preferenceCount;
+}
+
+// The key as an NSString: the table's own for its keys.
+id keyString(const char* key)
+{
+    size_t index = indexOf(key);
+    return index < preferenceCount ? constants().keys[index] : string(key);
 }
 
 id defaultPrefsMethod(id, SEL) { return KSTPreferencesManager::defaultPrefs(); }
@@ -79,9 +117,10 @@ id KSTPreferencesManager::defaultPrefs()
 {
     static SEL const dictionaryWithCapacity = sel("dictionaryWithCapacity:");
     static SEL const setObjectForKey = sel("setObject:forKey:");
-    id defaults = send<id>(s_mutableDictionaryClass.get(), dictionaryWithCapacity, static_cast<unsigned long>(9));
-    for (auto& preference : defaultPreferences)
-        send(defaults, setObjectForKey, valueOf(preference), string(preference.key));
+    id defaults
+        = send<id>(s_mutableDictionaryClass.get(), dictionaryWithCapacity, static_cast<unsigned long>(preferenceCount));
+    for (size_t index = 0; index < preferenceCount; ++index)
+        send(defaults, setObjectForKey, constants().values[index], constants().keys[index]);
     return defaults;
 }
 
@@ -95,11 +134,9 @@ id KSTPreferencesManager::getPrefForKey(id key)
 
     // The defaults are constants: the lookup takes its one value from the table defaultPrefs
     // is made of, without building the whole dictionary.
-    const char* name = utf8(key);
-    for (auto& preference : defaultPreferences) {
-        if (sameText(preference.key, name))
-            return valueOf(preference);
-    }
+    size_t index = indexOf(utf8(key));
+    if (index < preferenceCount)
+        return constants().values[index];
 
     NSLog(string("PloverDev - Preference %@ not found."), key);
     return nullptr;
@@ -126,13 +163,13 @@ id KSTPreferencesManager::kCurrentVersion() { return number(2ll); }
 bool boolPref(const char* key)
 {
     static SEL const boolValue = sel("boolValue");
-    id value = KSTPreferencesManager::getPrefForKey(string(key));
+    id value = KSTPreferencesManager::getPrefForKey(keyString(key));
     return isKindOf(value, s_numberClass) && send<bool>(value, boolValue);
 }
 
 float floatPref(const char* key)
 {
     static SEL const floatValue = sel("floatValue");
-    id value = KSTPreferencesManager::getPrefForKey(string(key));
+    id value = KSTPreferencesManager::getPrefForKey(keyString(key));
     return isKindOf(value, s_numberClass) ? send<float>(value, floatValue) : 0.0f;
 }

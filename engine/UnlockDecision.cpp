@@ -80,8 +80,10 @@ bool notificationsBlockUnlock()
         return true;
     if (count != 1)
         return true;
+    static SEL const isEqualToString = sel("isEqualToString:");
+    static id const doNotDisturb = RetainPtr(string("com.apple.donotdisturb")).leak();
     id sectionIdentifier = send<id>(singleNotificationRequest(controller, requests), s_sectionIdentifier);
-    return !isEqualToString(sectionIdentifier, "com.apple.donotdisturb");
+    return !send<bool>(sectionIdentifier, isEqualToString, doNotDisturb);
 }
 
 // What the delayed-unlock block did, for whoever watches.
