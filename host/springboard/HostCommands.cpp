@@ -102,7 +102,7 @@ struct Performer {
     }
     Driver::Reply operator()(const Driver::Attempt& command)
     {
-        id passcode = command.passcode ? Platform::makeString(*command.passcode) : nullptr;
+        id passcode = command.passcode ? state.passcodeObject(*command.passcode) : nullptr;
         // The system sends a biometric attempt only after a match: the resource holds one.
         if (command.mesa)
             state.biometricAuthenticated = true;

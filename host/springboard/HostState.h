@@ -59,6 +59,14 @@ struct HostState {
     ObjC::RetainPtr audioSession;
     ObjC::RetainPtr companionWindow;
 
+    // Passcodes the driver typed that are not UTF-8, which no NSString holds: each attempt's
+    // passcode object stands for its bytes (kept for the life of the process).
+    std::vector<std::pair<ObjC::RetainPtr, std::string>> passcodeBytes;
+    // A passcode object for text the driver typed, any bytes.
+    id passcodeObject(const std::string& text);
+    // The text a passcode object stands for; none for nil or an object that is no text.
+    std::optional<std::string> passcodeText(id passcode) const;
+
     // Locking also ends the biometric authentication.
     void setDeviceLocked(bool);
     void setUILocked(bool);

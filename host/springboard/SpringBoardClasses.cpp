@@ -124,7 +124,7 @@ bool SBLockScreenManager::attemptUnlock(id passcode, bool mesa, bool finishUIUnl
     // A biometric attempt without an authentication behind it (the device locked again since
     // the match) is refused, as the platform refuses it.
     bool result = state.attemptResult && (!mesa || state.biometricAuthenticated);
-    auto passcodeText = Platform::stringValue(passcode);
+    auto passcodeText = state.passcodeText(passcode);
     hostEvent(Driver::AttemptCall { passcodeText, mesa, finishUIUnlock, result });
     if (result && (mesa || passcodeText == std::string(HostState::passcode))) {
         state.setDeviceLocked(false);

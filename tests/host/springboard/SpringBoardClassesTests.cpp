@@ -110,4 +110,23 @@ TEST_F(SpringBoardClassesTest, ThePriorityRouteAnswersAListInsteadOfTheInstanceV
     EXPECT_EQ(send<id>(list, sel("notificationRequestAtIndex:"), 1ul), nullptr) << "past the end: nil";
 }
 
+// A passcode reaches the lock-screen manager as an object and comes back on the timeline as
+// the bytes the driver typed, text that is not UTF-8 included.
+TEST_F(SpringBoardClassesTest, AnAttemptsPasscodeIsReportedAsTypedWhateverItsBytes)
+{
+    registerSpringBoardClasses(profile(14, NotificationRoute::Structured));
+    createLockScreenObjects();
+    std::vector<std::optional<std::string>> reported;
+    setHostEventSink([&](const Driver::Event& event) {
+        if (auto* call = std::get_if<Driver::AttemptCall>(&event))
+            reported.push_back(call->passcode);
+    });
+    for (const char* typed : { "\xff\xfe", "p\xc3\xa4ss", "", "1234" })
+        runHostCommand(Driver::Attempt { typed, false, true });
+    runHostCommand(Driver::Attempt { std::nullopt, false, true });
+    setHostEventSink(nullptr);
+    EXPECT_EQ(reported, (std::vector<std::optional<std::string>> { "\xff\xfe", "p\xc3\xa4ss", "", "1234", std::nullopt }));
+    EXPECT_FALSE(HostState::shared().deviceLocked) << "the right passcode unlocked";
+}
+
 } // namespace
