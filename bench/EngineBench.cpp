@@ -63,7 +63,9 @@ public:
         std::filesystem::create_directories(Platform::resolve("/Library/MobileSubstrate/DynamicLibraries"));
         std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/Nightjar.dylib",
             Platform::resolve(companionPath), std::filesystem::copy_options::overwrite_existing);
-        // The process is SpringBoard, as its process info tells.
+        // The process is SpringBoard, as its process info tells; made before anything loads, as
+        // SpringBoard makes it.
+        send<id>(getClass("NSProcessInfo"), sel("processInfo"));
         hookMessage(getClass("NSProcessInfo"), sel("arguments"), &springBoardArguments, &s_savedArguments);
     }
     ~BenchDevice()

@@ -143,6 +143,9 @@ int main()
     ObjC::AutoreleasePool pool;
     // Hooks that could not be installed are told in the system log.
     ObjC::setHookWarningHandler([](const char* line) { Platform::systemLog(line); });
+    // The process's own process info, as a Foundation program has it from its start (GNUstep
+    // makes it on first use otherwise, inside whichever library asks first).
+    ObjC::send<id>(ObjC::getClass("NSProcessInfo"), ObjC::sel("processInfo"));
     auto root = Platform::deviceRootOfExecutable(Platform::executablePath(), springBoardDevicePath);
     if (!root) {
         std::fprintf(stderr, "SpringBoard: this program runs only from a device's %s\n", springBoardDevicePath);
