@@ -14,6 +14,13 @@ SEL const s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:
 SEL const s_notifyObserversOfEvent = sel("_notifyObserversOfEvent:");
 SEL const s_invoke = sel("invoke");
 
+// Looked up on first use and kept: the classes made on every unlock decision's way.
+const ClassReference s_requestClass("NCNotificationRequest");
+const ClassReference s_mutableArrayClass("NSMutableArray");
+const ClassReference s_sectionListClass("NCNotificationStructuredSectionList");
+const ClassReference s_priorityListClass("NCNotificationPriorityList");
+const ClassReference s_completionBlockClass("SBCompletionBlock");
+
 constexpr int64_t failedMatchEvent = 10;
 
 id makeShared(RetainPtr& slot, const char* className)
@@ -197,7 +204,7 @@ void QuickActionsViewController::viewWillAppear(bool) { hostEvent("quick-actions
 
 RetainPtr NotificationRequest::create(const std::optional<std::string>& sectionIdentifier)
 {
-    RetainPtr request = allocInit(getClass("NCNotificationRequest"));
+    RetainPtr request = allocInit(s_requestClass.get());
     if (sectionIdentifier)
         CxxClass<NotificationRequest>::state(request)->m_sectionIdentifier = Platform::makeString(*sectionIdentifier);
     return request;
@@ -221,16 +228,13 @@ id NotificationSectionList::allNotificationRequests() const
     static SEL const arrayWithCapacity = sel("arrayWithCapacity:");
     static SEL const addObject = sel("addObject:");
     auto requests = waitingNotificationRequests();
-    id array = send<id>(getClass("NSMutableArray"), arrayWithCapacity, static_cast<unsigned long>(requests.size()));
+    id array = send<id>(s_mutableArrayClass.get(), arrayWithCapacity, static_cast<unsigned long>(requests.size()));
     for (auto& request : requests)
         send(array, addObject, request);
     return array;
 }
 
-RetainPtr NotificationMasterList::incomingSectionList() const
-{
-    return allocInit(getClass("NCNotificationStructuredSectionList"));
-}
+RetainPtr NotificationMasterList::incomingSectionList() const { return allocInit(s_sectionListClass.get()); }
 
 NotificationStructuredListViewController::~NotificationStructuredListViewController()
 {
@@ -260,7 +264,7 @@ id NotificationListController::init()
 
 RetainPtr NotificationListController::notificationPriorityList() const
 {
-    RetainPtr list = allocInit(getClass("NCNotificationPriorityList"));
+    RetainPtr list = allocInit(s_priorityListClass.get());
     CxxClass<NotificationPriorityList>::state(list)->m_requests = waitingNotificationRequests();
     return list;
 }
@@ -269,7 +273,7 @@ id AVAudioSession::sharedInstance() { return makeShared(HostState::shared().audi
 
 RetainPtr CompletionBlock::create(std::function<void()> work)
 {
-    RetainPtr block = allocInit(getClass("SBCompletionBlock"));
+    RetainPtr block = allocInit(s_completionBlockClass.get());
     CxxClass<CompletionBlock>::state(block)->m_work = std::move(work);
     return block;
 }

@@ -55,7 +55,7 @@ std::optional<std::string> stringValue(id object)
     // whatever NULs it holds itself. GNUstep writes the terminator past maxLength: one is kept free.
     static SEL const lengthInUnits = sel("length");
     static SEL const getCString = sel("getCString:maxLength:encoding:");
-    char buffer[256];
+    char buffer[128];
     unsigned long units = send<unsigned long>(object, lengthInUnits);
     if (units * 3 < sizeof buffer - 1) {
         std::memset(buffer, 0xFF, sizeof buffer);
