@@ -24,19 +24,19 @@ char normalised(char c)
     return c;
 }
 
-// A pointee may carry qualifiers of its own: Foundation's `const void*` is "^rv".
+// Whether types begins with part; length is how much of types it took. A qualifier of what a
+// pointer points to ("^rv", a const void*) is no part of the type the C++ side spells.
 bool startsWithPart(const char* types, const char* part, size_t& length)
 {
-    size_t at = 0;
-    for (size_t i = 0; part[i]; ++i, ++at) {
-        if (i && part[i - 1] == '^') {
-            while (isQualifier(types[at]))
-                ++at;
-        }
-        if (normalised(types[at]) != normalised(part[i]))
+    size_t i = 0;
+    size_t j = 0;
+    for (; part[i]; ++i, ++j) {
+        while (j && types[j - 1] == '^' && isQualifier(types[j]) && types[j] != part[i])
+            ++j;
+        if (normalised(types[j]) != normalised(part[i]))
             return false;
     }
-    length = at;
+    length = j;
     return true;
 }
 
