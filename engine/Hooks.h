@@ -3,7 +3,7 @@
 // replaces, in the runtime's own types (BOOL where the method has BOOL).
 #pragma once
 
-#include "platform/foundation/CGGeometryEncoding.h"
+#include "platform/foundation/CoreGraphics.h"
 #include "runtime/ObjC.h"
 
 namespace Hooks {

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "host/springboard/HostState.h"
-#include "platform/foundation/CGGeometryEncoding.h"
+#include "platform/foundation/CoreGraphics.h"
 
 #include <functional>
 #include <optional>
