@@ -1,6 +1,7 @@
 // The engine's costs next to their floors, in the same run: a settings lookup against one
 // open+fstat+read+close of the settings file, the load-time set-up with all eleven hooks, and
-// a whole unlock decision against as many bare reads of the file as it makes lookups.
+// a whole unlock decision against as many bare reads of the file as it makes lookups. Each
+// decision runs in an autorelease pool of its own, as a turn of SpringBoard's main queue does.
 #include "engine/EngineTesting.h"
 #include "engine/KSTPreferencesManager.h"
 #include "engine/KestrelInstall.h"
@@ -9,12 +10,13 @@
 #include "host/springboard/SpringBoardClasses.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/foundation/CoreFoundation.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/process/ProcessArguments.h"
-#include "platform/process/ProcessArgumentsTesting.h"
 #include "platform/trace/Trace.h"
-#include "runtime/RuntimeTesting.h"
+#include "runtime/Substrate.h"
+#include "runtime/SubstrateJournal.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -25,7 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace Runtime;
+using namespace ObjC;
 using namespace SpringBoardHost;
 using Platform::Plist::Dictionary;
 using Platform::Plist::Value;
@@ -35,6 +37,17 @@ namespace {
 constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
 constexpr const char* companionPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
 constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
+
+id (*s_savedArguments)(id, SEL);
+id springBoardArguments(id, SEL)
+{
+    static id const arguments = [] {
+        id array = send<id>(getClass("NSMutableArray"), sel("arrayWithCapacity:"), 1ul);
+        send(array, sel("addObject:"), string(springBoardPath));
+        return send<id>(array, sel("copy"));
+    }();
+    return arguments;
+}
 
 // A throwaway device with the companion installed, made the device root for the whole run.
 class BenchDevice {
@@ -50,7 +63,10 @@ public:
         std::filesystem::create_directories(Platform::resolve("/Library/MobileSubstrate/DynamicLibraries"));
         std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/Nightjar.dylib",
             Platform::resolve(companionPath), std::filesystem::copy_options::overwrite_existing);
-        Platform::setProcessArgumentsForTesting(std::vector<std::string> { springBoardPath });
+        // The process is SpringBoard, as its process info tells; made before anything loads, as
+        // SpringBoard makes it.
+        send<id>(getClass("NSProcessInfo"), sel("processInfo"));
+        hookMessage(getClass("NSProcessInfo"), sel("arguments"), &springBoardArguments, &s_savedArguments);
     }
     ~BenchDevice()
     {
@@ -132,44 +148,69 @@ void floorOfTheStore(benchmark::State& state) { floors(state, storeSettings()); 
 void lookupOfAStoredKey(benchmark::State& state)
 {
     useSettings(storeSettings());
-    for (auto _ : state)
-        benchmark::DoNotOptimize(KSTPreferencesManager::getPrefForKey("Enabled")->boolValue());
+    for (auto _ : state) {
+        AutoreleasePool pool;
+        benchmark::DoNotOptimize(boolPref("Enabled"));
+    }
 }
 
 void lookupOfADefaultedKey(benchmark::State& state)
 {
     useSettings(storeSettings());
-    for (auto _ : state)
-        benchmark::DoNotOptimize(KSTPreferencesManager::getPrefForKey("DelayTime")->floatValue());
+    for (auto _ : state) {
+        AutoreleasePool pool;
+        benchmark::DoNotOptimize(floatPref("DelayTime"));
+    }
 }
 
-// SpringBoard's classes registered afresh and the engine back to its state at load.
-void prepareProcess(const HostProfile& profile)
+// SpringBoard's classes registered (once: a process has one profile, the structured route's)
+// and the engine back to its state at load, its hooks taken out again.
+void prepareProcess()
 {
-    resetRegistryForTesting();
     kestrelResetForTesting();
     HostState::shared().resetForTesting();
+    HostProfile profile;
+    profile.notificationRoute = NotificationRoute::Structured;
     Platform::setSystemVersion(profile.iosVersion);
     kCFCoreFoundationVersionNumber = profile.coreFoundationVersion;
     registerSpringBoardClasses(profile);
     clearHookJournal();
 }
 
-void engineLoad(benchmark::State& state)
+bool elevenHooksReplaced()
 {
-    device();
-    HostProfile profile;
-    for (auto _ : state) {
-        state.PauseTiming();
-        prepareProcess(profile);
-        state.ResumeTiming();
-        kestrelInstall();
-    }
     auto journal = hookJournal();
     size_t replaced = 0;
     for (auto& record : journal)
         replaced += record.outcome == HookOutcome::Replaced;
-    if (journal.size() != 11 || replaced != 11)
+    return journal.size() == 11 && replaced == 11;
+}
+
+// The very first load in the process, the companion library's dlopen included: once.
+void engineFirstLoad(benchmark::State& state)
+{
+    device();
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareProcess();
+        state.ResumeTiming();
+        kestrelInstall();
+    }
+    if (!elevenHooksReplaced())
+        state.SkipWithError("the eleven hooks were not all installed");
+}
+
+// Every later load: the companion is loaded already; the eleven hooks go in again.
+void engineLoad(benchmark::State& state)
+{
+    device();
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareProcess();
+        state.ResumeTiming();
+        kestrelInstall();
+    }
+    if (!elevenHooksReplaced())
         state.SkipWithError("the eleven hooks were not all installed");
 }
 
@@ -178,9 +219,7 @@ void prepareSpringBoard()
 {
     device();
     Platform::resetMainQueue(Platform::ClockKind::Virtual);
-    HostProfile profile;
-    profile.notificationRoute = NotificationRoute::Structured;
-    prepareProcess(profile);
+    prepareProcess();
     kestrelInstall();
     createLockScreenObjects();
     auto& host = HostState::shared();
@@ -188,10 +227,11 @@ void prepareSpringBoard()
     host.otherAudioPlaying = false;
 }
 
-bool faceMatch(Object* manager, Object* completion)
+bool faceMatch(id manager, id completion)
 {
-    return send<bool>(
-        manager, "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", nullptr, true, false, completion);
+    static SEL const attempt = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+    AutoreleasePool pool;
+    return send<bool>(manager, attempt, nullptr, true, false, completion);
 }
 
 // Unlock now after every test and every option on the way: six lookups.
@@ -200,11 +240,11 @@ void decisionUnlockNow(benchmark::State& state)
     prepareSpringBoard();
     useSettings(decisionSettings(2.0));
     auto& host = HostState::shared();
-    auto completion = NSBlock::create(nullptr);
+    RetainPtr completion = CompletionBlock::create();
     for (auto _ : state) {
         screenTouched = true;
         host.uiLocked = false;
-        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager.get(), completion.ptr()));
+        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager, completion));
     }
     if (screenTouched)
         state.SkipWithError("the decision did not reach unlock now");
@@ -238,11 +278,11 @@ void decisionDelayScheduled(benchmark::State& state)
     prepareSpringBoard();
     useSettings(decisionSettings(1e30));
     auto& host = HostState::shared();
-    auto completion = NSBlock::create(nullptr);
+    RetainPtr completion = CompletionBlock::create();
     for (auto _ : state) {
         screenTouched = true;
         host.uiLocked = true;
-        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager.get(), completion.ptr()));
+        benchmark::DoNotOptimize(faceMatch(host.lockScreenManager, completion));
     }
     if (!screenTouched || !host.uiLocked || Platform::mainQueue().pendingCount())
         state.SkipWithError("the decision did not take the delay path");
@@ -258,6 +298,7 @@ double fastest(const std::vector<double>& values) { return *std::min_element(val
 BENCHMARK(floorOfTheStore)->Arg(1)->ComputeStatistics("min", fastest);
 BENCHMARK(lookupOfAStoredKey)->ComputeStatistics("min", fastest);
 BENCHMARK(lookupOfADefaultedKey)->ComputeStatistics("min", fastest);
+BENCHMARK(engineFirstLoad)->Iterations(1)->Repetitions(1);
 BENCHMARK(engineLoad)->ComputeStatistics("min", fastest);
 BENCHMARK(floorOfUnlockNow)->Arg(6)->ComputeStatistics("min", fastest);
 BENCHMARK(decisionUnlockNow)->ComputeStatistics("min", fastest);
@@ -266,4 +307,13 @@ BENCHMARK(decisionReportUnheard)->ComputeStatistics("min", fastest);
 BENCHMARK(decisionUnlockNowHeard)->ComputeStatistics("min", fastest);
 BENCHMARK(decisionDelayScheduled)->ComputeStatistics("min", fastest);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    AutoreleasePool pool;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,51 +1,47 @@
-// The engine's eleven method replacements and their saved implementations,
-// one slot per hook, in the order they are installed.
+// The engine's eleven method replacements and their saved implementations, one slot per
+// hook, in the order they are installed. Each replacement has the exact type of the method it
+// replaces, in the runtime's own types (BOOL where the method has BOOL).
 #pragma once
 
-#include "runtime/Runtime.h"
 #include "platform/foundation/CoreGraphics.h"
+#include "runtime/ObjC.h"
 
 namespace Hooks {
 
-using Runtime::Object;
-using Runtime::RefPtr;
-using Runtime::SavedImplementation;
-using Runtime::Selector;
-
 // 1-4: the companion's always-on window.
-extern SavedImplementation<void(Object*)> savedHandleTapFrom;
-extern SavedImplementation<void(Object*)> savedHandleDoubleTapFrom;
-extern SavedImplementation<void()> savedHide;
-extern SavedImplementation<void()> savedPostHideSettings;
-void handleTapFrom(Object* self, Selector, Object* recognizer);
-void handleDoubleTapFrom(Object* self, Selector, Object* recognizer);
-void hide(Object* self, Selector);
-void postHideSettings(Object* self, Selector);
+extern void (*savedHandleTapFrom)(id, SEL, id);
+extern void (*savedHandleDoubleTapFrom)(id, SEL, id);
+extern void (*savedHide)(id, SEL);
+extern void (*savedPostHideSettings)(id, SEL);
+void handleTapFrom(id self, SEL, id recognizer);
+void handleDoubleTapFrom(id self, SEL, id recognizer);
+void hide(id self, SEL);
+void postHideSettings(id self, SEL);
 
 // 5: the unlock attempt.
-extern SavedImplementation<bool(Object*, bool, bool, Object*)> savedAttemptUnlock;
-bool attemptUnlock(Object* self, Selector, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion);
+extern BOOL (*savedAttemptUnlock)(id, SEL, id, BOOL, BOOL, id);
+BOOL attemptUnlock(id self, SEL, id passcode, BOOL mesa, BOOL finishUIUnlock, id completion);
 
 // 6-7: the quick-actions controller.
-extern SavedImplementation<void(int64_t)> savedFlashlightLevelDidChange;
-extern SavedImplementation<void(bool)> savedViewWillAppear;
-void flashlightLevelDidChange(Object* self, Selector, int64_t level);
-void viewWillAppear(Object* self, Selector, bool animated);
+extern void (*savedFlashlightLevelDidChange)(id, SEL, int64_t);
+extern void (*savedViewWillAppear)(id, SEL, BOOL);
+void flashlightLevelDidChange(id self, SEL, int64_t level);
+void viewWillAppear(id self, SEL, BOOL animated);
 
 // 8: the home screen's launch.
-extern SavedImplementation<void(Object*)> savedApplicationDidFinishLaunching;
-void applicationDidFinishLaunching(Object* self, Selector, Object* application);
+extern void (*savedApplicationDidFinishLaunching)(id, SEL, id);
+void applicationDidFinishLaunching(id self, SEL, id application);
 
 // 9: the notification list controller's init.
-extern SavedImplementation<RefPtr<Object>()> savedNotificationListInit;
-RefPtr<Object> notificationListInit(Object* self, Selector);
+extern id (*savedNotificationListInit)(id, SEL);
+id notificationListInit(id self, SEL);
 
 // 10: biometric events.
-extern SavedImplementation<void(int64_t)> savedNotifyObserversOfEvent;
-void notifyObserversOfEvent(Object* self, Selector, int64_t event);
+extern void (*savedNotifyObserversOfEvent)(id, SEL, int64_t);
+void notifyObserversOfEvent(id self, SEL, int64_t event);
 
 // 11: the cover-sheet window's hit test.
-extern SavedImplementation<RefPtr<Object>(CGPoint, Object*)> savedHitTest;
-RefPtr<Object> hitTest(Object* self, Selector, CGPoint point, Object* event);
+extern id (*savedHitTest)(id, SEL, CGPoint, id);
+id hitTest(id self, SEL, CGPoint point, id event);
 
 } // namespace Hooks

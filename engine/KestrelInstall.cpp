@@ -2,51 +2,71 @@
 
 #include "engine/EngineTesting.h"
 #include "engine/Hooks.h"
-#include "engine/PloverKestrel.h"
-#include "platform/foundation/CoreFoundation.h"
-#include "platform/fs/DeviceRoot.h"
+#include "platform/foundation/PlatformCalls.h"
+#include "runtime/Substrate.h"
 
-#include <atomic>
-#include <dlfcn.h>
-
-using namespace Runtime;
+using namespace ObjC;
 
 namespace {
 
 constexpr const char* companionLibraryPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
+// dlopen's RTLD_NOW, the same number on every system the engine runs on.
+constexpr int openNow = 2;
 
 // Set by the first call, before anything is looked at: a second installation would hook the
 // engine's own replacements, whose saved slots would then lead back into themselves.
-std::atomic<bool> s_installed { false };
+bool s_installed = false;
+
+// What each installed hook replaced, for the test seam that takes the hooks out again.
+struct InstalledHook {
+    Class cls;
+    SEL selector;
+    IMP replacement;
+    IMP* saved;
+};
+constexpr size_t hookCount = 11;
+InstalledHook s_installedHooks[hookCount];
+size_t s_installedCount = 0;
+
+template<typename R, typename... A>
+void install(Class cls, const char* selector, R (*replacement)(id, SEL, A...), R (**saved)(id, SEL, A...))
+{
+    SEL name = sel(selector);
+    hookMessage(cls, name, replacement, saved);
+    if (s_installedCount < hookCount)
+        s_installedHooks[s_installedCount++]
+            = { cls, name, Detail::functionCast<IMP>(replacement), reinterpret_cast<IMP*>(saved) };
+}
 
 bool isSpringBoard()
 {
-    auto processInfo = send<RefPtr<Object>>(classFromString("NSProcessInfo"), "processInfo");
-    auto arguments = send<RefPtr<Object>>(processInfo, "arguments");
-    if (!send<uint64_t>(arguments, "count"))
+    static SEL const processInfo = sel("processInfo");
+    static SEL const arguments = sel("arguments");
+    static SEL const count = sel("count");
+    static SEL const objectAtIndex = sel("objectAtIndex:");
+    static SEL const lastPathComponent = sel("lastPathComponent");
+    id argumentList = send<id>(send<id>(getClass("NSProcessInfo"), processInfo), arguments);
+    if (!send<unsigned long>(argumentList, count))
         return false;
-    auto first = send<RefPtr<Object>>(arguments, "objectAtIndexedSubscript:", uint64_t(0));
-    if (!first)
-        return false;
-    auto name = send<RefPtr<Object>>(first, "lastPathComponent");
-    return send<bool>(name, "isEqualToString:", NSString::create("SpringBoard"));
+    id name = send<id>(send<id>(argumentList, objectAtIndex, 0ul), lastPathComponent);
+    return isEqualToString(name, "SpringBoard");
 }
 
-// The companion's window class, hooked only when its library is installed. A
-// platform exception anywhere in here costs the companion hooks not yet in
-// place, never the main ones.
+// The companion's window class, hooked only when its library is installed. An exception
+// anywhere in here (the runtime's, raised by a class it asks) costs the companion hooks not
+// yet in place, never the main ones.
 void installCompanionHooks()
 {
     try {
-        if (!Platform::fileExists(companionLibraryPath))
+        if (!PlatformFileExists(companionLibraryPath))
             return;
-        dlopen(Platform::resolve(companionLibraryPath).c_str(), RTLD_NOW);
-        Class* window = getClass("PloverAlwaysOnWindow");
-        MSHookMessageEx(window, sel("handleTapFrom:"), &Hooks::handleTapFrom, &Hooks::savedHandleTapFrom);
-        MSHookMessageEx(window, sel("handleDoubleTapFrom:"), &Hooks::handleDoubleTapFrom, &Hooks::savedHandleDoubleTapFrom);
-        MSHookMessageEx(window, sel("hide"), &Hooks::hide, &Hooks::savedHide);
-        MSHookMessageEx(window, sel("postHideSettings"), &Hooks::postHideSettings, &Hooks::savedPostHideSettings);
-    } catch (const NSException&) {
+        PlatformOpenLibrary(companionLibraryPath, openNow);
+        Class window = getClass("PloverAlwaysOnWindow");
+        install(window, "handleTapFrom:", &Hooks::handleTapFrom, &Hooks::savedHandleTapFrom);
+        install(window, "handleDoubleTapFrom:", &Hooks::handleDoubleTapFrom, &Hooks::savedHandleDoubleTapFrom);
+        install(window, "hide", &Hooks::hide, &Hooks::savedHide);
+        install(window, "postHideSettings", &Hooks::postHideSettings, &Hooks::savedPostHideSettings);
+    } catch (...) {
     }
 }
 
@@ -54,45 +74,48 @@ void installCompanionHooks()
 
 void kestrelInstall()
 {
-    if (s_installed.exchange(true))
+    if (s_installed)
         return;
+    s_installed = true;
     if (!isSpringBoard())
         return;
 
     installCompanionHooks();
 
-    bool modern = Platform::isSystemVersionAtLeast(13, 0);
+    bool modern = PlatformIsSystemVersionAtLeast(13, 0);
     const char* quickActionsName = modern ? "CSQuickActionsViewController" : "SBDashBoardQuickActionsViewController";
-    const char* notificationListName = modern ? "CSCombinedListViewController" : "NCNotificationCombinedListViewController";
+    const char* notificationListName
+        = modern ? "CSCombinedListViewController" : "NCNotificationCombinedListViewController";
 
-    MSHookMessageEx(getClass("SBLockScreenManager"), sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:"),
-        &Hooks::attemptUnlock, &Hooks::savedAttemptUnlock);
-    Class* quickActions = classFromString(quickActionsName);
-    MSHookMessageEx(quickActions, sel("flashlightLevelDidChange:"), &Hooks::flashlightLevelDidChange,
+    install(getClass("SBLockScreenManager"),
+        "_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:", &Hooks::attemptUnlock,
+        &Hooks::savedAttemptUnlock);
+    Class quickActions = classFromString(quickActionsName);
+    install(quickActions, "flashlightLevelDidChange:", &Hooks::flashlightLevelDidChange,
         &Hooks::savedFlashlightLevelDidChange);
-    MSHookMessageEx(quickActions, sel("viewWillAppear:"), &Hooks::viewWillAppear, &Hooks::savedViewWillAppear);
-    MSHookMessageEx(getClass("SpringBoard"), sel("applicationDidFinishLaunching:"), &Hooks::applicationDidFinishLaunching,
+    install(quickActions, "viewWillAppear:", &Hooks::viewWillAppear, &Hooks::savedViewWillAppear);
+    install(getClass("SpringBoard"), "applicationDidFinishLaunching:", &Hooks::applicationDidFinishLaunching,
         &Hooks::savedApplicationDidFinishLaunching);
-    MSHookMessageEx(classFromString(notificationListName), sel("init"), &Hooks::notificationListInit,
-        &Hooks::savedNotificationListInit);
-    MSHookMessageEx(getClass("SBUIBiometricResource"), sel("_notifyObserversOfEvent:"), &Hooks::notifyObserversOfEvent,
+    install(
+        classFromString(notificationListName), "init", &Hooks::notificationListInit, &Hooks::savedNotificationListInit);
+    install(getClass("SBUIBiometricResource"), "_notifyObserversOfEvent:", &Hooks::notifyObserversOfEvent,
         &Hooks::savedNotifyObserversOfEvent);
-    MSHookMessageEx(getClass("SBCoverSheetWindow"), sel("hitTest:withEvent:"), &Hooks::hitTest, &Hooks::savedHitTest);
+    install(getClass("SBCoverSheetWindow"), "hitTest:withEvent:", &Hooks::hitTest, &Hooks::savedHitTest);
 }
 
 void kestrelResetForTesting()
 {
-    Hooks::savedHandleTapFrom.clear();
-    Hooks::savedHandleDoubleTapFrom.clear();
-    Hooks::savedHide.clear();
-    Hooks::savedPostHideSettings.clear();
-    Hooks::savedAttemptUnlock.clear();
-    Hooks::savedFlashlightLevelDidChange.clear();
-    Hooks::savedViewWillAppear.clear();
-    Hooks::savedApplicationDidFinishLaunching.clear();
-    Hooks::savedNotificationListInit.clear();
-    Hooks::savedNotifyObserversOfEvent.clear();
-    Hooks::savedHitTest.clear();
+    // Last in, first out, so a method hooked twice ends with what it had first.
+    while (s_installedCount) {
+        InstalledHook& hook = s_installedHooks[--s_installedCount];
+        Method method = *hook.saved ? class_getInstanceMethod(hook.cls, hook.selector) : nullptr;
+        if (method && method_getImplementation(method) == hook.replacement) {
+            // Substrate's own call puts the saved implementation back in the replacement's place.
+            IMP replaced = nullptr;
+            MSHookMessageEx(hook.cls, hook.selector, *hook.saved, &replaced);
+        }
+        *hook.saved = nullptr;
+    }
     resetSharedStateForTesting();
-    s_installed.store(false);
+    s_installed = false;
 }

@@ -1,69 +1,72 @@
-// Replacements that only observe: they keep the shared unlock state current
-// (touches, the flashlight, the notification list) and change nothing else.
+// Replacements that only observe: they keep the shared unlock state current (touches, the
+// flashlight, the notification list) and change nothing else.
 #include "engine/Hooks.h"
 #include "engine/PloverKestrel.h"
 
-using namespace Runtime;
+using namespace ObjC;
 
 namespace Hooks {
 
-SavedImplementation<void(Object*)> savedHandleTapFrom;
-SavedImplementation<void(Object*)> savedHandleDoubleTapFrom;
-SavedImplementation<void()> savedHide;
-SavedImplementation<void()> savedPostHideSettings;
-SavedImplementation<void(int64_t)> savedFlashlightLevelDidChange;
-SavedImplementation<void(bool)> savedViewWillAppear;
-SavedImplementation<RefPtr<Object>()> savedNotificationListInit;
-SavedImplementation<RefPtr<Object>(CGPoint, Object*)> savedHitTest;
+void (*savedHandleTapFrom)(id, SEL, id);
+void (*savedHandleDoubleTapFrom)(id, SEL, id);
+void (*savedHide)(id, SEL);
+void (*savedPostHideSettings)(id, SEL);
+void (*savedFlashlightLevelDidChange)(id, SEL, int64_t);
+void (*savedViewWillAppear)(id, SEL, BOOL);
+id (*savedNotificationListInit)(id, SEL);
+id (*savedHitTest)(id, SEL, CGPoint, id);
 
-// A tap, double tap or hiding handled by the always-on window means the touch
-// was the always-on display's, not the lock screen's.
-void handleTapFrom(Object* self, Selector cmd, Object* recognizer)
+// A tap, double tap or hiding handled by the always-on window means the touch was the
+// always-on display's, not the lock screen's.
+void handleTapFrom(id self, SEL cmd, id recognizer)
 {
     savedHandleTapFrom(self, cmd, recognizer);
     screenTouched = false;
 }
 
-void handleDoubleTapFrom(Object* self, Selector cmd, Object* recognizer)
+void handleDoubleTapFrom(id self, SEL cmd, id recognizer)
 {
     savedHandleDoubleTapFrom(self, cmd, recognizer);
     screenTouched = false;
 }
 
-void hide(Object* self, Selector cmd)
+void hide(id self, SEL cmd)
 {
     savedHide(self, cmd);
     screenTouched = false;
 }
 
-void postHideSettings(Object* self, Selector cmd)
+void postHideSettings(id self, SEL cmd)
 {
     savedPostHideSettings(self, cmd);
     screenTouched = false;
 }
 
-void flashlightLevelDidChange(Object* self, Selector cmd, int64_t level)
+void flashlightLevelDidChange(id self, SEL cmd, int64_t level)
 {
+    static SEL const setFlashlightOn = sel("setFlashlightOn:");
     savedFlashlightLevelDidChange(self, cmd, level);
-    PloverKestrel::sharedInstance().setFlashlightOn(level != 0);
+    send(PloverKestrel::sharedInstance(), setFlashlightOn, level != 0);
 }
 
-void viewWillAppear(Object* self, Selector cmd, bool animated)
+void viewWillAppear(id self, SEL cmd, BOOL animated)
 {
     savedViewWillAppear(self, cmd, animated);
     screenTouched = false;
 }
 
-RefPtr<Object> notificationListInit(Object* self, Selector cmd)
+id notificationListInit(id self, SEL cmd)
 {
-    RefPtr<Object> receiver(self);
-    auto result = savedNotificationListInit(receiver.get(), cmd);
+    static SEL const setNotificationListController = sel("setNotificationListController:");
+    // Held across init, which may let its receiver go and answer another object.
+    RetainPtr receiver(self);
+    id result = savedNotificationListInit(self, cmd);
     // The receiver, not init's result, is what gets recorded.
-    PloverKestrel::sharedInstance().setNotificationListController(receiver.get());
+    send(PloverKestrel::sharedInstance(), setNotificationListController, receiver);
     return result;
 }
 
-RefPtr<Object> hitTest(Object* self, Selector cmd, CGPoint point, Object* event)
+id hitTest(id self, SEL cmd, CGPoint point, id event)
 {
     screenTouched = true;
     return savedHitTest(self, cmd, point, event);

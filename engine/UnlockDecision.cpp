@@ -1,39 +1,35 @@
-// The unlock-attempt replacement: after a successful biometric match, decide
-// whether the lock screen goes away now, later, or stays.
+// The unlock-attempt replacement: after a successful biometric match, decide whether the lock
+// screen goes away now, later, or stays.
+#include "engine/DelayTime.h"
 #include "engine/EngineTesting.h"
 #include "engine/Hooks.h"
 #include "engine/KSTPreferencesManager.h"
 #include "engine/PloverKestrel.h"
-#include "platform/dispatch/DispatchTime.h"
-#include "platform/dispatch/MainQueue.h"
-#include "platform/foundation/CoreFoundation.h"
-#include "platform/trace/Trace.h"
 
-#include <iterator>
-#include <string_view>
-
-using namespace Runtime;
+using namespace ObjC;
 
 namespace Hooks {
 
-SavedImplementation<bool(Object*, bool, bool, Object*)> savedAttemptUnlock;
+BOOL (*savedAttemptUnlock)(id, SEL, id, BOOL, BOOL, id);
 
 namespace {
 
-const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
-const Selector s_sharedInstance = sel("sharedInstance");
-const Selector s_isUILocked = sel("isUILocked");
-const Selector s_isOtherAudioPlaying = sel("isOtherAudioPlaying");
-const Selector s_respondsToSelector = sel("respondsToSelector:");
-const Selector s_notificationPriorityList = sel("notificationPriorityList");
-const Selector s_count = sel("count");
-const Selector s_notificationRequestAtIndex = sel("notificationRequestAtIndex:");
-const Selector s_incomingSectionList = sel("incomingSectionList");
-const Selector s_allNotificationRequests = sel("allNotificationRequests");
-const Selector s_copy = sel("copy");
-const Selector s_objectAtIndex = sel("objectAtIndex:");
-const Selector s_sectionIdentifier = sel("sectionIdentifier");
-const Selector s_isEqualToString = sel("isEqualToString:");
+SEL const s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+SEL const s_sharedInstance = sel("sharedInstance");
+SEL const s_isUILocked = sel("isUILocked");
+SEL const s_isOtherAudioPlaying = sel("isOtherAudioPlaying");
+SEL const s_flashlightOn = sel("flashlightOn");
+SEL const s_externalBlocksUnlock = sel("externalBlocksUnlock");
+SEL const s_notificationListController = sel("notificationListController");
+SEL const s_respondsToSelector = sel("respondsToSelector:");
+SEL const s_notificationPriorityList = sel("notificationPriorityList");
+SEL const s_count = sel("count");
+SEL const s_notificationRequestAtIndex = sel("notificationRequestAtIndex:");
+SEL const s_incomingSectionList = sel("incomingSectionList");
+SEL const s_allNotificationRequests = sel("allNotificationRequests");
+SEL const s_copy = sel("copy");
+SEL const s_objectAtIndex = sel("objectAtIndex:");
+SEL const s_sectionIdentifier = sel("sectionIdentifier");
 
 // The iOS 12.0 CoreFoundation: from here on, a lone do-not-disturb notice does not count.
 constexpr double coreFoundationWithDoNotDisturbNotice = 1556.0;
@@ -42,88 +38,98 @@ constexpr double coreFoundationWithDoNotDisturbNotice = 1556.0;
 const ClassReference s_lockScreenManagerClass("SBLockScreenManager");
 const ClassReference s_audioSessionClass("AVAudioSession");
 
-// Reads an object instance variable by name; nil when the object's class has
-// no such variable, so a missing variable is never read through.
-RefPtr<Object> instanceVariable(Object* object, std::string_view name)
-{
-    const Ivar* ivar = classGetInstanceVariable(objectGetClass(object), name);
-    if (!ivar)
-        return nullptr;
-    return objectGetIvar(object, ivar);
-}
+id notificationListController() { return send<id>(PloverKestrel::sharedInstance(), s_notificationListController); }
 
-bool offersPriorityList(Object* controller)
+bool offersPriorityList(id controller)
 {
     return send<bool>(controller, s_respondsToSelector, s_notificationPriorityList);
 }
 
-// How many notifications wait on the lock screen. On the structured route the
-// request list is copied into `requests` for the single-request test after.
-// A controller that is missing, or that lacks either instance variable on the
-// way, counts as no notifications: nothing visible is waiting that we could know of.
-uint64_t notificationCount(RefPtr<Object>& requests)
+// How many notifications wait on the lock screen. On the structured route the request list is
+// copied into `requests` for the single-request test after. A controller that is missing, or
+// that lacks either instance variable on the way, counts as no notifications: nothing visible
+// is waiting that we could know of.
+unsigned long notificationCount(id controller, RetainPtr& requests)
 {
-    Object* controller = PloverKestrel::sharedInstance().notificationListController();
     if (offersPriorityList(controller))
-        return send<uint64_t>(send<RefPtr<Object>>(controller, s_notificationPriorityList), s_count);
+        return send<unsigned long>(send<id>(controller, s_notificationPriorityList), s_count);
 
-    auto structuredList = instanceVariable(controller, "_structuredListViewController");
-    auto masterList = instanceVariable(structuredList.get(), "_masterList");
-    auto sectionList = send<RefPtr<Object>>(masterList, s_incomingSectionList);
-    auto all = send<RefPtr<Object>>(sectionList, s_allNotificationRequests);
-    requests = send<RefPtr<Object>>(all, s_copy);
-    return send<uint64_t>(requests, s_count);
+    id structuredList = objectIvar(controller, "_structuredListViewController");
+    id masterList = objectIvar(structuredList, "_masterList");
+    id sectionList = send<id>(masterList, s_incomingSectionList);
+    id all = send<id>(sectionList, s_allNotificationRequests);
+    requests = adopt(send<id>(all, s_copy));
+    return send<unsigned long>(requests, s_count);
 }
 
-RefPtr<Object> singleNotificationRequest(const RefPtr<Object>& requests)
+id singleNotificationRequest(id controller, const RetainPtr& requests)
 {
-    Object* controller = PloverKestrel::sharedInstance().notificationListController();
-    if (offersPriorityList(controller)) {
-        auto priorityList = send<RefPtr<Object>>(controller, s_notificationPriorityList);
-        return send<RefPtr<Object>>(priorityList, s_notificationRequestAtIndex, uint64_t(0));
-    }
-    return send<RefPtr<Object>>(requests, s_objectAtIndex, uint64_t(0));
+    if (offersPriorityList(controller))
+        return send<id>(send<id>(controller, s_notificationPriorityList), s_notificationRequestAtIndex, 0ul);
+    return send<id>(requests, s_objectAtIndex, 0ul);
 }
 
 bool notificationsBlockUnlock()
 {
-    RefPtr<Object> requests;
-    uint64_t count = notificationCount(requests);
+    RetainPtr controller = notificationListController();
+    RetainPtr requests;
+    unsigned long count = notificationCount(controller, requests);
     if (!count)
         return false;
     if (kCFCoreFoundationVersionNumber < coreFoundationWithDoNotDisturbNotice)
         return true;
     if (count != 1)
         return true;
-    auto sectionIdentifier = send<RefPtr<Object>>(singleNotificationRequest(requests), s_sectionIdentifier);
-    return !send<bool>(sectionIdentifier, s_isEqualToString, NSString::create("com.apple.donotdisturb"));
+    static SEL const isEqualToString = sel("isEqualToString:");
+    static id const doNotDisturb = RetainPtr(string("com.apple.donotdisturb")).leak();
+    id sectionIdentifier = send<id>(singleNotificationRequest(controller, requests), s_sectionIdentifier);
+    return !send<bool>(sectionIdentifier, isEqualToString, doNotDisturb);
 }
 
 // What the delayed-unlock block did, for whoever watches.
-constexpr std::string_view delayedUnlockResults[] = { "sent", "skipped-touched", "skipped-gone" };
-void reportDelayedUnlock(std::string_view result) { Platform::trace("delayed-unlock", { { "result", result } }); }
+constexpr const char* delayedUnlockResults[] = { "sent", "skipped-touched", "skipped-gone" };
 
-void scheduleDelayedUnlock(Object* receiver, Object* passcode, bool mesa, Object* completion)
+void report(const char* name, const char* const* namesAndValues, size_t pairCount)
 {
-    int64_t delay = Platform::secondsToNanoseconds(floatPref("DelayTime"));
-    // The block holds the passcode and the completion; the receiver only weakly,
-    // so a manager that has gone away is simply not messaged.
-    Platform::mainQueue().after(delay,
-        [weakReceiver = WeakPtr<Object>(receiver), passcode = RefPtr<Object>(passcode), mesa,
-            completion = RefPtr<Object>(completion)] {
-            delayedUnlockInProgress = true;
-            std::string_view result = delayedUnlockResults[1];
-            if (!screenTouched) {
-                result = delayedUnlockResults[2];
-                if (auto strongReceiver = weakReceiver.get()) {
-                    send<bool>(strongReceiver, s_attemptUnlock, passcode.get(), mesa, true, completion.get());
-                    result = delayedUnlockResults[0];
-                }
-            }
-            delayedUnlockInProgress = false;
-            screenTouched = false;
-            reportDelayedUnlock(result);
-        });
+    PlatformTrace(name, namesAndValues, pairCount);
+}
+
+// The block's captures: the passcode and the completion held, the receiver only weakly, so a
+// manager that has gone away is simply not messaged.
+struct DelayedUnlock {
+    WeakPtr receiver;
+    RetainPtr passcode;
+    BOOL mesa;
+    RetainPtr completion;
+};
+
+void runDelayedUnlock(void* context)
+{
+    auto* block = static_cast<DelayedUnlock*>(context);
+    delayedUnlockInProgress = true;
+    const char* result = delayedUnlockResults[1];
+    if (!screenTouched) {
+        result = delayedUnlockResults[2];
+        if (RetainPtr receiver = block->receiver.get()) {
+            send<bool>(receiver, s_attemptUnlock, block->passcode, block->mesa, true, block->completion);
+            result = delayedUnlockResults[0];
+        }
+    }
+    delayedUnlockInProgress = false;
+    screenTouched = false;
+    delete block;
+    const char* fields[] = { "result", result };
+    report("delayed-unlock", fields, 1);
+}
+
+void scheduleDelayedUnlock(id receiver, id passcode, BOOL mesa, id completion)
+{
+    dispatch_time_t when = dispatchTimeAfterSeconds(floatPref("DelayTime"));
+    // A delay too long for the clock never comes: nothing is kept for it.
+    if (when == DISPATCH_TIME_FOREVER)
+        return;
+    auto* block = new DelayedUnlock { WeakPtr(receiver), RetainPtr(passcode), mesa, RetainPtr(completion) };
+    dispatch_after_f(when, dispatch_get_main_queue(), block, &runDelayedUnlock);
 }
 
 // What the decision makes of one unlock attempt, and why.
@@ -143,48 +149,23 @@ struct Decision {
 };
 
 // The report's words, as whoever watches reads them.
-std::string_view outcomeName(Outcome outcome, bool delayScheduled)
+constexpr const char* outcomeNames[] = { "pass-through", "blocked", "touch-hold", "unlock-now", "delay-not-biometric",
+    "delay-refused", "delay-scheduled" };
+constexpr const char* reasonNames[]
+    = { "none", "disabled", "re-send", "music", "flashlight", "external", "notifications" };
+
+const char* outcomeName(Outcome outcome, bool delayScheduled)
 {
-    switch (outcome) {
-    case Outcome::PassThrough:
-        return "pass-through";
-    case Outcome::Blocked:
-        return "blocked";
-    case Outcome::TouchHold:
-        return "touch-hold";
-    case Outcome::UnlockNow:
-        return "unlock-now";
-    case Outcome::DelayNotBiometric:
-        return "delay-not-biometric";
-    case Outcome::Delay:
-        return delayScheduled ? "delay-scheduled" : "delay-refused";
-    }
-    return "pass-through";
+    // Only a delay has two words: scheduled, or refused when the unlock it followed failed.
+    if (outcome == Outcome::Delay && delayScheduled)
+        return outcomeNames[static_cast<int>(Outcome::Delay) + 1];
+    return outcomeNames[static_cast<int>(outcome)];
 }
 
-std::string_view reasonName(Reason reason)
-{
-    switch (reason) {
-    case Reason::None:
-        return "none";
-    case Reason::Disabled:
-        return "disabled";
-    case Reason::ReSend:
-        return "re-send";
-    case Reason::Music:
-        return "music";
-    case Reason::Flashlight:
-        return "flashlight";
-    case Reason::External:
-        return "external";
-    case Reason::Notifications:
-        return "notifications";
-    }
-    return "none";
-}
+const char* reasonName(Reason reason) { return reasonNames[static_cast<int>(reason)]; }
 
-// Reads the settings and the shared state, in a fixed order, and changes nothing.
-// Each path reads only the settings it needs: the first that decides ends the reading.
+// Reads the settings and the shared state, in a fixed order, and changes nothing. Each path
+// reads only the settings it needs: the first that decides ends the reading.
 Decision decide(bool mesa)
 {
     bool enabled = boolPref("Enabled");
@@ -193,13 +174,13 @@ Decision decide(bool mesa)
     if (!enabled)
         return { Outcome::PassThrough, Reason::Disabled };
 
-    bool uiLocked = send<bool>(send<RefPtr<Object>>(s_lockScreenManagerClass.get(), s_sharedInstance), s_isUILocked);
+    bool uiLocked = send<bool>(send<id>(s_lockScreenManagerClass.get(), s_sharedInstance), s_isUILocked);
     if (boolPref("DisableIfMusic")
-        && send<bool>(send<RefPtr<Object>>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
+        && send<bool>(send<id>(s_audioSessionClass.get(), s_sharedInstance), s_isOtherAudioPlaying))
         return { Outcome::Blocked, Reason::Music };
-    if (boolPref("DisableIfFlashlight") && PloverKestrel::sharedInstance().flashlightOn())
+    if (boolPref("DisableIfFlashlight") && send<bool>(PloverKestrel::sharedInstance(), s_flashlightOn))
         return { Outcome::Blocked, Reason::Flashlight };
-    if (PloverKestrel::sharedInstance().externalBlocksUnlock())
+    if (send<bool>(PloverKestrel::sharedInstance(), s_externalBlocksUnlock))
         return { Outcome::Blocked, Reason::External };
     if (boolPref("DisableIfNotifications") && notificationsBlockUnlock())
         return { Outcome::Blocked, Reason::Notifications };
@@ -216,24 +197,17 @@ Decision decide(bool mesa)
 
 ReportWords reportWords()
 {
-    ReportWords words;
-    for (auto outcome : { Outcome::PassThrough, Outcome::Blocked, Outcome::TouchHold, Outcome::UnlockNow,
-             Outcome::DelayNotBiometric, Outcome::Delay })
-        words.outcomes.push_back(outcomeName(outcome, false));
-    // Only a delay has two words: scheduled, or refused when the unlock it followed failed.
-    words.outcomes.push_back(outcomeName(Outcome::Delay, true));
-    for (auto reason : { Reason::None, Reason::Disabled, Reason::ReSend, Reason::Music, Reason::Flashlight,
-             Reason::External, Reason::Notifications })
-        words.reasons.push_back(reasonName(reason));
-    words.delayedUnlockResults.assign(std::begin(delayedUnlockResults), std::end(delayedUnlockResults));
-    return words;
+    return { outcomeNames, sizeof outcomeNames / sizeof *outcomeNames, reasonNames,
+        sizeof reasonNames / sizeof *reasonNames, delayedUnlockResults,
+        sizeof delayedUnlockResults / sizeof *delayedUnlockResults };
 }
 
-bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
+BOOL attemptUnlock(id self, SEL cmd, id passcode, BOOL mesa, BOOL finishUIUnlock, id completion)
 {
     Decision decision = decide(mesa);
     // The one call of the saved implementation, with the finishUIUnlock the outcome gives.
-    auto callSaved = [&](bool finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion); };
+    auto callSaved
+        = [&](BOOL finish) { return savedAttemptUnlock(self, cmd, passcode, mesa, finish, completion) != NO; };
     bool result = false;
     switch (decision.outcome) {
     case Outcome::PassThrough:
@@ -243,9 +217,9 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
         break;
     case Outcome::Blocked:
         screenTouched = false;
-        // A blocking condition keeps the lock screen after a biometric match; a passcode
-        // the user typed goes on as the caller asked.
-        result = callSaved(mesa ? false : finishUIUnlock);
+        // A blocking condition keeps the lock screen after a biometric match; a passcode the
+        // user typed goes on as the caller asked.
+        result = callSaved(mesa ? NO : finishUIUnlock);
         break;
     case Outcome::TouchHold:
         screenTouched = false;
@@ -253,7 +227,7 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
         break;
     case Outcome::UnlockNow:
         screenTouched = false;
-        result = callSaved(true);
+        result = callSaved(YES);
         break;
     case Outcome::DelayNotBiometric:
         result = callSaved(finishUIUnlock);
@@ -264,9 +238,9 @@ bool attemptUnlock(Object* self, Selector cmd, Object* passcode, bool mesa, bool
             scheduleDelayedUnlock(self, passcode, mesa, completion);
         break;
     }
-    Platform::trace("decision",
-        { { "outcome", outcomeName(decision.outcome, result) }, { "reason", reasonName(decision.reason) } });
-    return result;
+    const char* fields[] = { "outcome", outcomeName(decision.outcome, result), "reason", reasonName(decision.reason) };
+    report("decision", fields, 2);
+    return result ? YES : NO;
 }
 
 } // namespace Hooks

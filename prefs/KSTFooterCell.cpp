@@ -1,65 +1,89 @@
 #include "prefs/KSTFooterCell.h"
 
-#include "platform/preferences/PSListController.h"
-#include "platform/uikit/UIKit.h"
+#include "platform/foundation/CoreGraphics.h"
+#include "runtime/ClassDefinition.h"
 
-using namespace Runtime;
+using ObjC::send;
+using ObjC::sel;
 
 namespace {
 
-const ClassReference s_class("KSTFooterCell");
+ObjC::ClassReference const s_footerClass("KSTFooterCell");
 
 // One line of notice, a blank, then the version.
-constexpr const char* footerNotice = "Kestrel by PloverDev, version";
+constexpr const char* footerNotice = "Kestrel by PloverDev, version ";
 // What stands in for a version the package database does not record.
 constexpr const char* unknownVersion = "unknown";
+constexpr double labelHeight = 15.0;
 
-void registerFooterCell()
+Ivar labelIvar()
 {
-    Preferences::registerPreferencesClasses();
-    if (getClass("KSTFooterCell"))
-        return;
-    ClassBuilder<KSTFooterCell>("KSTFooterCell", "PSTableCell")
-        .method<&KSTFooterCell::initWithSpecifier>("initWithSpecifier:")
-        .method<&KSTFooterCell::preferredHeightForWidth>("preferredHeightForWidth:")
-        .method<&KSTFooterCell::mainTitleLabel>("mainTitleLabel")
-        .ivar<&KSTFooterCell::m_mainTitleLabel>("mainTitleLabel");
+    static Ivar const ivar = ObjC::instanceVariable(s_footerClass.get(), "mainTitleLabel");
+    return ivar;
 }
 
-const bool s_registered = (addClassRegistrar(&registerFooterCell), true);
-
-} // namespace
-
-std::string footerText(const std::optional<std::string>& version)
+id initWithSpecifier(id self, SEL, id)
 {
-    return std::string(footerNotice) + " " + version.value_or(unknownVersion);
-}
+    static SEL const initWithStyle = sel("initWithStyle:reuseIdentifier:");
+    static SEL const packageWithIdentifier = sel("packageWithIdentifier:");
+    static SEL const versionSelector = sel("version");
+    static SEL const mainScreen = sel("mainScreen");
+    static SEL const bounds = sel("bounds");
+    static SEL const alloc = sel("alloc");
+    static SEL const initWithFrame = sel("initWithFrame:");
+    id cell = ObjC::sendSuper<id>(self, s_footerClass.get(), initWithStyle, static_cast<long>(0), ObjC::string("Cell"));
+    id* slot = ObjC::ivarAddress<id>(cell, labelIvar());
+    if (!slot)
+        return cell;
 
-RefPtr<Object> KSTFooterCell::initWithSpecifier(Object*)
-{
-    auto cell = sendSuper<RefPtr<Object>>(this, s_class.get(), "initWithStyle:reuseIdentifier:", int64_t(0), NSString::create("Cell"));
-    auto* self = dynamic_cast<KSTFooterCell*>(cell.get());
-    if (!self)
-        return nullptr;
+    id package = send<id>(ObjC::getClass("PloverPackage"), packageWithIdentifier, ObjC::string("com.plover.kestrel"));
+    id text = footerText(send<id>(package, versionSelector));
 
-    std::optional<std::string> version;
-    {
-        auto package = send<RefPtr<Object>>(getClass("PloverPackage"), "packageWithIdentifier:", NSString::create("com.plover.kestrel"));
-        version = stringValue(send<RefPtr<Object>>(package, "version").get());
-    }
-
-    auto screen = send<RefPtr<Object>>(getClass("UIScreen"), "mainScreen");
-    double width = send<CGRect>(screen, "bounds").size.width;
-    auto label = send<RefPtr<Object>>(send<RefPtr<Object>>(getClass("UILabel"), "alloc"), "initWithFrame:", CGRectMake(0, 0, width, 15.0));
-    self->m_mainTitleLabel = label;
-    send(label, "setNumberOfLines:", int64_t(1));
-    send(label, "setFont:", send<RefPtr<Object>>(getClass("UIFont"), "systemFontOfSize:", 12.0).get());
-    send(label, "setText:", NSString::create(footerText(version)).ptr());
-    send(label, "setBackgroundColor:", send<RefPtr<Object>>(getClass("UIColor"), "clearColor").get());
-    send(label, "setTextColor:", send<RefPtr<Object>>(getClass("UIColor"), "grayColor").get());
-    send(label, "setTextAlignment:", int64_t(1));
-    send(self, "addSubview:", label.get());
+    double width = send<CGRect>(send<id>(ObjC::getClass("UIScreen"), mainScreen), bounds).size.width;
+    ObjC::RetainPtr label
+        = ObjC::adopt(send<id>(send<id>(ObjC::getClass("UILabel"), alloc), initWithFrame, CGRectMake(0, 0, width, labelHeight)));
+    ObjC::release(*slot);
+    *slot = ObjC::RetainPtr(label).leak();
+    send(label, sel("setNumberOfLines:"), static_cast<long>(1));
+    send(label, sel("setFont:"), send<id>(ObjC::getClass("UIFont"), sel("systemFontOfSize:"), 12.0));
+    send(label, sel("setText:"), text);
+    send(label, sel("setBackgroundColor:"), send<id>(ObjC::getClass("UIColor"), sel("clearColor")));
+    send(label, sel("setTextColor:"), send<id>(ObjC::getClass("UIColor"), sel("grayColor")));
+    send(label, sel("setTextAlignment:"), static_cast<long>(1));
+    send(cell, sel("addSubview:"), label);
     return cell;
 }
 
-double KSTFooterCell::preferredHeightForWidth(double) const { return 15.0; }
+double preferredHeightForWidth(id, SEL, double) { return labelHeight; }
+
+id mainTitleLabel(id self, SEL) { return ObjC::objectIvar(self, labelIvar()); }
+
+void dealloc(id self, SEL selector)
+{
+    if (id* slot = ObjC::ivarAddress<id>(self, labelIvar())) {
+        ObjC::release(*slot);
+        *slot = nullptr;
+    }
+    ObjC::sendSuper(self, s_footerClass.get(), selector);
+}
+
+__attribute__((constructor)) void registerFooterCell()
+{
+    ObjC::ClassDefinition definition("KSTFooterCell", ObjC::getClass("PSTableCell"));
+    definition.ivar<id>("mainTitleLabel")
+        .method("initWithSpecifier:", &initWithSpecifier)
+        .method("preferredHeightForWidth:", &preferredHeightForWidth)
+        .method("mainTitleLabel", &mainTitleLabel)
+        .method("dealloc", &dealloc);
+    definition.registerClass();
+}
+
+} // namespace
+
+id footerText(id version)
+{
+    static SEL const isKindOfClass = sel("isKindOfClass:");
+    static SEL const stringByAppendingString = sel("stringByAppendingString:");
+    bool recorded = send<bool>(version, isKindOfClass, ObjC::getClass("NSString"));
+    return send<id>(ObjC::string(footerNotice), stringByAppendingString, recorded ? version : ObjC::string(unknownVersion));
+}

@@ -1,13 +1,15 @@
 #include "prefs/KestrelBannerCell.h"
 
-#include "platform/preferences/PSListController.h"
-#include "platform/uikit/UIKit.h"
+#include "platform/foundation/CoreGraphics.h"
+#include "platform/uikit/UIGraphics.h"
+#include "runtime/ClassDefinition.h"
 
-using namespace Runtime;
+using ObjC::send;
+using ObjC::sel;
 
 namespace {
 
-const ClassReference s_class("KestrelBannerCell");
+ObjC::ClassReference const s_bannerClass("KestrelBannerCell");
 
 constexpr const char* iconPath = "/Library/PreferenceBundles/KestrelPrefs.bundle/KestrelIcon.png";
 constexpr float bannerTop = 15.0f;
@@ -20,139 +22,161 @@ constexpr double subtitleFontSize = 16.0;
 constexpr float cornerFraction = 0.225f;
 constexpr double preferredHeight = 150.0;
 constexpr double pinnedHeight = 195.0;
+constexpr const char* ivarNames[] = { "mainTitleLabel", "subTitleLabel", "bannerView" };
 
-void registerBannerCell()
+Ivar ivarNamed(const char* name) { return ObjC::instanceVariable(s_bannerClass.get(), name); }
+
+// Holds object (retained) in the instance variable, letting go of what it held.
+void store(id self, const char* name, id object)
 {
-    Preferences::registerPreferencesClasses();
-    if (getClass("KestrelBannerCell"))
+    id* slot = ObjC::ivarAddress<id>(self, ivarNamed(name));
+    if (!slot)
         return;
-    ClassBuilder<KestrelBannerCell>("KestrelBannerCell", "PSTableCell")
-        .method<&KestrelBannerCell::initWithSpecifier>("initWithSpecifier:")
-        .method<&KestrelBannerCell::preferredHeightForWidth>("preferredHeightForWidth:")
-        .method<&KestrelBannerCell::roundedRectImageFromImage>("roundedRectImageFromImage:withRadius:")
-        .method<&KestrelBannerCell::frame>("frame")
-        .method<&KestrelBannerCell::setFrame>("setFrame:")
-        .method<&KestrelBannerCell::didMoveToSuperview>("didMoveToSuperview")
-        .method<&KestrelBannerCell::layoutSubviews>("layoutSubviews")
-        .method<&KestrelBannerCell::bannerView>("bannerView")
-        .method<&KestrelBannerCell::setBannerView>("setBannerView:")
-        .ivar<&KestrelBannerCell::m_mainTitleLabel>("mainTitleLabel")
-        .ivar<&KestrelBannerCell::m_subTitleLabel>("subTitleLabel")
-        .ivar<&KestrelBannerCell::m_bannerView>("bannerView");
+    id previous = *slot;
+    *slot = ObjC::RetainPtr(object).leak();
+    ObjC::release(previous);
 }
 
-const bool s_registered = (addClassRegistrar(&registerBannerCell), true);
+id alloc(const char* className) { return send<id>(ObjC::getClass(className), sel("alloc")); }
 
-RefPtr<Object> classObject(const char* name) { return RefPtr<Object>(getClass(name)); }
-
-RefPtr<Object> makeLabel(CGRect frame, double fontSize, const char* text, bool gray)
+ObjC::RetainPtr makeLabel(CGRect frame, double fontSize, const char* text, bool gray)
 {
-    auto label = send<RefPtr<Object>>(send<RefPtr<Object>>(classObject("UILabel"), "alloc"), "initWithFrame:", frame);
-    send(label, "setNumberOfLines:", int64_t(1));
-    send(label, "setFont:", send<RefPtr<Object>>(classObject("UIFont"), "systemFontOfSize:", fontSize).get());
-    send(label, "setText:", NSString::create(text).ptr());
-    send(label, "setBackgroundColor:", send<RefPtr<Object>>(classObject("UIColor"), "clearColor").get());
+    ObjC::RetainPtr label = ObjC::adopt(send<id>(alloc("UILabel"), sel("initWithFrame:"), frame));
+    send(label, sel("setNumberOfLines:"), static_cast<long>(1));
+    send(label, sel("setFont:"), send<id>(ObjC::getClass("UIFont"), sel("systemFontOfSize:"), fontSize));
+    send(label, sel("setText:"), ObjC::string(text));
+    send(label, sel("setBackgroundColor:"), send<id>(ObjC::getClass("UIColor"), sel("clearColor")));
     if (gray)
-        send(label, "setTextColor:", send<RefPtr<Object>>(classObject("UIColor"), "grayColor").get());
-    send(label, "setTextAlignment:", int64_t(1));
-    send(label, "setAutoresizingMask:", uint64_t(2));
+        send(label, sel("setTextColor:"), send<id>(ObjC::getClass("UIColor"), sel("grayColor")));
+    send(label, sel("setTextAlignment:"), static_cast<long>(1));
+    send(label, sel("setAutoresizingMask:"), static_cast<unsigned long>(2));
     return label;
 }
 
 // Fits the label to its text, then gives it the cell's width again at x 0.
-CGRect fitToWidth(const RefPtr<Object>& label, double width)
+CGRect fitToWidth(id label, double width)
 {
-    send(label, "sizeToFit");
-    CGRect fitted = send<CGRect>(label, "frame");
+    send(label, sel("sizeToFit"));
+    CGRect fitted = send<CGRect>(label, sel("frame"));
     CGRect frame = CGRectMake(0, fitted.origin.y, width, fitted.size.height);
-    send(label, "setFrame:", frame);
+    send(label, sel("setFrame:"), frame);
     return frame;
 }
 
-double superviewWidth(Object* cell)
+double superviewWidth(id cell)
 {
-    auto superview = send<RefPtr<Object>>(cell, "superview");
-    return superview ? send<CGRect>(superview, "frame").size.width : 0;
+    id superview = send<id>(cell, sel("superview"));
+    return superview ? send<CGRect>(superview, sel("frame")).size.width : 0;
 }
 
-} // namespace
-
-RefPtr<Object> KestrelBannerCell::initWithSpecifier(Object*)
+id initWithSpecifier(id self, SEL, id)
 {
-    auto cell = sendSuper<RefPtr<Object>>(this, s_class.get(), "initWithStyle:reuseIdentifier:", int64_t(0), NSString::create("Cell"));
-    auto* self = dynamic_cast<KestrelBannerCell*>(cell.get());
-    if (!self)
+    id cell = ObjC::sendSuper<id>(self, s_bannerClass.get(), sel("initWithStyle:reuseIdentifier:"), static_cast<long>(0),
+        ObjC::string("Cell"));
+    if (!cell)
         return nullptr;
 
-    double width = send<CGRect>(self, "bounds").size.width;
-    auto banner = send<RefPtr<Object>>(send<RefPtr<Object>>(classObject("UIImageView"), "alloc"), "initWithFrame:",
-        CGRectMake(0, bannerTop, width, bannerHeight));
-    send(self, "setBannerView:", banner.get());
-    send(banner, "setContentMode:", int64_t(1));
+    double width = send<CGRect>(cell, sel("bounds")).size.width;
+    ObjC::RetainPtr banner
+        = ObjC::adopt(send<id>(alloc("UIImageView"), sel("initWithFrame:"), CGRectMake(0, bannerTop, width, bannerHeight)));
+    send(cell, sel("setBannerView:"), banner);
+    send(banner, sel("setContentMode:"), static_cast<long>(1));
 
     {
         // The loaded icon is needed only here; the view keeps the rounded copy.
-        auto icon = send<RefPtr<Object>>(send<RefPtr<Object>>(classObject("UIImage"), "alloc"), "initWithContentsOfFile:",
-            NSString::create(iconPath).ptr());
-        double radius = send<CGSize>(icon, "size").width * cornerFraction;
-        auto rounded = send<RefPtr<Object>>(self, "roundedRectImageFromImage:withRadius:", icon.get(), radius);
-        send(banner, "setImage:", rounded.get());
+        ObjC::RetainPtr icon = ObjC::adopt(send<id>(alloc("UIImage"), sel("initWithContentsOfFile:"), ObjC::string(iconPath)));
+        double radius = send<CGSize>(icon, sel("size")).width * cornerFraction;
+        id rounded = send<id>(cell, sel("roundedRectImageFromImage:withRadius:"), icon, radius);
+        send(banner, sel("setImage:"), rounded);
     }
-    send(banner, "setAutoresizingMask:", uint64_t(2));
+    send(banner, sel("setAutoresizingMask:"), static_cast<unsigned long>(2));
 
-    float y = bannerTop + float(send<CGRect>(banner, "frame").size.height);
+    float y = bannerTop + float(send<CGRect>(banner, sel("frame")).size.height);
     y = y + gap;
 
-    self->m_mainTitleLabel = makeLabel(CGRectMake(0, y, width, labelHeight), titleFontSize, "Kestrel", false);
-    CGRect title = fitToWidth(self->m_mainTitleLabel, width);
-    y = y + float(title.size.height);
+    ObjC::RetainPtr title = makeLabel(CGRectMake(0, y, width, labelHeight), titleFontSize, "Kestrel", false);
+    store(cell, "mainTitleLabel", title);
+    CGRect titleFrame = fitToWidth(title, width);
+    y = y + float(titleFrame.size.height);
     y = y + gap;
 
-    self->m_subTitleLabel = makeLabel(CGRectMake(0, y, width, labelHeight), subtitleFontSize, "Developed by PloverDev", true);
-    fitToWidth(self->m_subTitleLabel, width);
+    ObjC::RetainPtr developer = makeLabel(CGRectMake(0, y, width, labelHeight), subtitleFontSize, "Developed by PloverDev", true);
+    store(cell, "subTitleLabel", developer);
+    fitToWidth(developer, width);
 
-    send(self, "addSubview:", self->m_mainTitleLabel.get());
-    send(self, "addSubview:", self->m_subTitleLabel.get());
-    send(self, "addSubview:", banner.get());
+    send(cell, sel("addSubview:"), title);
+    send(cell, sel("addSubview:"), developer);
+    send(cell, sel("addSubview:"), banner);
     return cell;
 }
 
-double KestrelBannerCell::preferredHeightForWidth(double) const { return preferredHeight; }
+double preferredHeightForWidth(id, SEL, double) { return preferredHeight; }
 
-RefPtr<Object> KestrelBannerCell::roundedRectImageFromImage(Object* image, double radius)
+id roundedRectImageFromImage(id, SEL, id image, double radius)
 {
     if (radius == 0)
-        return RefPtr<Object>(image);
-    CGSize size = send<CGSize>(image, "size");
-    double scale = send<double>(send<RefPtr<Object>>(classObject("UIScreen"), "mainScreen"), "scale");
+        return image;
+    CGSize size = send<CGSize>(image, sel("size"));
+    double scale = send<double>(send<id>(ObjC::getClass("UIScreen"), sel("mainScreen")), sel("scale"));
     UIGraphicsBeginImageContextWithOptions(size, false, scale);
-    auto path = send<RefPtr<Object>>(classObject("UIBezierPath"), "bezierPathWithRoundedRect:cornerRadius:",
+    id path = send<id>(ObjC::getClass("UIBezierPath"), sel("bezierPathWithRoundedRect:cornerRadius:"),
         CGRectMake(0, 0, size.width, size.height), radius);
-    send(path, "addClip");
-    send(image, "drawInRect:", CGRectMake(0, 0, size.width, size.height));
-    RefPtr<Object> rounded = UIGraphicsGetImageFromCurrentImageContext();
+    send(path, sel("addClip"));
+    send(image, sel("drawInRect:"), CGRectMake(0, 0, size.width, size.height));
+    id rounded = UIGraphicsGetImageFromCurrentImageContext();
     UIGraphicsEndImageContext();
     return rounded;
 }
 
-CGRect KestrelBannerCell::frame()
+CGRect frame(id self, SEL selector)
 {
-    if (send<RefPtr<Object>>(this, "superview"))
-        return CGRectMake(0, 0, superviewWidth(this), pinnedHeight);
-    return sendSuper<CGRect>(this, s_class.get(), "frame");
+    if (send<id>(self, sel("superview")))
+        return CGRectMake(0, 0, superviewWidth(self), pinnedHeight);
+    return ObjC::sendSuper<CGRect>(self, s_bannerClass.get(), selector);
 }
 
-void KestrelBannerCell::setFrame(CGRect)
+void setFrame(id self, SEL selector, CGRect)
 {
-    sendSuper(this, s_class.get(), "setFrame:", CGRectMake(0, 0, superviewWidth(this), pinnedHeight));
+    ObjC::sendSuper(self, s_bannerClass.get(), selector, CGRectMake(0, 0, superviewWidth(self), pinnedHeight));
 }
 
-void KestrelBannerCell::didMoveToSuperview()
+void didMoveToSuperview(id self, SEL selector)
 {
-    sendSuper(this, s_class.get(), "didMoveToSuperview");
-    send(this, "layoutSubviews");
-    send(this, "setFrame:", send<CGRect>(this, "frame"));
-    send(this, "layoutSubviews");
+    ObjC::sendSuper(self, s_bannerClass.get(), selector);
+    send(self, sel("layoutSubviews"));
+    send(self, sel("setFrame:"), send<CGRect>(self, sel("frame")));
+    send(self, sel("layoutSubviews"));
 }
 
-void KestrelBannerCell::layoutSubviews() { sendSuper(this, s_class.get(), "layoutSubviews"); }
+void layoutSubviews(id self, SEL selector) { ObjC::sendSuper(self, s_bannerClass.get(), selector); }
+
+id bannerView(id self, SEL) { return ObjC::objectIvar(self, ivarNamed("bannerView")); }
+
+void setBannerView(id self, SEL, id view) { store(self, "bannerView", view); }
+
+void dealloc(id self, SEL selector)
+{
+    for (const char* name : ivarNames)
+        store(self, name, nullptr);
+    ObjC::sendSuper(self, s_bannerClass.get(), selector);
+}
+
+__attribute__((constructor)) void registerBannerCell()
+{
+    ObjC::ClassDefinition definition("KestrelBannerCell", ObjC::getClass("PSTableCell"));
+    for (const char* name : ivarNames)
+        definition.ivar<id>(name);
+    definition.method("initWithSpecifier:", &initWithSpecifier)
+        .method("preferredHeightForWidth:", &preferredHeightForWidth)
+        .method("roundedRectImageFromImage:withRadius:", &roundedRectImageFromImage)
+        .method("frame", &frame)
+        .method("setFrame:", &setFrame)
+        .method("didMoveToSuperview", &didMoveToSuperview)
+        .method("layoutSubviews", &layoutSubviews)
+        .method("bannerView", &bannerView)
+        .method("setBannerView:", &setBannerView)
+        .method("dealloc", &dealloc);
+    definition.registerClass();
+}
+
+} // namespace

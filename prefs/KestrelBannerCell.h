@@ -1,28 +1,8 @@
-// The pane's banner: the product's icon with rounded corners, its name in
-// large type and the developer line beneath. Whatever frame the list gives
-// it, the cell spans its superview's width at a fixed height.
+// The pane's banner, KestrelBannerCell (a PSTableCell): the product's icon with rounded corners,
+// its name in large type and the developer line beneath (instance variables bannerView,
+// mainTitleLabel, subTitleLabel). Whatever frame the list gives it, the cell spans its
+// superview's width at a fixed height. The class is registered when the bundle loads.
+//
+//     - (UIImage*)roundedRectImageFromImage:(UIImage*)image withRadius:(double)radius
+//         A new image with corners of that radius; the image itself when the radius is 0.
 #pragma once
-
-#include "platform/preferences/PSTableCell.h"
-
-class KestrelBannerCell final : public Preferences::PSTableCell {
-public:
-    Runtime::RefPtr<Runtime::Object> initWithSpecifier(Runtime::Object* specifier);
-    double preferredHeightForWidth(double width) const;
-    // A new image with corners of that radius; the image itself when the radius is 0.
-    Runtime::RefPtr<Runtime::Object> roundedRectImageFromImage(Runtime::Object* image, double radius);
-
-    CGRect frame();
-    void setFrame(CGRect);
-    void didMoveToSuperview();
-    void layoutSubviews();
-
-    Runtime::RefPtr<Runtime::Object> bannerView() const { return m_bannerView; }
-    void setBannerView(Runtime::Object* view) { m_bannerView = view; }
-    Runtime::RefPtr<Runtime::Object> mainTitleLabel() const { return m_mainTitleLabel; }
-    Runtime::RefPtr<Runtime::Object> subTitleLabel() const { return m_subTitleLabel; }
-
-    Runtime::RefPtr<Runtime::Object> m_mainTitleLabel;
-    Runtime::RefPtr<Runtime::Object> m_subTitleLabel;
-    Runtime::RefPtr<Runtime::Object> m_bannerView;
-};

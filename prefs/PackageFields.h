@@ -1,13 +1,11 @@
-// Parsing the status record the package database's query tool prints: plain text processing,
-// apart from the tool and the runtime so that it can be fuzzed on its own.
+// Parsing the status record the package database's query tool prints, with Foundation's
+// strings, apart from the tool so that it can be tested and fuzzed on its own.
 #pragma once
 
-#include <map>
-#include <optional>
-#include <string>
-#include <string_view>
+#include "runtime/ObjC.h"
 
-// The fields of a status record: lines split at "\n" only, each at its first
-// ": " (name before, value after, neither trimmed), the last of equal names
-// winning; lines without ": " are skipped. Nullopt when the bytes are not UTF-8.
-std::optional<std::map<std::string, std::string>> parsePackageFields(std::string_view output);
+// The fields of a status record (an NSData of the tool's output) as an NSDictionary of
+// NSStrings (autoreleased): lines split at "\n" only, each at its first ": " (name before,
+// value after, neither trimmed), the last of equal names winning; lines without ": " are
+// skipped. Nil when the bytes are not strict UTF-8, or for nil.
+id parsePackageFields(id output);

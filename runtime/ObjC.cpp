@@ -35,14 +35,19 @@ char normalised(char c)
     return c;
 }
 
+// Whether types begins with part; length is how much of types it took. A qualifier of what a
+// pointer points to ("^rv", a const void*) is no part of the type the C++ side spells.
 bool startsWithPart(const char* types, const char* part, size_t& length)
 {
     size_t i = 0;
-    for (; part[i]; ++i) {
-        if (normalised(types[i]) != normalised(part[i]))
+    size_t j = 0;
+    for (; part[i]; ++i, ++j) {
+        while (j && types[j - 1] == '^' && isQualifier(types[j]) && types[j] != part[i])
+            ++j;
+        if (normalised(types[j]) != normalised(part[i]))
             return false;
     }
-    length = i;
+    length = j;
     return true;
 }
 

@@ -1,31 +1,28 @@
 // The companion always-on-display library. Loading it defines the window class
-// PloverAlwaysOnWindow; its four methods only report that they ran.
+// PloverAlwaysOnWindow in the runtime; its four methods only report that they ran.
 #include "platform/trace/Timeline.h"
-#include "runtime/Runtime.h"
-
-using namespace Runtime;
+#include "runtime/CxxClass.h"
 
 namespace {
 
-class PloverAlwaysOnWindow final : public NSObject {
+class PloverAlwaysOnWindow {
 public:
-    void handleTapFrom(Object*) { Platform::timeline("aod tap"); }
-    void handleDoubleTapFrom(Object*) { Platform::timeline("aod double-tap"); }
+    void handleTapFrom(id) { Platform::timeline("aod tap"); }
+    void handleDoubleTapFrom(id) { Platform::timeline("aod double-tap"); }
     void hide() { Platform::timeline("aod hide"); }
     void postHideSettings() { Platform::timeline("aod post-hide"); }
 };
 
-void registerAlwaysOnWindow()
+__attribute__((constructor)) void nightjarLoad()
 {
-    if (getClass("PloverAlwaysOnWindow"))
+    if (ObjC::getClass("PloverAlwaysOnWindow"))
         return;
-    ClassBuilder<PloverAlwaysOnWindow>("PloverAlwaysOnWindow", "NSObject")
+    ObjC::CxxClass<PloverAlwaysOnWindow>::define("PloverAlwaysOnWindow", ObjC::getClass("NSObject"))
         .method<&PloverAlwaysOnWindow::handleTapFrom>("handleTapFrom:")
         .method<&PloverAlwaysOnWindow::handleDoubleTapFrom>("handleDoubleTapFrom:")
         .method<&PloverAlwaysOnWindow::hide>("hide")
-        .method<&PloverAlwaysOnWindow::postHideSettings>("postHideSettings");
+        .method<&PloverAlwaysOnWindow::postHideSettings>("postHideSettings")
+        .registerClass();
 }
-
-__attribute__((constructor)) void nightjarLoad() { addClassRegistrar(&registerAlwaysOnWindow); }
 
 } // namespace

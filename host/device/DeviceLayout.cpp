@@ -4,12 +4,15 @@
 #include "platform/fs/ExecutablePath.h"
 #include "platform/plist/PropertyList.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -22,6 +25,16 @@ using namespace Platform::Plist;
 namespace {
 
 std::string hostPath(const std::string& root, const char* devicePath) { return root + devicePath; }
+
+std::optional<mode_t> parseOctalMode(std::string_view text)
+{
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string_view::npos)
+        return std::nullopt;
+    mode_t mode = 0;
+    for (char digit : text)
+        mode = mode * 8 + mode_t(digit - '0');
+    return mode;
+}
 
 std::optional<std::string> makeDirectories(const std::string& path)
 {
@@ -74,12 +87,21 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string& c
     return std::nullopt;
 }
 
-std::optional<std::string> copyFile(const std::string& from, const std::string& to, mode_t mode)
+// Writes the file only when its contents or mode differ; `changed` tells whether it did.
+std::optional<std::string> updateFile(const std::string& path, std::string_view contents, mode_t mode, bool& changed)
 {
-    std::string contents;
-    if (auto error = readWholeFile(from, contents))
-        return error;
-    return writeFile(to, contents, mode);
+    struct stat info;
+    changed = true;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) == mode
+        && size_t(info.st_size) == contents.size()) {
+        std::ifstream stream(path, std::ios::binary);
+        std::ostringstream buffer;
+        buffer << stream.rdbuf();
+        changed = buffer.str() != contents;
+    }
+    if (!changed)
+        return std::nullopt;
+    return writeFile(path, contents, mode);
 }
 
 std::string plistText(Dictionary dictionary) { return toXml(Value(std::move(dictionary))); }
@@ -152,14 +174,17 @@ std::optional<std::string> writeEmptyDatabase(const std::string& database)
 // The base system's records: every base package installed, with its files and folders
 // listed, so dpkg never deletes a shared folder while one of them still lists it. Their
 // checksum lists are empty: the base system's files come from the build, not from archives.
-std::optional<std::string> writeBaseRecords(const std::string& root, const InitOptions& options, const Artifacts& artifacts)
+std::optional<std::string> writeBaseRecords(const std::string& root, const std::string& firmwareVersion,
+    const Artifacts& artifacts, const std::string& firmwareList)
 {
     std::string database = hostPath(root, Paths::packageDatabase);
     if (auto failure = writeEmptyDatabase(database))
         return failure;
     std::string records;
     for (const char* package : basePackages) {
-        if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/" + package + ".list", records))
+        if (package == std::string_view(PackageNames::firmware))
+            records = firmwareList;
+        else if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/" + package + ".list", records))
             return failure;
         if (auto failure = writeFile(database + "/info/" + package + ".list", records, 0644))
             return failure;
@@ -170,7 +195,7 @@ std::optional<std::string> writeBaseRecords(const std::string& root, const InitO
         return failure;
     constexpr std::string_view placeholder = "@FIRMWARE_VERSION@";
     if (size_t at = records.find(placeholder); at != std::string::npos)
-        records.replace(at, placeholder.size(), options.firmwareVersion);
+        records.replace(at, placeholder.size(), firmwareVersion);
     // Written last: a database with a status file is complete.
     return writeFile(database + "/status", records, 0644);
 }
@@ -184,8 +209,8 @@ std::optional<std::string> clearHandMadeInstall(const std::string& root)
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
         return std::nullopt;
     std::error_code error;
-    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary, Paths::preferenceBundle,
-             Paths::preferenceLoaderEntry, Paths::packageStatus }) {
+    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary,
+             Paths::preferenceBundle, Paths::preferenceLoaderEntry, Paths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
             return "cannot clear " + hostPath(root, path) + ": " + error.message();
@@ -193,35 +218,117 @@ std::optional<std::string> clearHandMadeInstall(const std::string& root)
     return std::nullopt;
 }
 
-// Everything but the packages: folders, host programs, the device's tools, the package
-// database with the base system's records, and (last) SystemVersion.plist.
-std::optional<std::string> layBaseSystem(const std::string& root, const InitOptions& options, const Artifacts& artifacts, bool& freshDatabase)
+// The firmware package's file list: the base system's fixed records, every file the build
+// stages for it and the folders that hold them, in dpkg's order.
+std::optional<std::string> firmwareFileList(
+    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, std::string& listing)
 {
-    for (const char* directory : { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences",
-             "/usr/bin", "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
+    std::string fixed;
+    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/firmware.list", fixed))
+        return failure;
+    std::set<std::string> paths;
+    for (size_t start = 0; start < fixed.size();) {
+        size_t end = fixed.find('\n', start);
+        if (end == std::string::npos)
+            end = fixed.size();
+        if (end > start)
+            paths.insert(fixed.substr(start, end - start));
+        start = end + 1;
+    }
+    for (auto& file : files) {
+        for (fs::path path = "/" + file.path; path != path.root_path(); path = path.parent_path())
+            paths.insert(path.string());
+    }
+    listing.clear();
+    for (auto& path : paths)
+        listing += path + "\n";
+    return std::nullopt;
+}
+
+// The regular files a file list names.
+std::set<std::string> listedFiles(const std::string& root, const std::string& listing)
+{
+    std::set<std::string> files;
+    for (size_t start = 0; start < listing.size();) {
+        size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string path = listing.substr(start, end - start);
+        struct stat info;
+        if (path.starts_with("/") && ::lstat((root + path).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            files.insert(path);
+        start = end + 1;
+    }
+    return files;
+}
+
+// Everything but the packages: folders, the base system's programs and libraries, the
+// device's tools, the package database with the base system's records, and (last)
+// SystemVersion.plist. `changed` gets the device paths of what was replaced, added or removed.
+std::optional<std::string> layBaseSystem(const std::string& root, const std::string& firmwareVersion,
+    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, bool& freshDatabase,
+    std::vector<std::string>& changed)
+{
+    std::string firmwareList;
+    if (auto failure = firmwareFileList(artifacts, files, firmwareList))
+        return failure;
+    for (const char* directory :
+        { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences", "/usr/bin",
+            "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
         if (auto failure = makeDirectories(hostPath(root, directory)))
             return failure;
     }
-    if (auto failure = copyFile(artifacts.binDirectory + "/SpringBoard", hostPath(root, Paths::springBoard), 0755))
+    auto update
+        = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> std::optional<std::string> {
+        bool replaced = false;
+        if (auto failure = updateFile(root + devicePath, contents, mode, replaced))
+            return failure;
+        if (replaced)
+            changed.push_back(devicePath);
+        return std::nullopt;
+    };
+    for (auto& file : files) {
+        std::string contents;
+        if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/files/" + file.path, contents))
+            return failure;
+        if (auto failure = update("/" + file.path, contents, file.mode))
+            return failure;
+    }
+    if (auto failure = update(Paths::dpkgQuery, dpkgQueryScript(), 0755))
         return failure;
-    if (auto failure = copyFile(artifacts.binDirectory + "/killall", hostPath(root, Paths::killall), 0755))
-        return failure;
-    if (auto failure = writeFile(hostPath(root, Paths::dpkgQuery), dpkgQueryScript(), 0755))
-        return failure;
-    if (auto failure = writeFile(hostPath(root, Paths::screen), screenFile(), 0644))
+    if (auto failure = update(Paths::screen, screenFile(), 0644))
         return failure;
 
     if (auto failure = clearHandMadeInstall(root))
         return failure;
     freshDatabase = !fs::exists(hostPath(root, Paths::packageStatus));
     if (freshDatabase) {
-        if (auto failure = writeBaseRecords(root, options, artifacts))
+        if (auto failure = writeBaseRecords(root, firmwareVersion, artifacts, firmwareList))
             return failure;
-    } else if (auto failure = PackageManager(root).setFirmwareVersion(options.firmwareVersion))
-        return failure;
+    } else {
+        // Files an earlier base system had and this one has not go, as dpkg removes the files
+        // an upgrade no longer brings.
+        std::string listPath = hostPath(root, Paths::packageDatabase) + "/info/" + PackageNames::firmware + ".list";
+        std::string earlier;
+        if (fs::exists(listPath) && !readWholeFile(listPath, earlier)) {
+            auto now = listedFiles(root, firmwareList);
+            for (auto& path : listedFiles(root, earlier)) {
+                if (now.count(path))
+                    continue;
+                if (::unlink((root + path).c_str()) != 0)
+                    return "cannot remove " + root + path + ": " + std::strerror(errno);
+                changed.push_back("-" + path);
+            }
+        }
+        PackageManager packages(root);
+        if (auto failure = packages.setFirmwareFileList(firmwareList))
+            return failure;
+        if (auto failure = packages.setFirmwareVersion(firmwareVersion))
+            return failure;
+    }
 
     // Written last: from here on the directory counts as a device.
-    return writeFile(hostPath(root, Paths::systemVersion), systemVersionFile(options.firmwareVersion), 0644);
+    return update(Paths::systemVersion, systemVersionFile(firmwareVersion), 0644);
 }
 
 std::optional<std::string> installBuilt(PackageManager& packages, const std::string& archive)
@@ -254,19 +361,137 @@ std::string Artifacts::companionPackage() const
 
 std::string Artifacts::baseSystemDirectory() const { return packageDirectory + "/base-system"; }
 
+std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& artifacts, std::string& error)
+{
+    std::string path = artifacts.baseSystemDirectory() + "/manifest", text;
+    if (auto failure = readWholeFile(path, text)) {
+        error = *failure;
+        return std::nullopt;
+    }
+    std::vector<BaseSystemFile> files;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        if (line.empty())
+            continue;
+        size_t tab = line.find('\t');
+        auto mode = tab == std::string_view::npos ? std::nullopt : parseOctalMode(line.substr(0, tab));
+        std::string file = tab == std::string_view::npos ? std::string() : std::string(line.substr(tab + 1));
+        bool plain = !file.empty() && !file.starts_with('/') && file.find('\t') == std::string::npos;
+        for (auto& part : fs::path(file))
+            plain = plain && part != ".." && part != ".";
+        if (!mode || !plain) {
+            error = "the build's base system manifest " + path + " has a malformed line (build the project again)";
+            return std::nullopt;
+        }
+        files.push_back({ *mode, file });
+    }
+    return files;
+}
+
 bool isDevice(const std::string& hostDirectory)
 {
     struct stat info;
     return ::stat(hostPath(hostDirectory, Paths::systemVersion).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::optional<std::string> initDevice(const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
+namespace {
+
+// The running system's version a device records, nullopt when it holds none that reads.
+std::optional<std::string> recordedSystemVersion(const std::string& root)
+{
+    auto file = readFile(hostPath(root, Paths::systemVersion));
+    const Dictionary* dictionary = file.ok() ? file.value.asDictionary() : nullptr;
+    const Value* version = dictionary ? dictionary->find("ProductVersion") : nullptr;
+    if (!version || !version->asString() || version->asString()->empty())
+        return std::nullopt;
+    return *version->asString();
+}
+
+// "X" or "X Y" as a shell reads it: the directory as typed, quoted when it needs to be.
+std::string shellWord(const std::string& word)
+{
+    if (!word.empty()
+        && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-=:,@%")
+            == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char character : word)
+        quoted += character == '\'' ? std::string("'\\''") : std::string(1, character);
+    return quoted + "'";
+}
+
+bool isPresent(const std::optional<PackageState>& state)
+{
+    return state && state->status != "config-files" && state->status != "half-installed" && !state->needsReinstall;
+}
+
+// Nothing is changed before these refusals: what is installed is install's and remove's to change.
+std::optional<std::string> refusedPackageChange(
+    PackageManager& packages, const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
+{
+    try {
+        if (options.stock) {
+            if (auto state = packages.state(PackageNames::kestrel); isPresent(state))
+                return "the device has " + std::string(PackageNames::kestrel) + " " + state->version
+                    + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
+        }
+        if (options.companion && !isPresent(packages.state(PackageNames::companion)))
+            return "the device has no " + std::string(PackageNames::companion)
+                + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
+                + shellWord(artifacts.companionPackage());
+    } catch (const std::runtime_error& failure) {
+        return failure.what();
+    }
+    return std::nullopt;
+}
+
+// What an existing device keeps, as its line says it: the packages beyond the base system.
+std::string keptPackages(PackageManager& packages)
+{
+    std::string kept;
+    for (auto& [name, version] : packages.installedPackages()) {
+        if (std::find(std::begin(basePackages), std::end(basePackages), name) == std::end(basePackages))
+            kept += (kept.empty() ? "" : ", ") + name + " " + version;
+    }
+    return kept.empty() ? "kept the device's packages (no tweak is installed)" : "kept " + kept;
+}
+
+std::string baseSystemChanges(const std::vector<std::string>& changed)
+{
+    if (changed.empty())
+        return "base system up to date";
+    std::string replaced, removed;
+    for (auto& path : changed) {
+        auto& list = path.starts_with('-') ? removed : replaced;
+        list += (list.empty() ? "" : ", ") + fs::path(path).filename().string();
+    }
+    std::string text = "brought the base system up to date (";
+    if (!replaced.empty())
+        text += "replaced " + replaced;
+    if (!removed.empty())
+        text += (replaced.empty() ? "" : "; ") + std::string("removed ") + removed;
+    return text + ")";
+}
+
+} // namespace
+
+std::optional<std::string> initDevice(
+    const std::string& directory, const InitOptions& options, const Artifacts& artifacts, std::string* summary)
 {
     std::error_code error;
     if (fs::exists(directory, error) && !fs::is_directory(directory, error))
         return directory + " is not a directory";
-    if (fs::exists(directory, error) && !isDevice(directory) && !isEmptyOrUnfinishedDevice(directory))
+    bool existing = isDevice(directory);
+    if (fs::exists(directory, error) && !existing && !isEmptyOrUnfinishedDevice(directory))
         return directory + " is not empty and is not a device; refusing to lay a device out in it";
+    std::string problem;
+    auto files = readBaseSystemManifest(artifacts, problem);
+    if (!files)
+        return problem;
     if (auto failure = makeDirectories(directory))
         return failure;
     // dpkg wants the device's root as an absolute path.
@@ -274,20 +499,44 @@ std::optional<std::string> initDevice(const std::string& directory, const InitOp
     if (error)
         return "cannot find " + directory + ": " + error.message();
 
-    bool freshDatabase = false;
-    if (auto failure = layBaseSystem(root, options, artifacts, freshDatabase))
-        return failure;
     PackageManager packages(root);
-    if (!options.stock) {
-        if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
-            return failure;
-    } else if (!freshDatabase) {
-        if (auto result = packages.remove(PackageNames::kestrel, false); !result.ok)
-            return result.message;
+    bool hasDatabase
+        = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
+    if (existing && hasDatabase) {
+        if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
+            return refusal;
     }
-    if (freshDatabase && !options.companion)
+
+    std::string version = options.firmwareVersion.value_or(
+        existing ? recordedSystemVersion(root).value_or("14.0") : std::string("14.0"));
+    bool freshDatabase = false;
+    std::vector<std::string> changed;
+    if (auto failure = layBaseSystem(root, version, artifacts, *files, freshDatabase, changed))
+        return failure;
+
+    if (freshDatabase) {
+        if (!options.stock) {
+            if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
+                return failure;
+        }
+        if (options.companion) {
+            if (auto failure = installBuilt(packages, artifacts.companionPackage()))
+                return failure;
+        }
+        if (summary)
+            *summary = "device ready at " + root;
         return std::nullopt;
-    return setCompanionInstalled(root, options.companion, artifacts);
+    }
+
+    // What a killed dpkg run left is finished, as the next dpkg command would.
+    try {
+        std::string repaired = packages.finishInterruptedWork();
+        if (summary)
+            *summary = repaired + keptPackages(packages) + "; " + baseSystemChanges(changed);
+    } catch (const std::runtime_error& failure) {
+        return failure.what();
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)

@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace Device {
 
@@ -38,27 +40,42 @@ struct Artifacts {
 
     std::string kestrelPackage() const;
     std::string companionPackage() const;
-    // The base system's package records.
+    // The base system: its package records, its staged files and their manifest.
     std::string baseSystemDirectory() const;
 };
+
+// One file of the base system that the build makes: its mode and its place in a device
+// (relative to the root). It is staged at baseSystemDirectory()/files/PATH.
+struct BaseSystemFile {
+    mode_t mode { 0644 };
+    std::string path;
+};
+
+// The build's list of the base system's files (programs, tools and the libraries they and the
+// packaged tweaks link). Nullopt and why when it is missing or malformed.
+std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts&, std::string& error);
 
 struct InitOptions {
     bool companion { false };
     // The base system alone: no Kestrel.
     bool stock { false };
-    // The running system's version, which the firmware package records.
-    std::string firmwareVersion { "14.0" };
+    // The running system's version, which the firmware package records. A new device
+    // gets 14.0 when none is given; an existing one keeps its own.
+    std::optional<std::string> firmwareVersion;
 };
 
 // Whether the directory holds a device (it has the device's SystemVersion.plist).
 bool isDevice(const std::string& hostDirectory);
 
-// Lays out a device, or brings an existing one up to date with the built pieces: the base
-// system, then Kestrel installed with dpkg (removed with --stock), then the companion
-// installed or removed as asked. Settings and logs are kept. Refuses a directory that is
+// Lays out a device: the base system, then Kestrel installed with dpkg (not with --stock)
+// and the companion (with --companion). On an existing device it brings the base system up
+// to date and changes no package: every installed package keeps its version. An existing
+// device with Kestrel is refused --stock, and one without the companion --companion, with
+// the command that makes the change. Settings and logs are kept. Refuses a directory that is
 // neither empty nor a device (nor one whose layout was cut short). Returns an error message,
-// or nullopt on success.
-std::optional<std::string> initDevice(const std::string& hostDirectory, const InitOptions&, const Artifacts&);
+// or nullopt on success; `summary` then says in one line what was done.
+std::optional<std::string> initDevice(
+    const std::string& hostDirectory, const InitOptions&, const Artifacts&, std::string* summary = nullptr);
 
 // Installs or removes the companion package of an existing device, with dpkg.
 std::optional<std::string> setCompanionInstalled(const std::string& hostDirectory, bool installed, const Artifacts&);

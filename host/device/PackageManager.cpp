@@ -129,7 +129,12 @@ public:
             lock.l_whence = SEEK_SET;
             while (::fcntl(fd, F_SETLK, &lock) < 0) {
                 if ((errno != EACCES && errno != EAGAIN) || std::chrono::steady_clock::now() > deadline) {
-                    m_error = "the device's package database is in use by another dpkg";
+                    struct flock holder { };
+                    holder.l_type = F_WRLCK;
+                    holder.l_whence = SEEK_SET;
+                    m_error = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK
+                        ? busyDatabaseReason(std::to_string(holder.l_pid))
+                        : busyDatabaseReason({});
                     return;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -285,8 +290,9 @@ std::string PackageManager::completeHalfInstalled(const std::string& package, co
 // What a dpkg run that was killed left behind: packages half unpacked are removed (their
 // archive is gone; `except`, about to be installed or removed, is left to that command), and
 // packages unpacked but not configured are configured. Returns a note when it did anything,
-// and then brings `packages` up to date.
-std::string PackageManager::finishInterruptedRuns(const std::string& except, Packages& packages)
+// and then brings `packages` up to date; `failure` gets why when configuring failed.
+std::string PackageManager::finishInterruptedRuns(
+    const std::string& except, Packages& packages, std::optional<std::string>& failure)
 {
     std::string note;
     for (auto& [name, state] : packages) {
@@ -308,11 +314,37 @@ std::string PackageManager::finishInterruptedRuns(const std::string& except, Pac
         return status == "unpacked" || status == "half-configured" || status.starts_with("triggers-");
     });
     if (unconfigured) {
-        runTool(dpkgCommand({ "--configure", "--pending" }));
+        auto run = runTool(dpkgCommand({ "--configure", "--pending" }));
+        if (!run.succeeded()) {
+            failure = note + "cannot finish configuring what an interrupted dpkg run had unpacked: " + failureReason(run);
+            return note;
+        }
         note += "finished configuring what an interrupted dpkg run had unpacked; ";
         packages = this->packages();
     }
     return note;
+}
+
+std::string PackageManager::finishInterruptedWork()
+{
+    if (auto problem = databaseProblem())
+        throw std::runtime_error(*problem);
+    auto all = packages();
+    std::optional<std::string> failure;
+    std::string note = finishInterruptedRuns({}, all, failure);
+    if (failure)
+        throw std::runtime_error(*failure);
+    return note;
+}
+
+std::vector<std::pair<std::string, std::string>> PackageManager::installedPackages()
+{
+    std::vector<std::pair<std::string, std::string>> installed;
+    for (auto& [name, state] : packages()) {
+        if (state.status == "installed")
+            installed.emplace_back(name, state.version);
+    }
+    return installed;
 }
 
 std::optional<std::string> PackageManager::unmetDependencies(
@@ -408,7 +440,10 @@ PackageResult PackageManager::installArchive(const std::string& archivePath, con
     std::string package(values[0]), version(values[1]), relations(values[2]);
     std::replace(relations.begin(), relations.end(), '\n', ' ');
 
-    std::string note = finishInterruptedRuns(package, installed);
+    std::optional<std::string> failure;
+    std::string note = finishInterruptedRuns(package, installed, failure);
+    if (failure)
+        return refuse(*failure);
     if (auto unmet = unmetDependencies(package, relations, installed))
         return refuse(note + *unmet);
 
@@ -451,7 +486,10 @@ PackageResult PackageManager::removePackage(const std::string& package, bool pur
 {
     std::string verb = purge ? "purge" : "remove";
     auto all = packages();
-    std::string note = finishInterruptedRuns(package, all);
+    std::optional<std::string> failure;
+    std::string note = finishInterruptedRuns(package, all, failure);
+    if (failure)
+        return { false, "cannot " + verb + " " + package + ": " + *failure };
     if (auto found = all.find(package); found != all.end()) {
         if (auto completed = completeHalfInstalled(package, found->second); !completed.empty()) {
             note += completed;
@@ -539,8 +577,23 @@ std::optional<std::string> PackageManager::setFirmwareVersion(const std::string&
     if (auto error = recordFirmwareVersion(version, entry))
         return error;
     // Many boots and no dpkg run in between: let dpkg fold the journal into its status file.
-    if (entry >= journalFoldThreshold)
-        runTool(dpkgCommand({ "--configure", "--pending" }));
+    if (entry >= journalFoldThreshold) {
+        if (auto run = runTool(dpkgCommand({ "--configure", "--pending" })); !run.succeeded())
+            return "the firmware's version is recorded, but dpkg could not fold its journal in: " + failureReason(run);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PackageManager::setFirmwareFileList(const std::string& listing)
+{
+    DatabaseLock lock(m_adminDirectory);
+    if (lock.error())
+        return lock.error();
+    std::string path = m_adminDirectory + "/info/" + PackageNames::firmware + ".list";
+    if (auto error = writeDurably(path + ".new", listing))
+        return error;
+    if (::rename((path + ".new").c_str(), path.c_str()) != 0)
+        return "cannot write " + path + ": " + std::strerror(errno);
     return std::nullopt;
 }
 

@@ -53,6 +53,17 @@ public:
     // dpkg's own journal under dpkg's lock, so it never races a dpkg run on the device.
     std::optional<std::string> setFirmwareVersion(const std::string& version);
 
+    // Finishes what a dpkg run that was killed left: packages half unpacked are removed,
+    // packages unpacked but not configured are configured. Gives a note of what it did
+    // ("" for nothing), each clause ending in "; ". Throws as state() does.
+    std::string finishInterruptedWork();
+
+    // Replaces the firmware package's file list (the base system's files), under dpkg's lock.
+    std::optional<std::string> setFirmwareFileList(const std::string& listing);
+
+    // Every installed package and its version, by name. Throws as state() does.
+    std::vector<std::pair<std::string, std::string>> installedPackages();
+
     // The package's record, nullopt when the database has none. Throws std::runtime_error
     // when the database cannot be read.
     std::optional<PackageState> state(const std::string& package);
@@ -74,7 +85,7 @@ private:
     static Packages parsePackages(const std::string& listing);
     Packages packages();
     std::string completeHalfInstalled(const std::string& package, const PackageState&);
-    std::string finishInterruptedRuns(const std::string& except, Packages&);
+    std::string finishInterruptedRuns(const std::string& except, Packages&, std::optional<std::string>& failure);
     std::optional<std::string> recordFirmwareVersion(const std::string& version, int& entry);
     static std::optional<std::string> unmetDependencies(
         const std::string& package, const std::string& relations, Packages installed);

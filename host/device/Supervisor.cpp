@@ -1,5 +1,7 @@
 #include "host/device/Supervisor.h"
 
+#include "platform/notify/Notify.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -96,6 +98,8 @@ int Supervisor::generation() const
 
 std::optional<std::string> Supervisor::start(int number, bool finishLaunching, bool* killedWhileStarting)
 {
+    // The notify registrations of processes killed since (an earlier SpringBoard among them).
+    Platform::removeDeadNotifyRegistrations(m_deviceRoot);
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
         return std::string("cannot make a channel: ") + std::strerror(errno);
@@ -350,6 +354,7 @@ void Supervisor::shutdown()
     // The watcher ends once the last SpringBoard has; it joined that one's reader.
     if (m_watcher.joinable())
         m_watcher.join();
+    Platform::removeDeadNotifyRegistrations(m_deviceRoot);
 }
 
 } // namespace Device

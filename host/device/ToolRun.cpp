@@ -133,10 +133,28 @@ ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& opti
     return ToolRun::start(argv, options).finish();
 }
 
+std::string busyDatabaseReason(const std::string& pid)
+{
+    return "an earlier install or removal is still running" + (pid.empty() ? std::string() : " (pid " + pid + ")")
+        + "; try again when it ends";
+}
+
 std::string failureReason(const ToolResult& result)
 {
     if (result.signal)
         return result.program + " was killed by signal " + std::to_string(result.signal) + " before it finished";
+    // dpkg: "dpkg frontend lock was locked by another process with pid N" (or the database
+    // lock), or without the pid.
+    for (std::string_view marker :
+        { " lock was locked by another process with pid ", " was locked by another process" }) {
+        size_t at = result.output.find(marker);
+        if (at == std::string::npos)
+            continue;
+        size_t digits = at + marker.size();
+        size_t end = result.output.find_first_not_of("0123456789", digits);
+        return busyDatabaseReason(
+            result.output.substr(digits, (end == std::string::npos ? result.output.size() : end) - digits));
+    }
     std::vector<std::string_view> lines;
     std::string_view text = result.output;
     while (!text.empty()) {

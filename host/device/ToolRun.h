@@ -50,8 +50,13 @@ private:
 // Starts the program and finishes it.
 ToolResult runTool(const std::vector<std::string>& argv, const ToolOptions& = {});
 
+// The one line for a package database that an earlier dpkg still holds: the pid of that
+// dpkg when it is known ("" when not).
+std::string busyDatabaseReason(const std::string& pid);
+
 // Why the program failed, in one line: the line of its output that says so (dpkg's reason,
-// not its epilogue), or the signal that ended it.
+// not its epilogue), or the signal that ended it. dpkg refusing a database another dpkg
+// holds says so as busyDatabaseReason does.
 std::string failureReason(const ToolResult&);
 
 } // namespace Device

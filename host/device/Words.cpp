@@ -1,8 +1,10 @@
 #include "host/device/Words.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace Device {
 
@@ -85,28 +87,136 @@ std::string quotedWord(std::string_view text)
     return quoted + "\"";
 }
 
+std::string printable(std::string_view text)
+{
+    std::string shown;
+    for (unsigned char character : text) {
+        if (character < 0x20 || character == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02x", character);
+            shown += escaped;
+        } else
+            shown += char(character);
+    }
+    return shown;
+}
+
 bool fitsOnALine(std::string_view text)
 {
     return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
-std::optional<double> parseReal(std::string_view word)
+std::optional<Number> parseNumber(std::string_view word, std::string& error)
 {
-    if (word.empty())
+    error.clear();
+    size_t at = 0;
+    bool negative = false;
+    if (at < word.size() && (word[at] == '+' || word[at] == '-'))
+        negative = word[at++] == '-';
+    auto digitsFrom = [&](size_t from) {
+        size_t end = from;
+        while (end < word.size() && std::isdigit(static_cast<unsigned char>(word[end])))
+            ++end;
+        return end;
+    };
+    size_t integerStart = at, integerEnd = digitsFrom(at);
+    size_t fractionStart = integerEnd, fractionEnd = integerEnd;
+    bool point = integerEnd < word.size() && word[integerEnd] == '.';
+    if (point)
+        fractionEnd = digitsFrom(fractionStart = integerEnd + 1);
+    if (integerEnd == integerStart && fractionEnd == fractionStart)
         return std::nullopt;
-    for (char character : word) {
-        if (!(std::isdigit(static_cast<unsigned char>(character)) || character == '.' || character == '-'
-                || character == '+' || character == 'e' || character == 'E'))
+    size_t end = fractionEnd;
+    bool exponent = end < word.size() && (word[end] == 'e' || word[end] == 'E');
+    long exponentValue = 0;
+    if (exponent) {
+        size_t exponentStart = end + 1;
+        bool exponentNegative = false;
+        if (exponentStart < word.size() && (word[exponentStart] == '+' || word[exponentStart] == '-'))
+            exponentNegative = word[exponentStart++] == '-';
+        end = digitsFrom(exponentStart);
+        if (end == exponentStart)
             return std::nullopt;
+        for (size_t i = exponentStart; i < end; ++i)
+            exponentValue = std::min(exponentValue * 10 + (word[i] - '0'), 1000000L);
+        if (exponentNegative)
+            exponentValue = -exponentValue;
+    }
+    if (end != word.size())
+        return std::nullopt;
+
+    // from_chars takes no plus sign.
+    std::string_view digits = word.substr(word.front() == '+' || word.front() == '-' ? 1 : 0);
+    Number number;
+    if (!point && !exponent) {
+        uint64_t magnitude = 0;
+        auto [stop, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+        if (failure != std::errc() || magnitude > uint64_t(INT64_MAX) + (negative ? 1 : 0)) {
+            error = "the integer " + std::string(word) + " does not fit in 64 bits";
+            return std::nullopt;
+        }
+        number.isInteger = true;
+        number.integer = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
+        return number;
     }
     double value = 0;
-    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (error != std::errc() || end != word.data() + word.size() || !std::isfinite(value))
+    auto [stop, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (failure == std::errc::result_out_of_range) {
+        // Too small for any double, or too large: the decimal magnitude tells which.
+        size_t firstDigit = word.find_first_of("123456789", integerStart);
+        long magnitude = firstDigit == std::string_view::npos || firstDigit >= fractionEnd ? -1
+            : firstDigit < integerEnd ? long(integerEnd - firstDigit)
+                                      : -long(firstDigit - fractionStart);
+        if (firstDigit == std::string_view::npos || magnitude + exponentValue <= 0)
+            value = 0;
+        else {
+            error = "the number " + std::string(word) + " is too large";
+            return std::nullopt;
+        }
+    } else if (failure != std::errc() || !std::isfinite(value)) {
+        error = "the number " + std::string(word) + " is too large";
         return std::nullopt;
-    return value;
+    }
+    number.real = negative ? -value : value;
+    return number;
+}
+
+std::optional<double> parseReal(std::string_view word)
+{
+    std::string ignored;
+    auto number = parseNumber(word, ignored);
+    if (!number)
+        return std::nullopt;
+    return number->value();
+}
+
+std::optional<bool> parseSwitchWord(std::string_view word)
+{
+    std::string lower;
+    for (char character : word)
+        lower += char(std::tolower(static_cast<unsigned char>(character)));
+    for (auto on : { "yes", "on", "true", "1" }) {
+        if (lower == on)
+            return true;
+    }
+    for (auto off : { "no", "off", "false", "0" }) {
+        if (lower == off)
+            return false;
+    }
+    return std::nullopt;
 }
 
 std::string realText(double value)
+{
+    char text[64];
+    auto result = std::to_chars(text, text + sizeof(text), value);
+    std::string written(text, result.ptr);
+    if (written.find_first_of(".eEn") == std::string::npos)
+        written += ".0";
+    return written;
+}
+
+std::string floatText(float value)
 {
     char text[64];
     auto result = std::to_chars(text, text + sizeof(text), value);

@@ -27,6 +27,9 @@ std::string displayWord(const std::optional<std::string>&);
 // A text always in double quotes, \ and " escaped: text that must not read as a number,
 // yes/no or nil. unquote(quotedWord(text)) == text for any text.
 std::string quotedWord(std::string_view);
+// A text for an error line: control bytes (and DEL) as \xNN, so nothing typed can move the
+// terminal's cursor or hide text; everything else as it is.
+std::string printable(std::string_view);
 // Whether a text can stand in a line of words: lines end at a line break, and a NUL
 // byte is refused.
 bool fitsOnALine(std::string_view);
@@ -40,10 +43,30 @@ template <typename Integer = int64_t> std::optional<Integer> parseInteger(std::s
         return std::nullopt;
     return value;
 }
-// A finite number in plain decimal notation (digits, sign, point, exponent): no inf,
-// nan or hexadecimal.
+// A number as every input reads one (the scenario language, `kestrel settings set`, the
+// server's pane interface): an optional sign (+ or -), digits with at most one point and a
+// digit on at least one side of it (2, +2, .5, 5.), and an optional exponent (e or E, an
+// optional sign, digits). Nothing else: no blanks, inf, nan or hexadecimal. Without a point
+// or an exponent it is an integer, which must fit in 64 bits; otherwise it is the nearest
+// double, subnormals included (a value too small for any double is 0), and must be finite.
+struct Number {
+    bool isInteger { false };
+    int64_t integer { 0 };
+    double real { 0 };
+    double value() const { return isInteger ? double(integer) : real; }
+};
+// Nullopt when the word is no number; `error` then says why when it looks like one that
+// does not fit ("" when it is no number at all).
+std::optional<Number> parseNumber(std::string_view, std::string& error);
+// A number by that rule, as a double.
 std::optional<double> parseReal(std::string_view);
+// The words a switch takes: yes/no, on/off, true/false or 1/0, in any letter case.
+std::optional<bool> parseSwitchWord(std::string_view);
+inline constexpr const char* switchWords = "yes/no, on/off, true/false or 1/0";
 // The shortest text that reads back as the same number, always with a point ("3.0", "0.1").
 std::string realText(double);
+// The same for a single-precision number: the shortest text that reads back as that float
+// ("7.25", "0.1", "2.0"). How a slider's value is written wherever it is shown.
+std::string floatText(float);
 
 } // namespace Device

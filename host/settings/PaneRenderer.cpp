@@ -1,13 +1,18 @@
 #include "host/settings/PaneRenderer.h"
 
+#include "host/device/Words.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/uikit/UIKit.h"
 
+#include <algorithm>
 #include <cmath>
+#include <mutex>
 
-using namespace Runtime;
 using namespace UIKit;
+using ObjC::send;
+using ObjC::sel;
 using Preferences::PSSpecifier;
 
 namespace SettingsHost {
@@ -26,15 +31,16 @@ void setColor(cairo_t* context, double red, double green, double blue, double al
 
 void roundedRectangle(cairo_t* context, CGRect rect, CGFloat radius)
 {
-    UIBezierPath::bezierPathWithRoundedRect(rect, radius)->appendTo(context);
+    UIBezierPath::from(UIBezierPath::bezierPathWithRoundedRect(rect, radius))->appendTo(context);
 }
 
 // A group's white card with separators between its rows.
-class GroupCard final : public UIView {
+class GroupCard {
 public:
     int rows { 0 };
-    void drawContent(cairo_t* context, CGRect bounds) const override
+    void drawRect(CGRect bounds) const
     {
+        cairo_t* context = UIGraphicsGetCurrentContext();
         setColor(context, 1, 1, 1);
         roundedRectangle(context, bounds, cornerRadius);
         cairo_fill(context);
@@ -46,11 +52,12 @@ public:
     }
 };
 
-class SwitchControl final : public UIView {
+class SwitchControl {
 public:
     bool on { false };
-    void drawContent(cairo_t* context, CGRect bounds) const override
+    void drawRect(CGRect bounds) const
     {
+        cairo_t* context = UIGraphicsGetCurrentContext();
         if (on)
             setColor(context, 0.20, 0.78, 0.35);
         else
@@ -68,11 +75,12 @@ public:
     }
 };
 
-class SliderControl final : public UIView {
+class SliderControl {
 public:
     double fraction { 0 };
-    void drawContent(cairo_t* context, CGRect bounds) const override
+    void drawRect(CGRect bounds) const
     {
+        cairo_t* context = UIGraphicsGetCurrentContext();
         double middle = bounds.size.height / 2;
         double thumb = 14;
         double start = thumb, end = bounds.size.width - thumb;
@@ -94,54 +102,57 @@ public:
 
 void registerRendererClasses()
 {
-    registerUIKitClasses();
-    if (getClass("KestrelPaneGroupCard"))
-        return;
-    ClassBuilder<GroupCard>("KestrelPaneGroupCard", "UIView");
-    ClassBuilder<SwitchControl>("KestrelPaneSwitch", "UIView");
-    ClassBuilder<SliderControl>("KestrelPaneSlider", "UIView");
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Class view = UIView::runtimeClass();
+        ObjC::CxxClass<GroupCard>::define("KestrelPaneGroupCard", view).method<&GroupCard::drawRect>("drawRect:").registerClass();
+        ObjC::CxxClass<SwitchControl>::define("KestrelPaneSwitch", view).method<&SwitchControl::drawRect>("drawRect:").registerClass();
+        ObjC::CxxClass<SliderControl>::define("KestrelPaneSlider", view).method<&SliderControl::drawRect>("drawRect:").registerClass();
+    });
 }
 
-const bool s_registered = (addClassRegistrar(&registerRendererClasses), true);
-
-template<typename T> Ref<T> makeView(const char* className, CGRect frame)
+// [[ClassName alloc] initWithFrame:frame], owned.
+ObjC::RetainPtr makeView(const char* className, CGRect frame)
 {
-    auto view = makeInstance<T>(getClass(className));
-    send<RefPtr<Object>>(view, "initWithFrame:", frame);
-    return view;
+    static SEL const alloc = sel("alloc");
+    static SEL const initWithFrame = sel("initWithFrame:");
+    return ObjC::adopt(send<id>(send<id>(ObjC::getClass(className), alloc), initWithFrame, frame));
 }
 
-Ref<UILabel> makeLabel(CGRect frame, const std::string& text, CGFloat size, Ref<UIColor> color, int64_t alignment = 0,
-    int64_t lines = 1)
+template<typename T> T& stateOf(const ObjC::RetainPtr& view) { return *ObjC::CxxClass<T>::state(view); }
+
+UIView& viewOf(const ObjC::RetainPtr& view) { return *UIView::from(view); }
+
+void addSubview(id parent, id child)
 {
-    auto label = makeView<UILabel>("UILabel", frame);
-    label->setText(NSString::create(text).ptr());
-    label->setFont(UIFont::systemFontOfSize(size).ptr());
-    label->setTextColor(color.ptr());
-    label->setTextAlignment(alignment);
-    label->setNumberOfLines(lines);
+    static SEL const addSubviewSelector = sel("addSubview:");
+    send(parent, addSubviewSelector, child);
+}
+
+ObjC::RetainPtr makeLabel(CGRect frame, const std::string& text, CGFloat size, id color, int64_t alignment = 0, int64_t lines = 1)
+{
+    auto label = makeView("UILabel", frame);
+    UILabel& state = stateOf<UILabel>(label);
+    state.setText(Platform::makeString(text));
+    state.setFont(UIFont::systemFontOfSize(size));
+    state.setTextColor(color);
+    state.setTextAlignment(alignment);
+    state.setNumberOfLines(lines);
     return label;
 }
 
-std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_view key)
+std::optional<double> numberProperty(const PSSpecifier& specifier, const char* key)
 {
-    auto* value = specifier.propertyList().find(key);
+    auto value = specifier.propertyValue(key);
     if (!value || !(value->isInteger() || value->isReal()))
         return std::nullopt;
     return value->doubleValue();
 }
 
-std::string formatNumber(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f", value);
-    return text;
-}
-
 // Lays the page out top to bottom into `page`; answers the height used.
 class PageBuilder {
 public:
-    PageBuilder(SettingsPane& pane, UIView& page, CGFloat width)
+    PageBuilder(SettingsPane& pane, id page, CGFloat width)
         : m_pane(pane)
         , m_page(page)
         , m_width(width)
@@ -150,20 +161,20 @@ public:
 
     CGFloat build(const std::string& title)
     {
-        auto bar = makeView<UIView>("UIView", CGRectMake(0, 0, m_width, navigationBarHeight));
-        bar->setBackgroundColor(UIColor::create(0.97, 0.97, 0.97, 1).ptr());
-        bar->addSubview(makeLabel(CGRectMake(0, 20, m_width, 44), title, 17, UIColor::blackColor(), 1).ptr());
-        m_page.addSubview(bar.ptr());
+        auto bar = makeView("UIView", CGRectMake(0, 0, m_width, navigationBarHeight));
+        viewOf(bar).setBackgroundColor(UIColor::create(0.97, 0.97, 0.97, 1));
+        addSubview(bar, makeLabel(CGRectMake(0, 20, m_width, 44), title, 17, UIColor::blackColor(), 1));
+        addSubview(m_page, bar);
         m_y = navigationBarHeight;
 
         auto& rows = m_pane.rows();
         size_t index = 0;
         while (index < rows.size()) {
             // A group is its group row and the rows up to the next group row.
-            const PSSpecifier* group = rows[index].specifier->cellType() == Preferences::PSGroupCell ? rows[index].specifier.get() : nullptr;
+            id group = typeOf(rows[index]) == Preferences::PSGroupCell ? rows[index].specifier.get() : nullptr;
             size_t first = group ? index + 1 : index;
             size_t end = first;
-            while (end < rows.size() && rows[end].specifier->cellType() != Preferences::PSGroupCell)
+            while (end < rows.size() && typeOf(rows[end]) != Preferences::PSGroupCell)
                 ++end;
             buildGroup(group, rows, first, end);
             index = end;
@@ -172,19 +183,24 @@ public:
     }
 
 private:
-    void buildGroup(const PSSpecifier* group, const std::vector<Preferences::PSListController::ShownRow>& rows, size_t first, size_t end)
+    static int64_t typeOf(const Preferences::PSListController::ShownRow& row) { return PSSpecifier::from(row.specifier)->cellType(); }
+
+    void buildGroup(id groupObject, const std::vector<Preferences::PSListController::ShownRow>& rows, size_t first, size_t end)
     {
-        auto header = group ? m_pane.customView(*group, "headerCellClass") : nullptr;
-        auto footer = group ? m_pane.customView(*group, "footerCellClass") : nullptr;
+        static SEL const preferredHeightForWidth = sel("preferredHeightForWidth:");
+        static SEL const frame = sel("frame");
+        const PSSpecifier* group = PSSpecifier::from(groupObject);
+        auto header = group ? m_pane.customView(groupObject, "headerCellClass") : nullptr;
+        auto footer = group ? m_pane.customView(groupObject, "footerCellClass") : nullptr;
         if (header) {
             // The header asks the list for its preferred height, but may pin itself
             // taller; the page gives it whichever is more, so nothing it draws is covered.
-            double height = send<double>(header, "preferredHeightForWidth:", double(m_width));
-            auto holder = makeView<UIView>("UIView", CGRectMake(0, m_y, m_width, height));
-            m_page.addSubview(holder.ptr());
-            send(holder, "addSubview:", header.get());
-            height = std::max(height, send<CGRect>(header, "frame").size.height);
-            holder->setFrame(CGRectMake(0, m_y, m_width, height));
+            double height = send<double>(header, preferredHeightForWidth, double(m_width));
+            auto holder = makeView("UIView", CGRectMake(0, m_y, m_width, height));
+            addSubview(m_page, holder);
+            addSubview(holder, header);
+            height = std::max(height, send<CGRect>(header, frame).size.height);
+            viewOf(holder).setFrame(CGRectMake(0, m_y, m_width, height));
             m_y += height;
         } else {
             auto label = group ? group->stringProperty("label") : std::nullopt;
@@ -193,77 +209,78 @@ private:
                 std::string upper = *label;
                 for (char& character : upper)
                     character = char(std::toupper(static_cast<unsigned char>(character)));
-                m_page.addSubview(makeLabel(CGRectMake(groupInset + textInset, m_y - 10, m_width - 2 * (groupInset + textInset), 18), upper, 13,
-                    UIColor::create(0.43, 0.43, 0.45, 1))
-                                      .ptr());
+                addSubview(m_page,
+                    makeLabel(CGRectMake(groupInset + textInset, m_y - 10, m_width - 2 * (groupInset + textInset), 18), upper, 13,
+                        UIColor::create(0.43, 0.43, 0.45, 1)));
                 m_y += 8;
             }
         }
 
         if (end > first) {
             CGFloat cardWidth = m_width - 2 * groupInset;
-            auto card = makeView<GroupCard>("KestrelPaneGroupCard", CGRectMake(groupInset, m_y, cardWidth, rowHeight * CGFloat(end - first)));
-            card->rows = int(end - first);
+            auto card = makeView("KestrelPaneGroupCard", CGRectMake(groupInset, m_y, cardWidth, rowHeight * CGFloat(end - first)));
+            stateOf<GroupCard>(card).rows = int(end - first);
             for (size_t i = first; i < end; ++i)
-                buildRow(*card, *rows[i].specifier, rows[i].value, rowHeight * CGFloat(i - first), cardWidth);
-            m_page.addSubview(card.ptr());
+                buildRow(card, *PSSpecifier::from(rows[i].specifier), Platform::propertyListValue(rows[i].value), rowHeight * CGFloat(i - first), cardWidth);
+            addSubview(m_page, card);
             m_y += rowHeight * CGFloat(end - first);
         }
 
         if (auto note = group ? group->stringProperty("footerText") : std::nullopt) {
             auto label = makeLabel(CGRectMake(groupInset + textInset, m_y + 6, m_width - 2 * (groupInset + textInset), 0), *note, 13,
                 UIColor::create(0.43, 0.43, 0.45, 1), 0, 0);
-            CGSize size = label->sizeThatFits(CGSizeMake(m_width - 2 * (groupInset + textInset), 1000));
-            label->setFrame(CGRectMake(groupInset + textInset, m_y + 6, m_width - 2 * (groupInset + textInset), size.height));
-            m_page.addSubview(label.ptr());
+            CGSize size = stateOf<UILabel>(label).sizeThatFits(CGSizeMake(m_width - 2 * (groupInset + textInset), 1000));
+            viewOf(label).setFrame(CGRectMake(groupInset + textInset, m_y + 6, m_width - 2 * (groupInset + textInset), size.height));
+            addSubview(m_page, label);
             m_y += size.height + 6;
         }
         if (footer) {
-            double height = send<double>(footer, "preferredHeightForWidth:", double(m_width));
-            auto holder = makeView<UIView>("UIView", CGRectMake(0, m_y + groupGap / 2, m_width, height));
-            m_page.addSubview(holder.ptr());
-            send(holder, "addSubview:", footer.get());
+            double height = send<double>(footer, preferredHeightForWidth, double(m_width));
+            auto holder = makeView("UIView", CGRectMake(0, m_y + groupGap / 2, m_width, height));
+            addSubview(m_page, holder);
+            addSubview(holder, footer);
             m_y += groupGap / 2 + height;
         }
     }
 
-    void buildRow(UIView& card, const PSSpecifier& specifier, const std::optional<Platform::Plist::Value>& value, CGFloat y, CGFloat width)
+    void buildRow(id card, const PSSpecifier& specifier, const std::optional<Platform::Plist::Value>& value, CGFloat y, CGFloat width)
     {
         auto label = specifier.stringProperty("label").value_or("");
         int64_t type = specifier.cellType();
-        auto black = UIColor::blackColor();
+        id black = UIColor::blackColor();
         if (type == Preferences::PSButtonCell) {
-            card.addSubview(makeLabel(CGRectMake(textInset, y, width - 2 * textInset, rowHeight), label, 17, UIColor::create(0, 0.48, 1, 1)).ptr());
+            addSubview(card, makeLabel(CGRectMake(textInset, y, width - 2 * textInset, rowHeight), label, 17, UIColor::create(0, 0.48, 1, 1)));
             return;
         }
         if (type == Preferences::PSSwitchCell) {
-            card.addSubview(makeLabel(CGRectMake(textInset, y, width - 90, rowHeight), label, 17, black).ptr());
-            auto control = makeView<SwitchControl>("KestrelPaneSwitch", CGRectMake(width - textInset - 51, y + 6.5, 51, 31));
-            control->on = value && value->boolValue();
-            card.addSubview(control.ptr());
+            addSubview(card, makeLabel(CGRectMake(textInset, y, width - 90, rowHeight), label, 17, black));
+            auto control = makeView("KestrelPaneSwitch", CGRectMake(width - textInset - 51, y + 6.5, 51, 31));
+            stateOf<SwitchControl>(control).on = value && value->boolValue();
+            addSubview(card, control);
             return;
         }
         if (type == Preferences::PSSliderCell) {
             double number = value ? value->doubleValue() : 0;
             double minimum = numberProperty(specifier, "min").value_or(0);
             double maximum = numberProperty(specifier, "max").value_or(1);
-            auto text = formatNumber(number);
-            card.addSubview(makeLabel(CGRectMake(width - textInset - 44, y, 44, rowHeight), text, 15, UIColor::create(0.43, 0.43, 0.45, 1), 2).ptr());
-            auto control = makeView<SliderControl>("KestrelPaneSlider", CGRectMake(textInset - 8, y, width - 2 * textInset - 36, rowHeight));
-            control->fraction = maximum > minimum ? (number - minimum) / (maximum - minimum) : 0;
-            card.addSubview(control.ptr());
+            // Written as the settings list writes it: the float the engine reads, shortest.
+            auto text = Device::floatText(value ? value->floatValue() : 0.0f);
+            addSubview(card, makeLabel(CGRectMake(width - textInset - 44, y, 44, rowHeight), text, 15, UIColor::create(0.43, 0.43, 0.45, 1), 2));
+            auto control = makeView("KestrelPaneSlider", CGRectMake(textInset - 8, y, width - 2 * textInset - 36, rowHeight));
+            stateOf<SliderControl>(control).fraction = maximum > minimum ? (number - minimum) / (maximum - minimum) : 0;
+            addSubview(card, control);
             return;
         }
-        card.addSubview(makeLabel(CGRectMake(textInset, y, width / 2, rowHeight), label, 17, black).ptr());
+        addSubview(card, makeLabel(CGRectMake(textInset, y, width / 2, rowHeight), label, 17, black));
         if (Preferences::cellTypeHoldsValue(type)) {
-            card.addSubview(makeLabel(CGRectMake(width / 2, y, width / 2 - textInset, rowHeight), displayValue(value), 17,
-                UIColor::create(0.43, 0.43, 0.45, 1), 2)
-                                .ptr());
+            addSubview(card,
+                makeLabel(CGRectMake(width / 2, y, width / 2 - textInset, rowHeight), displayValue(value), 17,
+                    UIColor::create(0.43, 0.43, 0.45, 1), 2));
         }
     }
 
     SettingsPane& m_pane;
-    UIView& m_page;
+    id m_page;
     CGFloat m_width;
     CGFloat m_y { 0 };
 };
@@ -285,20 +302,20 @@ void configureScreenFromDevice()
 std::optional<std::string> renderPane(SettingsPane& pane, const std::string& hostPath)
 {
     registerRendererClasses();
-    auto screen = send<RefPtr<UIScreen>>(getClass("UIScreen"), "mainScreen");
-    CGFloat width = screen->bounds().size.width;
-    CGFloat scale = screen->scale();
+    CGRect screen = UIScreen::mainScreenBounds();
+    CGFloat width = screen.size.width;
+    CGFloat scale = UIScreen::mainScreenScale();
 
-    auto page = makeView<UIView>("UIView", CGRectMake(0, 0, width, 100));
-    page->setBackgroundColor(UIColor::create(0.949, 0.949, 0.969, 1).ptr());
+    auto page = makeView("UIView", CGRectMake(0, 0, width, 100));
+    viewOf(page).setBackgroundColor(UIColor::create(0.949, 0.949, 0.969, 1));
     std::string title = "Kestrel";
-    CGFloat height = PageBuilder(pane, page.get(), width).build(title);
-    page->setFrame(CGRectMake(0, 0, width, std::max(height, screen->bounds().size.height)));
+    CGFloat height = PageBuilder(pane, page, width).build(title);
+    viewOf(page).setFrame(CGRectMake(0, 0, width, std::max(height, screen.size.height)));
 
-    auto image = renderView(page.ptr(), scale);
+    id image = renderView(page, scale);
     if (!image)
         return "the pane could not be drawn";
-    if (!writePNG(image.get(), hostPath))
+    if (!writePNG(image, hostPath))
         return "cannot write " + hostPath;
     return std::nullopt;
 }

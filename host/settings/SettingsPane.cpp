@@ -1,6 +1,7 @@
 #include "host/settings/SettingsPane.h"
 
 #include "host/device/Words.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/uikit/UIKit.h"
@@ -8,8 +9,9 @@
 #include <cmath>
 #include <dlfcn.h>
 
-using namespace Runtime;
 using namespace Platform::Plist;
+using ObjC::send;
+using ObjC::sel;
 using Preferences::PSSpecifier;
 
 namespace SettingsHost {
@@ -32,23 +34,12 @@ bool isPlainName(const std::string& name)
     return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
-std::optional<double> numberProperty(const PSSpecifier& specifier, std::string_view key)
+std::optional<double> numberProperty(const PSSpecifier& specifier, const char* key)
 {
-    auto* value = specifier.propertyList().find(key);
+    auto value = specifier.propertyValue(key);
     if (!value || !(value->isInteger() || value->isReal() || value->isBoolean()))
         return std::nullopt;
     return value->doubleValue();
-}
-
-// A value as an error message names it: as the scenario language writes it, text
-// always in quotes so that "yes" the text does not read as yes the switch position.
-std::string describeGiven(const Value& value)
-{
-    if (value.isReal())
-        return Device::realText(value.doubleValue());
-    if (auto text = value.asString())
-        return Device::quotedWord(*text);
-    return displayValue(value);
 }
 
 std::string formatNumber(double value)
@@ -95,8 +86,8 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
         error = "cannot load the bundle " + *bundleName + ": " + (reason ? reason : "unknown error");
         return nullptr;
     }
-    Class* cls = classFromString(*principalClass);
-    if (!cls || !cls->isSubclassOf(Preferences::PSListController::runtimeClass())) {
+    Class cls = ObjC::classFromString(principalClass->c_str());
+    if (!cls || !Preferences::isSubclassOf(cls, Preferences::PSListController::runtimeClass())) {
         error = "the bundle " + *bundleName + " has no list controller " + *principalClass;
         return nullptr;
     }
@@ -104,85 +95,92 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
 
     std::unique_ptr<SettingsPane> pane(new SettingsPane);
     pane->m_bundlePath = bundlePath;
-    pane->m_controller = checkedDowncast<Preferences::PSListController>(allocInit(cls).get());
+    pane->m_controller = ObjC::allocInit(cls);
     return pane;
 }
 
 const std::vector<Preferences::PSListController::ShownRow>& SettingsPane::rows()
 {
-    send(m_controller, "reloadSpecifiers");
-    return m_controller->shownRows();
+    static SEL const reloadSpecifiers = sel("reloadSpecifiers");
+    send(m_controller, reloadSpecifiers);
+    return Preferences::PSListController::from(m_controller)->shownRows();
 }
 
-RefPtr<Object> SettingsPane::customView(const PSSpecifier& group, const char* property) const
+ObjC::RetainPtr SettingsPane::customView(id group, const char* property) const
 {
-    auto className = group.stringProperty(property);
-    Class* cls = className ? classFromString(*className) : nullptr;
+    static SEL const alloc = sel("alloc");
+    static SEL const initWithSpecifier = sel("initWithSpecifier:");
+    PSSpecifier* specifier = PSSpecifier::from(group);
+    auto className = specifier ? specifier->stringProperty(property) : std::nullopt;
+    Class cls = className ? ObjC::classFromString(className->c_str()) : nullptr;
     if (!Preferences::conformsToPreferencesTableCustomView(cls))
         return nullptr;
-    auto allocated = send<RefPtr<Object>>(cls, "alloc");
-    return send<RefPtr<Object>>(allocated, "initWithSpecifier:", const_cast<PSSpecifier*>(&group));
+    return ObjC::adopt(send<id>(send<id>(cls, alloc), initWithSpecifier, group));
 }
 
-RefPtr<PSSpecifier> SettingsPane::rowWithKey(const std::string& key)
+ObjC::RetainPtr SettingsPane::rowWithKey(const std::string& key)
 {
     for (auto& row : rows()) {
-        if (Preferences::cellTypeHoldsValue(row.specifier->cellType()) && row.specifier->stringProperty("key") == key)
+        PSSpecifier* specifier = PSSpecifier::from(row.specifier);
+        if (Preferences::cellTypeHoldsValue(specifier->cellType()) && specifier->stringProperty("key") == key)
             return row.specifier;
     }
     return nullptr;
 }
 
-RefPtr<PSSpecifier> SettingsPane::buttonWithAction(const std::string& action)
+ObjC::RetainPtr SettingsPane::buttonWithAction(const std::string& action)
 {
     for (auto& row : rows()) {
-        if (row.specifier->cellType() == Preferences::PSButtonCell && row.specifier->stringProperty("action") == action)
+        PSSpecifier* specifier = PSSpecifier::from(row.specifier);
+        if (specifier->cellType() == Preferences::PSButtonCell && specifier->stringProperty("action") == action)
             return row.specifier;
     }
     return nullptr;
 }
 
-std::optional<std::string> SettingsPane::setValue(const std::string& key, const Value& given)
+std::optional<std::string> SettingsPane::setValue(const std::string& key, const std::string& typed)
 {
-    auto row = rowWithKey(key);
+    static SEL const setPreferenceValue = sel("setPreferenceValue:specifier:");
+    ObjC::RetainPtr rowObject = rowWithKey(key);
+    PSSpecifier* row = PSSpecifier::from(rowObject);
     if (!row)
         return "the pane has no row with the key " + key;
     std::string label = row->stringProperty("label").value_or(key);
+    // A quoted word is text: never a switch position or a number.
+    bool bare = !Device::isQuoted(typed);
     std::optional<Value> value;
     switch (row->cellType()) {
-    case Preferences::PSSwitchCell:
-        if (given.isBoolean())
-            value = given;
-        else if (given.isInteger() && !given.isLargeUnsigned()
-            && (given.integerValue() == 0 || given.integerValue() == 1))
-            value = Value::boolean(given.integerValue() == 1);
-        else
-            return key + " is a switch: use yes or no, not " + describeGiven(given);
+    case Preferences::PSSwitchCell: {
+        auto on = bare ? Device::parseSwitchWord(typed) : std::nullopt;
+        if (!on)
+            return key + " is a switch: use " + Device::switchWords + ", not " + typed;
+        value = Value::boolean(*on);
         break;
+    }
     case Preferences::PSSliderCell: {
-        if (!(given.isInteger() || given.isReal()) || !std::isfinite(given.doubleValue()))
-            return key + " is a slider: use a number, not " + describeGiven(given);
-        double number = given.doubleValue();
+        std::string why;
+        auto number = bare ? Device::parseNumber(typed, why) : std::nullopt;
+        if (!number)
+            return key + " is a slider: " + (why.empty() ? "use a number, not " + typed : why);
+        double given = number->value();
         auto minimum = numberProperty(*row, "min");
         auto maximum = numberProperty(*row, "max");
-        if ((minimum && number < *minimum) || (maximum && number > *maximum)) {
-            return key + " is a slider from " + formatNumber(minimum.value_or(number)) + " to "
-                + formatNumber(maximum.value_or(number)) + ": " + describeGiven(given) + " is outside it";
+        if ((minimum && given < *minimum) || (maximum && given > *maximum)) {
+            return key + " is a slider from " + formatNumber(minimum.value_or(given)) + " to "
+                + formatNumber(maximum.value_or(given)) + ": " + typed + " is outside it";
         }
-        value = Value::real(number);
+        value = Value::real(given);
         break;
     }
     case Preferences::PSEditTextCell:
     case Preferences::PSSecureEditTextCell:
     case Preferences::PSEditTextViewCell:
-        if (!given.asString())
-            return key + " is a text field: use \"text\", not " + describeGiven(given);
-        value = given;
+        value = Value::string(Device::unquote(typed));
         break;
     default:
         return key + " (" + label + ") is not a row that can be changed";
     }
-    send(m_controller, "setPreferenceValue:specifier:", value, row.get());
+    send(m_controller, setPreferenceValue, Platform::foundationObject(*value), rowObject.get());
 
     // The pane never reports a failed write; the Settings host checks the
     // row's settings file itself, so a write that did not land is not taken for one that did.
@@ -197,34 +195,37 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
 
 std::optional<std::string> SettingsPane::tap(const std::string& action)
 {
+    static SEL const targetSelector = sel("target");
+    static SEL const buttonAction = sel("buttonAction");
     auto button = buttonWithAction(action);
     if (!button)
         return "the pane has no button with the action " + action;
-    auto target = send<RefPtr<Object>>(button, "target");
-    Selector selector = button->buttonAction();
-    if (!target || !respondsToSelector(target.get(), selector))
+    id target = send<id>(button, targetSelector);
+    SEL selector = send<SEL>(button, buttonAction);
+    if (!target || !selector || !ObjC::respondsToSelector(target, selector))
         return "the button " + action + " does nothing: its target does not answer " + action;
     send(target, selector);
     return std::nullopt;
 }
 
-std::string labelTexts(Object* view)
+std::string labelTexts(id object)
 {
     std::string texts;
-    auto* uiView = dynamic_cast<UIKit::UIView*>(view);
-    if (!uiView)
+    UIKit::UIView* view = UIKit::UIView::from(object);
+    if (!view)
         return texts;
-    if (auto* label = dynamic_cast<UIKit::UILabel*>(uiView)) {
-        if (auto text = stringValue(send<RefPtr<Object>>(label, "text").get()))
-            texts = *text;
-    }
-    for (auto& subview : uiView->subviewList()) {
-        std::string inner = labelTexts(subview.get());
+    static SEL const text = sel("text");
+    if (UIKit::UILabel::from(object))
+        texts = Platform::stringValue(send<id>(object, text)).value_or("");
+    for (auto& subview : view->subviewList()) {
+        std::string inner = labelTexts(subview);
         if (!inner.empty())
             texts += (texts.empty() ? "" : " / ") + inner;
     }
     return texts;
 }
+
+std::string displayValue(id value) { return displayValue(Platform::propertyListValue(value)); }
 
 std::string displayValue(const std::optional<Value>& value)
 {

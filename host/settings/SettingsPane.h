@@ -18,10 +18,11 @@ namespace SettingsHost {
 class SettingsPane {
 public:
     // Opens the pane of the entry /Library/PreferenceLoader/Preferences/ENTRY.plist
-    // on the current device; nullptr (and why) when it cannot be loaded.
+    // on the current device; nullptr (and why) when it cannot be loaded. The caller keeps an
+    // autorelease pool for as long as it uses the pane.
     static std::unique_ptr<SettingsPane> open(std::string& error, const std::string& entryName = "KestrelPrefs");
 
-    Runtime::Object* controller() const { return m_controller.get(); }
+    id controller() const { return m_controller.get(); }
     const std::string& bundlePath() const { return m_bundlePath; }
 
     // Shows the page afresh: the rows and every value, read now.
@@ -29,30 +30,33 @@ public:
 
     // A group's custom header or footer view, made by class name as the
     // framework makes it; nil when the group names none or the class is not one.
-    Runtime::RefPtr<Runtime::Object> customView(const Preferences::PSSpecifier& group, const char* property) const;
+    ObjC::RetainPtr customView(id group, const char* property) const;
 
     // The value row with this key (nil when there is none).
-    Runtime::RefPtr<Preferences::PSSpecifier> rowWithKey(const std::string& key);
+    ObjC::RetainPtr rowWithKey(const std::string& key);
     // The button with this action (nil when there is none).
-    Runtime::RefPtr<Preferences::PSSpecifier> buttonWithAction(const std::string& action);
+    ObjC::RetainPtr buttonWithAction(const std::string& action);
 
-    // Changes the row with this key as a tap would. The value must be one the row
-    // can hold: a switch takes a boolean (or the integer 0 or 1), a slider a number
-    // in its range, a text field text. Nullopt on success, else why nothing was written.
-    std::optional<std::string> setValue(const std::string& key, const Platform::Plist::Value&);
+    // Changes the row with this key as a tap would, to the value a word typed for it
+    // names: a switch reads yes/no, on/off, true/false or 1/0 in any case, a slider a
+    // number (Device::parseNumber) in its range, a text field the word's text. A quoted
+    // word is text only. Nullopt on success, else why nothing was written, with the
+    // word as typed.
+    std::optional<std::string> setValue(const std::string& key, const std::string& typed);
     // Presses the button with this action.
     std::optional<std::string> tap(const std::string& action);
 
 private:
     SettingsPane() = default;
-    Runtime::RefPtr<Preferences::PSListController> m_controller;
+    ObjC::RetainPtr m_controller;
     std::string m_bundlePath;
 };
 
 // The text of every label in a view tree, front to back, joined by " / ".
-std::string labelTexts(Runtime::Object* view);
+std::string labelTexts(id view);
 
 // How a row's value reads in a listing: yes/no, a number, "text", or - for none.
 std::string displayValue(const std::optional<Platform::Plist::Value>&);
+std::string displayValue(id);
 
 } // namespace SettingsHost

@@ -3,37 +3,62 @@
 #include "host/springboard/SpringBoardClasses.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/foundation/CoreFoundation.h"
-#include "platform/notify/CFNotificationCenter.h"
+#include "platform/foundation/FoundationValue.h"
 
-using namespace Runtime;
+using namespace ObjC;
 
 namespace SpringBoardHost {
 
 namespace {
 
-Class* notificationListClass()
+Class notificationListClass()
 {
     return getClass(classNamesFor(Platform::systemVersion().major).notificationListController);
 }
 
-const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+SEL const s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+SEL const s_notifyObserversOfEvent = sel("_notifyObserversOfEvent:");
+SEL const s_hitTest = sel("hitTest:withEvent:");
 
-void sendCompanionEvent(Object* window, Driver::AodAction action, Object* recognizer)
+// Whether the receiver's method has the type R (id, SEL, A...), as the system declares it.
+template<typename R, typename... A> bool declaredAs(id receiver, SEL selector)
 {
+    Method method = class_getInstanceMethod(classOf(receiver), selector);
+    using Parts = Detail::SignatureParts<R, A...>;
+    return method && Detail::encodingMatches(method_getTypeEncoding(method), Parts::parts, Parts::count);
+}
+
+// The companion's gesture, sent as the system declares it: NO when the window's method is
+// declared otherwise (a companion of another build), and then nothing is sent.
+bool sendCompanionEvent(id window, Driver::AodAction action, id recognizer)
+{
+    static SEL const handleTapFrom = sel("handleTapFrom:");
+    static SEL const handleDoubleTapFrom = sel("handleDoubleTapFrom:");
+    static SEL const hide = sel("hide");
+    static SEL const postHideSettings = sel("postHideSettings");
+    auto sendWithRecognizer = [&](SEL selector) {
+        if (!declaredAs<void, id>(window, selector))
+            return false;
+        send(window, selector, recognizer);
+        return true;
+    };
+    auto sendPlain = [&](SEL selector) {
+        if (!declaredAs<void>(window, selector))
+            return false;
+        send(window, selector);
+        return true;
+    };
     switch (action) {
     case Driver::AodAction::Tap:
-        send(window, "handleTapFrom:", recognizer);
-        break;
+        return sendWithRecognizer(handleTapFrom);
     case Driver::AodAction::DoubleTap:
-        send(window, "handleDoubleTapFrom:", recognizer);
-        break;
+        return sendWithRecognizer(handleDoubleTapFrom);
     case Driver::AodAction::Hide:
-        send(window, "hide");
-        break;
+        return sendPlain(hide);
     case Driver::AodAction::PostHide:
-        send(window, "postHideSettings");
-        break;
+        return sendPlain(postHideSettings);
     }
+    return false;
 }
 
 void companionEvent(Driver::AodAction action)
@@ -43,14 +68,11 @@ void companionEvent(Driver::AodAction action)
         hostEvent("aod " + std::string(Driver::name(action)) + " companion=absent");
         return;
     }
-    auto recognizer = allocInit(NSObject::runtimeClass());
+    RetainPtr recognizer = allocInit(getClass("NSObject"));
     // A companion of another build may declare these methods otherwise: the system's gesture
     // then reaches nothing, and SpringBoard stays up.
-    try {
-        sendCompanionEvent(state.companionWindow.get(), action, recognizer.get());
-    } catch (const SignatureMismatch&) {
+    if (!sendCompanionEvent(state.companionWindow, action, recognizer))
         hostEvent("aod " + std::string(Driver::name(action)) + " companion=misfit");
-    }
 }
 
 // Each request, carried out; what is not a device action answers with a reply of its own.
@@ -60,17 +82,17 @@ struct Performer {
     Driver::Reply operator()(const Driver::FaceMatch&)
     {
         state.biometricAuthenticated = true;
-        send<bool>(state.lockScreenManager, s_attemptUnlock, nullptr, true, false, NSBlock::create(nullptr).ptr());
+        send<bool>(state.lockScreenManager, s_attemptUnlock, nullptr, true, false, CompletionBlock::create());
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::FaceFail&)
     {
-        send(state.biometricResource, "_notifyObserversOfEvent:", int64_t(10));
+        send(state.biometricResource, s_notifyObserversOfEvent, int64_t(10));
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::FaceEvent& command)
     {
-        send(state.biometricResource, "_notifyObserversOfEvent:", command.event);
+        send(state.biometricResource, s_notifyObserversOfEvent, int64_t(command.event));
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::FaceNext& command)
@@ -80,20 +102,18 @@ struct Performer {
     }
     Driver::Reply operator()(const Driver::Attempt& command)
     {
-        RefPtr<Object> passcode;
-        if (command.passcode)
-            passcode = NSString::create(*command.passcode);
+        id passcode = command.passcode ? state.passcodeObject(*command.passcode) : nullptr;
         // The system sends a biometric attempt only after a match: the resource holds one.
         if (command.mesa)
             state.biometricAuthenticated = true;
-        send<bool>(state.lockScreenManager, s_attemptUnlock, passcode.get(), command.mesa, command.finish,
-            NSBlock::create(nullptr).ptr());
+        send<bool>(state.lockScreenManager, s_attemptUnlock, passcode, bool(command.mesa), bool(command.finish),
+            CompletionBlock::create());
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::Touch&)
     {
-        auto event = allocInit(NSObject::runtimeClass());
-        send<RefPtr<Object>>(state.coverSheetWindow, "hitTest:withEvent:", CGPoint { 187, 400 }, event.get());
+        RetainPtr event = allocInit(getClass("NSObject"));
+        send<id>(state.coverSheetWindow, s_hitTest, CGPoint { 187, 400 }, event);
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::Aod& command)
@@ -103,12 +123,12 @@ struct Performer {
     }
     Driver::Reply operator()(const Driver::QuickActionsAppear&)
     {
-        send(state.quickActionsController, "viewWillAppear:", true);
+        send(state.quickActionsController, sel("viewWillAppear:"), true);
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::Flashlight& command)
     {
-        send(state.quickActionsController, "flashlightLevelDidChange:", command.level);
+        send(state.quickActionsController, sel("flashlightLevelDidChange:"), int64_t(command.level));
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::Audio& command)
@@ -178,20 +198,20 @@ void createLockScreenObjects()
     auto& state = HostState::shared();
     ClassNames names = classNamesFor(Platform::systemVersion().major);
     state.application = allocInit(getClass("SpringBoard"));
-    state.lockScreenManager = send<RefPtr<Object>>(getClass("SBLockScreenManager"), "sharedInstance");
+    state.lockScreenManager = send<id>(getClass("SBLockScreenManager"), sel("sharedInstance"));
     state.biometricResource = allocInit(getClass("SBUIBiometricResource"));
     state.coverSheetWindow = allocInit(getClass("SBCoverSheetWindow"));
     state.quickActionsController = allocInit(getClass(names.quickActionsController));
     state.notificationListController = allocInit(getClass(names.notificationListController));
-    state.audioSession = send<RefPtr<Object>>(getClass("AVAudioSession"), "sharedInstance");
-    if (Class* window = getClass("PloverAlwaysOnWindow"))
+    state.audioSession = send<id>(getClass("AVAudioSession"), sel("sharedInstance"));
+    if (Class window = getClass("PloverAlwaysOnWindow"))
         state.companionWindow = allocInit(window);
 }
 
 void finishLaunching()
 {
     auto& state = HostState::shared();
-    send(state.application, "applicationDidFinishLaunching:", state.application.get());
+    send(state.application, sel("applicationDidFinishLaunching:"), state.application.get());
 }
 
 Driver::DeviceState deviceState()

@@ -1,5 +1,6 @@
 #include "host/springboard/HostState.h"
 
+#include "platform/foundation/FoundationValue.h"
 #include "platform/trace/Timeline.h"
 
 #include <mutex>
@@ -16,6 +17,29 @@ HostState& HostState::shared()
 {
     static auto* state = new HostState;
     return *state;
+}
+
+id HostState::passcodeObject(const std::string& text)
+{
+    if (id string = Platform::makeString(text))
+        return string;
+    // Latin-1 takes any bytes: the object is distinct, and the table keeps what it stands for.
+    static SEL const alloc = ObjC::sel("alloc");
+    static SEL const initWithBytes = ObjC::sel("initWithBytes:length:encoding:");
+    constexpr unsigned latin1Encoding = 5; // NSISOLatin1StringEncoding
+    ObjC::RetainPtr object = ObjC::adopt(ObjC::send<id>(ObjC::send<id>(ObjC::getClass("NSString"), alloc), initWithBytes,
+        static_cast<const void*>(text.data()), static_cast<unsigned long>(text.size()), latin1Encoding));
+    passcodeBytes.emplace_back(object, text);
+    return object;
+}
+
+std::optional<std::string> HostState::passcodeText(id passcode) const
+{
+    for (auto& [object, bytes] : passcodeBytes) {
+        if (object.get() == passcode)
+            return bytes;
+    }
+    return Platform::stringValue(passcode);
 }
 
 void HostState::setDeviceLocked(bool locked)

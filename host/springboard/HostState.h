@@ -5,7 +5,7 @@
 
 #include "host/device/DriverProtocol.h"
 #include "platform/foundation/CoreFoundation.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <deque>
 #include <functional>
@@ -50,14 +50,22 @@ struct HostState {
     int nextNotificationListId { 1 };
 
     // The objects SpringBoard made at launch (and keeps).
-    Runtime::RefPtr<Runtime::Object> application;
-    Runtime::RefPtr<Runtime::Object> lockScreenManager;
-    Runtime::RefPtr<Runtime::Object> biometricResource;
-    Runtime::RefPtr<Runtime::Object> coverSheetWindow;
-    Runtime::RefPtr<Runtime::Object> quickActionsController;
-    Runtime::RefPtr<Runtime::Object> notificationListController;
-    Runtime::RefPtr<Runtime::Object> audioSession;
-    Runtime::RefPtr<Runtime::Object> companionWindow;
+    ObjC::RetainPtr application;
+    ObjC::RetainPtr lockScreenManager;
+    ObjC::RetainPtr biometricResource;
+    ObjC::RetainPtr coverSheetWindow;
+    ObjC::RetainPtr quickActionsController;
+    ObjC::RetainPtr notificationListController;
+    ObjC::RetainPtr audioSession;
+    ObjC::RetainPtr companionWindow;
+
+    // Passcodes the driver typed that are not UTF-8, which no NSString holds: each attempt's
+    // passcode object stands for its bytes (kept for the life of the process).
+    std::vector<std::pair<ObjC::RetainPtr, std::string>> passcodeBytes;
+    // A passcode object for text the driver typed, any bytes.
+    id passcodeObject(const std::string& text);
+    // The text a passcode object stands for; none for nil or an object that is no text.
+    std::optional<std::string> passcodeText(id passcode) const;
 
     // Locking also ends the biometric authentication.
     void setDeviceLocked(bool);

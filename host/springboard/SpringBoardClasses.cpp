@@ -1,20 +1,33 @@
 #include "host/springboard/SpringBoardClasses.h"
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/foundation/FoundationValue.h"
+#include "runtime/CxxClass.h"
 
-using namespace Runtime;
+using namespace ObjC;
 
 namespace SpringBoardHost {
 
 namespace {
 
-const Selector s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+SEL const s_attemptUnlock = sel("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
+SEL const s_notifyObserversOfEvent = sel("_notifyObserversOfEvent:");
+SEL const s_invoke = sel("invoke");
 
-template<typename T> RefPtr<Object> makeShared(RefPtr<Object>& slot, const char* className)
+// Looked up on first use and kept: the classes made on every unlock decision's way.
+const ClassReference s_requestClass("NCNotificationRequest");
+const ClassReference s_mutableArrayClass("NSMutableArray");
+const ClassReference s_sectionListClass("NCNotificationStructuredSectionList");
+const ClassReference s_priorityListClass("NCNotificationPriorityList");
+const ClassReference s_completionBlockClass("SBCompletionBlock");
+
+constexpr int64_t failedMatchEvent = 10;
+
+id makeShared(RetainPtr& slot, const char* className)
 {
     if (!slot)
         slot = allocInit(getClass(className));
-    return slot;
+    return slot.get();
 }
 
 } // namespace
@@ -28,77 +41,111 @@ ClassNames classNamesFor(int iosMajor)
 
 void registerSpringBoardClasses(const HostProfile& profile)
 {
+    if (getClass("SpringBoard"))
+        return;
     ClassNames names = classNamesFor(profile.iosVersion.major);
+    Class object = getClass("NSObject");
 
-    ClassBuilder<SpringBoardApplication>("SpringBoard", "NSObject")
-        .method<&SpringBoardApplication::applicationDidFinishLaunching>("applicationDidFinishLaunching:");
-    ClassBuilder<SBLockScreenManager>("SBLockScreenManager", "NSObject")
+    CxxClass<SpringBoardApplication>::define("SpringBoard", object)
+        .method<&SpringBoardApplication::applicationDidFinishLaunching>("applicationDidFinishLaunching:")
+        .registerClass();
+    CxxClass<SBLockScreenManager>::define("SBLockScreenManager", object)
         .classMethod<&SBLockScreenManager::sharedInstance>("sharedInstance")
         .method<&SBLockScreenManager::isUILocked>("isUILocked")
-        .method<&SBLockScreenManager::attemptUnlock>("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:");
-    ClassBuilder<SBUIBiometricResource>("SBUIBiometricResource", "NSObject")
+        .method<&SBLockScreenManager::attemptUnlock>("_attemptUnlockWithPasscode:mesa:finishUIUnlock:completion:")
+        .registerClass();
+    CxxClass<SBUIBiometricResource>::define("SBUIBiometricResource", object)
         .method<&SBUIBiometricResource::notifyObserversOfEvent>("_notifyObserversOfEvent:")
         .method<&SBUIBiometricResource::setAuthenticated>("_setAuthenticated:")
         .method<&SBUIBiometricResource::noteScreenDidTurnOff>("noteScreenDidTurnOff")
-        .method<&SBUIBiometricResource::noteScreenWillTurnOn>("noteScreenWillTurnOn");
-    ClassBuilder<SBCoverSheetWindow>("SBCoverSheetWindow", "NSObject")
-        .method<&SBCoverSheetWindow::hitTest>("hitTest:withEvent:");
-    ClassBuilder<QuickActionsViewController>(names.quickActionsController, "NSObject")
+        .method<&SBUIBiometricResource::noteScreenWillTurnOn>("noteScreenWillTurnOn")
+        .registerClass();
+    CxxClass<SBCoverSheetWindow>::define("SBCoverSheetWindow", object)
+        .method<&SBCoverSheetWindow::hitTest>("hitTest:withEvent:")
+        .registerClass();
+    CxxClass<QuickActionsViewController>::define(names.quickActionsController, object)
         .method<&QuickActionsViewController::flashlightLevelDidChange>("flashlightLevelDidChange:")
-        .method<&QuickActionsViewController::viewWillAppear>("viewWillAppear:");
+        .method<&QuickActionsViewController::viewWillAppear>("viewWillAppear:")
+        .registerClass();
 
-    ClassBuilder<NotificationRequest>("NCNotificationRequest", "NSObject")
-        .method<&NotificationRequest::sectionIdentifier>("sectionIdentifier");
-    ClassBuilder<NotificationPriorityList>("NCNotificationPriorityList", "NSObject")
+    CxxClass<NotificationRequest>::define("NCNotificationRequest", object)
+        .method<&NotificationRequest::sectionIdentifier>("sectionIdentifier")
+        .registerClass();
+    CxxClass<NotificationPriorityList>::define("NCNotificationPriorityList", object)
         .method<&NotificationPriorityList::count>("count")
-        .method<&NotificationPriorityList::notificationRequestAtIndex>("notificationRequestAtIndex:");
-    ClassBuilder<NotificationSectionList>("NCNotificationStructuredSectionList", "NSObject")
-        .method<&NotificationSectionList::allNotificationRequests>("allNotificationRequests");
-    ClassBuilder<NotificationMasterList>("NCNotificationMasterList", "NSObject")
-        .method<&NotificationMasterList::incomingSectionList>("incomingSectionList");
-    ClassBuilder<NotificationStructuredListViewController>("NCNotificationStructuredListViewController", "NSObject")
-        .ivar<&NotificationStructuredListViewController::m_masterList>("_masterList");
+        .method<&NotificationPriorityList::notificationRequestAtIndex>("notificationRequestAtIndex:")
+        .registerClass();
+    CxxClass<NotificationSectionList>::define("NCNotificationStructuredSectionList", object)
+        .method<&NotificationSectionList::allNotificationRequests>("allNotificationRequests")
+        .registerClass();
+    CxxClass<NotificationMasterList>::define("NCNotificationMasterList", object)
+        .method<&NotificationMasterList::incomingSectionList>("incomingSectionList")
+        .registerClass();
+    CxxClass<NotificationStructuredListViewController>::define("NCNotificationStructuredListViewController", object)
+        .ivar<id>("_masterList")
+        .registerClass();
 
-    ClassBuilder<NotificationListController> listController(names.notificationListController, "NSObject");
+    auto listController = CxxClass<NotificationListController>::define(names.notificationListController, object);
     listController.method<&NotificationListController::init>("init");
     // A release offers one way to its waiting notifications, or (for tests) none.
     if (profile.notificationRoute == NotificationRoute::Priority)
         listController.method<&NotificationListController::notificationPriorityList>("notificationPriorityList");
     if (profile.notificationRoute == NotificationRoute::Structured)
-        listController.ivar<&NotificationListController::m_structuredListViewController>("_structuredListViewController");
+        listController.ivar<id>("_structuredListViewController");
+    listController.registerClass();
 
-    ClassBuilder<AVAudioSession>("AVAudioSession", "NSObject").classMethod<&AVAudioSession::sharedInstance>("sharedInstance")
-        .method<&AVAudioSession::isOtherAudioPlaying>("isOtherAudioPlaying");
+    CxxClass<AVAudioSession>::define("AVAudioSession", object)
+        .classMethod<&AVAudioSession::sharedInstance>("sharedInstance")
+        .method<&AVAudioSession::isOtherAudioPlaying>("isOtherAudioPlaying")
+        .registerClass();
+    CxxClass<CompletionBlock>::define("SBCompletionBlock", object)
+        .method<&CompletionBlock::invoke>("invoke")
+        .registerClass();
 }
 
-void SpringBoardApplication::applicationDidFinishLaunching(Object*)
+void setOwnedObjectIvar(id object, const char* name, id value)
+{
+    id* slot = ivarAddress<id>(object, instanceVariable(classOf(object), name));
+    if (!slot)
+        return;
+    retain(value);
+    id previous = *slot;
+    *slot = value;
+    release(previous);
+}
+
+void SpringBoardApplication::applicationDidFinishLaunching(id)
 {
     HostState::shared().launched = true;
     hostEvent("launch finished");
 }
 
-RefPtr<Object> SBLockScreenManager::sharedInstance()
+id SBLockScreenManager::sharedInstance()
 {
-    return makeShared<SBLockScreenManager>(HostState::shared().lockScreenManager, "SBLockScreenManager");
+    return makeShared(HostState::shared().lockScreenManager, "SBLockScreenManager");
 }
 
-bool SBLockScreenManager::attemptUnlock(Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
+bool SBLockScreenManager::attemptUnlock(id passcode, bool mesa, bool finishUIUnlock, id completion)
 {
     auto& state = HostState::shared();
-    // A biometric attempt without an authentication behind it (the device locked again
-    // since the match) is refused, as the platform refuses it.
+    // A biometric attempt without an authentication behind it (the device locked again since
+    // the match) is refused, as the platform refuses it.
     bool result = state.attemptResult && (!mesa || state.biometricAuthenticated);
-    hostEvent(Driver::AttemptCall { stringValue(passcode), mesa, finishUIUnlock, result });
-    if (result && (mesa || stringValue(passcode) == std::string(HostState::passcode))) {
+    auto passcodeText = state.passcodeText(passcode);
+    hostEvent(Driver::AttemptCall { passcodeText, mesa, finishUIUnlock, result });
+    if (result && (mesa || passcodeText == std::string(HostState::passcode))) {
         state.setDeviceLocked(false);
         if (finishUIUnlock)
             state.setUILocked(false);
     }
-    send(completion, "invoke");
+    send(completion, s_invoke);
     return result;
 }
 
-void SBUIBiometricResource::notifyObserversOfEvent(int64_t event) { hostEvent("biometric event=" + std::to_string(event)); }
+void SBUIBiometricResource::notifyObserversOfEvent(int64_t event)
+{
+    hostEvent("biometric event=" + std::to_string(event));
+}
 
 void SBUIBiometricResource::setAuthenticated(bool authenticated)
 {
@@ -107,13 +154,17 @@ void SBUIBiometricResource::setAuthenticated(bool authenticated)
                                                     : Driver::BiometricCall::Kind::SetAuthenticatedNo });
 }
 
-void SBUIBiometricResource::noteScreenDidTurnOff() { hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff }); }
+void SBUIBiometricResource::noteScreenDidTurnOff()
+{
+    hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff });
+}
 
 void SBUIBiometricResource::noteScreenWillTurnOn()
 {
     hostEvent(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOn });
-    Platform::mainQueue().async([resource = RefPtr<Object>(this)] {
-        static_cast<SBUIBiometricResource*>(resource.get())->startMatch();
+    Platform::mainQueue().async([resource = RetainPtr(selfOf(this))] {
+        AutoreleasePool pool;
+        CxxClass<SBUIBiometricResource>::state(resource)->startMatch();
     });
 }
 
@@ -129,18 +180,18 @@ void SBUIBiometricResource::startMatch()
     if (outcome == MatchOutcome::Match) {
         hostEvent("biometric match outcome=match");
         state.biometricAuthenticated = true;
-        send<bool>(SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false,
-            NSBlock::create(nullptr).ptr());
+        send<bool>(
+            SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false, CompletionBlock::create());
     } else {
         hostEvent("biometric match outcome=fail");
-        send(this, "_notifyObserversOfEvent:", int64_t(10));
+        send(selfOf(this), s_notifyObserversOfEvent, failedMatchEvent);
     }
 }
 
-RefPtr<Object> SBCoverSheetWindow::hitTest(CGPoint, Object*)
+id SBCoverSheetWindow::hitTest(CGPoint, id)
 {
     hostEvent("hit-test");
-    return RefPtr<Object>(this);
+    return selfOf(this);
 }
 
 void QuickActionsViewController::flashlightLevelDidChange(int64_t level)
@@ -151,66 +202,80 @@ void QuickActionsViewController::flashlightLevelDidChange(int64_t level)
 
 void QuickActionsViewController::viewWillAppear(bool) { hostEvent("quick-actions will-appear"); }
 
-Ref<NotificationRequest> NotificationRequest::create(const std::optional<std::string>& sectionIdentifier)
+RetainPtr NotificationRequest::create(const std::optional<std::string>& sectionIdentifier)
 {
-    auto request = makeInstance<NotificationRequest>(getClass("NCNotificationRequest"));
+    RetainPtr request = allocInit(s_requestClass.get());
     if (sectionIdentifier)
-        request->m_sectionIdentifier = NSString::create(*sectionIdentifier);
+        CxxClass<NotificationRequest>::state(request)->m_sectionIdentifier = Platform::makeString(*sectionIdentifier);
     return request;
 }
 
-RefPtr<Object> NotificationPriorityList::notificationRequestAtIndex(uint64_t index) const
+id NotificationPriorityList::notificationRequestAtIndex(uint64_t index) const
 {
-    return index < m_requests.size() ? m_requests[index] : nullptr;
+    return index < m_requests.size() ? m_requests[index].get() : nullptr;
 }
 
-std::vector<RefPtr<Object>> waitingNotificationRequests()
+std::vector<RetainPtr> waitingNotificationRequests()
 {
-    std::vector<RefPtr<Object>> requests;
+    std::vector<RetainPtr> requests;
     for (auto& section : HostState::shared().notifications)
         requests.push_back(NotificationRequest::create(section));
     return requests;
 }
 
-RefPtr<Object> NotificationSectionList::allNotificationRequests() const
+id NotificationSectionList::allNotificationRequests() const
 {
-    return NSArray::create(waitingNotificationRequests());
+    static SEL const arrayWithCapacity = sel("arrayWithCapacity:");
+    static SEL const addObject = sel("addObject:");
+    auto requests = waitingNotificationRequests();
+    id array = send<id>(s_mutableArrayClass.get(), arrayWithCapacity, static_cast<unsigned long>(requests.size()));
+    for (auto& request : requests)
+        send(array, addObject, request);
+    return array;
 }
 
-RefPtr<Object> NotificationMasterList::incomingSectionList() const
+RetainPtr NotificationMasterList::incomingSectionList() const { return allocInit(s_sectionListClass.get()); }
+
+NotificationStructuredListViewController::~NotificationStructuredListViewController()
 {
-    return allocInit(getClass("NCNotificationStructuredSectionList"));
+    setOwnedObjectIvar(selfOf(this), "_masterList", nullptr);
 }
 
 NotificationListController::~NotificationListController()
 {
+    setOwnedObjectIvar(selfOf(this), "_structuredListViewController", nullptr);
     if (m_identifier)
         hostEvent("notification-list freed id=" + std::to_string(m_identifier));
 }
 
-RefPtr<Object> NotificationListController::init()
+id NotificationListController::init()
 {
+    id self = selfOf(this);
     m_identifier = HostState::shared().nextNotificationListId++;
-    if (classGetInstanceVariable(isa(), "_structuredListViewController")) {
-        auto structured = allocInit(getClass("NCNotificationStructuredListViewController"));
-        static_cast<NotificationStructuredListViewController*>(structured.get())->m_masterList
-            = allocInit(getClass("NCNotificationMasterList"));
-        m_structuredListViewController = structured;
+    if (instanceVariable(classOf(self), "_structuredListViewController")) {
+        RetainPtr structured = allocInit(getClass("NCNotificationStructuredListViewController"));
+        RetainPtr masterList = allocInit(getClass("NCNotificationMasterList"));
+        setOwnedObjectIvar(structured, "_masterList", masterList);
+        setOwnedObjectIvar(self, "_structuredListViewController", structured);
     }
     hostEvent("notification-list created id=" + std::to_string(m_identifier));
-    return RefPtr<Object>(this);
+    return self;
 }
 
-RefPtr<Object> NotificationListController::notificationPriorityList() const
+RetainPtr NotificationListController::notificationPriorityList() const
 {
-    auto list = makeInstance<NotificationPriorityList>(getClass("NCNotificationPriorityList"));
-    list->m_requests = waitingNotificationRequests();
-    return RefPtr<Object>(list.ptr());
+    RetainPtr list = allocInit(s_priorityListClass.get());
+    CxxClass<NotificationPriorityList>::state(list)->m_requests = waitingNotificationRequests();
+    return list;
 }
 
-RefPtr<Object> AVAudioSession::sharedInstance()
+id AVAudioSession::sharedInstance() { return makeShared(HostState::shared().audioSession, "AVAudioSession"); }
+
+RetainPtr CompletionBlock::create(std::function<void()> work)
 {
-    return makeShared<AVAudioSession>(HostState::shared().audioSession, "AVAudioSession");
+    RetainPtr block = allocInit(s_completionBlockClass.get());
+    CxxClass<CompletionBlock>::state(block)->m_work = std::move(work);
+    return block;
 }
 
 } // namespace SpringBoardHost

@@ -17,6 +17,8 @@
 #include "platform/process/ChildReaper.h"
 #include "platform/trace/Timeline.h"
 #include "platform/trace/Trace.h"
+#include "runtime/ObjC.h"
+#include "runtime/Substrate.h"
 
 #include <atomic>
 #include <chrono>
@@ -106,6 +108,8 @@ private:
 void serve(const std::shared_ptr<Device::LineChannel>& channel, bool virtualClock, const std::string& line)
 {
     Platform::mainQueue().async([channel, virtualClock, line] {
+        // Each turn of the main queue drains what it autoreleased.
+        ObjC::AutoreleasePool pool;
         auto request = Driver::decodeRequest(line);
         Driver::Reply reply = Driver::Refused { "not a request: " + line.substr(0, 80) };
         if (request && std::holds_alternative<Driver::DrainNotify>(*request)) {
@@ -136,6 +140,12 @@ void serve(const std::shared_ptr<Device::LineChannel>& channel, bool virtualCloc
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
+    ObjC::AutoreleasePool pool;
+    // Hooks that could not be installed are told in the system log.
+    ObjC::setHookWarningHandler([](const char* line) { Platform::systemLog(line); });
+    // The process's own process info, as a Foundation program has it from its start (GNUstep
+    // makes it on first use otherwise, inside whichever library asks first).
+    ObjC::send<id>(ObjC::getClass("NSProcessInfo"), ObjC::sel("processInfo"));
     auto root = Platform::deviceRootOfExecutable(Platform::executablePath(), springBoardDevicePath);
     if (!root) {
         std::fprintf(stderr, "SpringBoard: this program runs only from a device's %s\n", springBoardDevicePath);

@@ -1,8 +1,8 @@
 // CoreGraphics geometry: the plain structs that travel through messages (a
-// hit-test point, a view's frame), in points, with CoreGraphics' names.
+// hit-test point, a view's frame), in points, with CoreGraphics' names and the
+// runtime's encodings of them. It includes nothing, so the system's own code can
+// use it on a phone.
 #pragma once
-
-#include <cmath>
 
 using CGFloat = double;
 
@@ -23,6 +23,21 @@ struct CGRect {
     CGSize size;
     friend bool operator==(const CGRect&, const CGRect&) = default;
 };
+
+// The encodings the typed runtime header (runtime/ObjC.h) checks sends against; declared
+// here so that this header needs none of its own.
+namespace ObjC {
+template<typename T, typename> struct TypeEncoding;
+template<> struct TypeEncoding<CGPoint, void> {
+    static constexpr const char* value = "{CGPoint=dd}";
+};
+template<> struct TypeEncoding<CGSize, void> {
+    static constexpr const char* value = "{CGSize=dd}";
+};
+template<> struct TypeEncoding<CGRect, void> {
+    static constexpr const char* value = "{CGRect={CGPoint=dd}{CGSize=dd}}";
+};
+} // namespace ObjC
 
 constexpr CGPoint CGPointMake(CGFloat x, CGFloat y) { return { x, y }; }
 constexpr CGSize CGSizeMake(CGFloat width, CGFloat height) { return { width, height }; }

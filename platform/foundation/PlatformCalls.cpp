@@ -125,7 +125,11 @@ void dispatch_once_f(dispatch_once_t* predicate, void* context, dispatch_functio
     __atomic_store_n(predicate, ~0l, __ATOMIC_RELEASE);
 }
 
-struct __CFNotificationCenter { };
+// The one center there is; its address is all that tells it apart (a member, because an empty
+// struct in C linkage has no size in C).
+struct __CFNotificationCenter {
+    char unused;
+};
 static __CFNotificationCenter s_darwinNotifyCenter;
 
 CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter(void) { return &s_darwinNotifyCenter; }

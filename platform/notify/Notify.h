@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace Platform {
@@ -31,6 +32,10 @@ NotifyMonitorId addNotifyMonitor(NotifyObserver);
 // Once this returns the monitor is never called again; a callback running when it is
 // called is waited for (unless the caller is that callback).
 void removeNotifyMonitor(NotifyMonitorId);
+
+// Removes the registrations that processes of the device left when they died without
+// removing their own (killed with signal 9, say): those of pids no process has now.
+void removeDeadNotifyRegistrations(const std::string& deviceRoot);
 
 // Delivers name once to every observer of it on the device; posts are never coalesced.
 // Returns at once, without waiting for any callback; blocks only while a receiver's queue is

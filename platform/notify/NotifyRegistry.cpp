@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -276,6 +277,25 @@ void NotifyRegistry::forgetInForkedChild()
     m_root.clear();
     m_canonicalRoot.clear();
     m_canonicalRootResolved = false;
+}
+
+void removeDeadNotifyRegistrations(const std::string& deviceRoot)
+{
+    std::string directory = deviceRoot + std::string(notifyRegistryDevicePath);
+    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directoryFd < 0)
+        return;
+    DIR* stream = ::fdopendir(directoryFd);
+    if (!stream) {
+        ::close(directoryFd);
+        return;
+    }
+    while (dirent* entry = ::readdir(stream)) {
+        pid_t pid = pidFromRegistrationName(entry->d_name);
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(stream), entry->d_name, 0);
+    }
+    ::closedir(stream);
 }
 
 } // namespace Platform

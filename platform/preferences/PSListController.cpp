@@ -1,25 +1,26 @@
 #include "platform/preferences/PSListController.h"
 
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <map>
 #include <mutex>
 
-using namespace Runtime;
 using namespace Platform::Plist;
+using ObjC::send;
+using ObjC::sel;
 
 namespace Preferences {
 
 namespace {
 
-const ClassReference s_class("PSListController");
-
 std::mutex s_bundleLock;
-std::map<const Class*, std::string>& bundlePaths()
+std::map<Class, std::string>& bundlePaths()
 {
-    static auto* paths = new std::map<const Class*, std::string>;
+    static auto* paths = new std::map<Class, std::string>;
     return *paths;
 }
 
@@ -32,20 +33,56 @@ std::optional<std::string> domainPath(const PSSpecifier& specifier)
     return Platform::resolve("/var/mobile/Library/Preferences/" + *domain + ".plist");
 }
 
+// The objects of an NSArray that are rows, in order.
+std::vector<ObjC::RetainPtr> specifiersIn(id list)
+{
+    static SEL const count = sel("count");
+    static SEL const objectAtIndex = sel("objectAtIndex:");
+    std::vector<ObjC::RetainPtr> specifiers;
+    if (!UIKit::isKindOf(list, ObjC::getClass("NSArray")))
+        return specifiers;
+    unsigned long size = send<unsigned long>(list, count);
+    for (unsigned long index = 0; index < size; ++index) {
+        id object = send<id>(list, objectAtIndex, index);
+        if (PSSpecifier::from(object))
+            specifiers.emplace_back(object);
+    }
+    return specifiers;
+}
+
 } // namespace
 
-Class* PSListController::runtimeClass() { return s_class.get(); }
+Class PSListController::runtimeClass() { return ObjC::CxxClass<PSListController>::runtimeClass(); }
 
-void setBundlePathForClass(Class* cls, std::string hostPath)
+PSListController* PSListController::from(id object) { return UIKit::stateIfKindOf<PSListController>(object); }
+
+Ivar PSListController::specifiersIvar()
+{
+    static Ivar const ivar = ObjC::instanceVariable(runtimeClass(), "_specifiers");
+    return ivar;
+}
+
+id PSListController::self() const { return ObjC::selfOf(this); }
+
+PSListController::~PSListController()
+{
+    id* list = ObjC::ivarAddress<id>(self(), specifiersIvar());
+    if (!list)
+        return;
+    ObjC::release(*list);
+    *list = nullptr;
+}
+
+void setBundlePathForClass(Class cls, std::string hostPath)
 {
     std::lock_guard guard(s_bundleLock);
     bundlePaths()[cls] = std::move(hostPath);
 }
 
-std::optional<std::string> bundlePathForClass(const Class* cls)
+std::optional<std::string> bundlePathForClass(Class cls)
 {
     std::lock_guard guard(s_bundleLock);
-    for (const Class* current = cls; current; current = current->superclass()) {
+    for (Class current = cls; current; current = class_getSuperclass(current)) {
         auto found = bundlePaths().find(current);
         if (found != bundlePaths().end())
             return found->second;
@@ -53,11 +90,22 @@ std::optional<std::string> bundlePathForClass(const Class* cls)
     return std::nullopt;
 }
 
-RefPtr<Object> PSListController::loadSpecifiersFromPlistName(Object* name, Object* target)
+bool isSubclassOf(Class cls, Class superclass)
+{
+    for (Class current = cls; current && superclass; current = class_getSuperclass(current)) {
+        if (current == superclass)
+            return true;
+    }
+    return false;
+}
+
+id PSListController::specifiers() const { return ObjC::objectIvar(self(), specifiersIvar()); }
+
+id PSListController::loadSpecifiersFromPlistName(id name, id target)
 {
     ++m_loadCount;
-    auto plistName = stringValue(name);
-    auto bundle = bundlePathForClass(isa());
+    auto plistName = Platform::stringValue(name);
+    auto bundle = bundlePathForClass(ObjC::classOf(self()));
     if (!plistName || !bundle || plistName->find('/') != std::string::npos)
         return nullptr;
     auto file = readFile(*bundle + "/" + *plistName + ".plist");
@@ -66,98 +114,96 @@ RefPtr<Object> PSListController::loadSpecifiersFromPlistName(Object* name, Objec
     auto* items = file.value.asDictionary()->find("items");
     if (!items || !items->asArray())
         return nullptr;
-    std::vector<RefPtr<Object>> specifiers;
+    std::vector<ObjC::RetainPtr> specifiers;
     for (auto& item : *items->asArray()) {
-        if (auto* properties = item.asDictionary())
-            specifiers.push_back(PSSpecifier::create(*properties, target));
+        if (item.asDictionary())
+            specifiers.emplace_back(PSSpecifier::create(Platform::foundationObject(item), target));
     }
-    return NSArray::create(std::move(specifiers));
+    return UIKit::arrayOf(specifiers);
 }
 
 void PSListController::reloadSpecifiers()
 {
+    static SEL const specifiersSelector = sel("specifiers");
+    static SEL const readPreferenceValueSelector = sel("readPreferenceValue:");
     ++m_reloadCount;
-    auto list = send<RefPtr<NSArray>>(this, "specifiers");
-    std::vector<RefPtr<PSSpecifier>> specifiers;
-    if (list) {
-        for (auto& object : list->objects()) {
-            if (auto* specifier = dynamic_cast<PSSpecifier*>(object.get()))
-                specifiers.push_back(RefPtr<PSSpecifier>(specifier));
-        }
-    }
+    auto specifiers = specifiersIn(send<id>(self(), specifiersSelector));
     m_shownRows.clear();
     for (auto& specifier : specifiers)
-        m_shownRows.push_back({ specifier, std::nullopt });
+        m_shownRows.push_back({ specifier, nullptr });
     // Values are read once the rows are in place, as a table asks for its cells.
     for (size_t i = 0; i < specifiers.size(); ++i) {
-        if (!cellTypeHoldsValue(specifiers[i]->cellType()))
+        if (!cellTypeHoldsValue(PSSpecifier::from(specifiers[i])->cellType()))
             continue;
-        auto value = send<std::optional<Value>>(this, "readPreferenceValue:", specifiers[i].get());
-        if (i < m_shownRows.size() && m_shownRows[i].specifier == specifiers[i])
+        ObjC::RetainPtr value = send<id>(self(), readPreferenceValueSelector, specifiers[i].get());
+        if (i < m_shownRows.size() && m_shownRows[i].specifier.get() == specifiers[i].get())
             m_shownRows[i].value = std::move(value);
     }
 }
 
-void PSListController::reloadSpecifierID(Object* identifier)
+void PSListController::reloadSpecifierID(id identifier)
 {
-    auto id = stringValue(identifier);
-    if (!id)
+    static SEL const readPreferenceValueSelector = sel("readPreferenceValue:");
+    auto wanted = Platform::stringValue(identifier);
+    if (!wanted)
         return;
-    m_reloadedSpecifierIDs.push_back(*id);
+    m_reloadedSpecifierIDs.push_back(*wanted);
     // A row whose reading asks for itself to be read again would never end.
-    if (m_reloadingIDs.count(*id))
+    if (m_reloadingIDs.count(*wanted))
         return;
-    m_reloadingIDs.insert(*id);
+    m_reloadingIDs.insert(*wanted);
+    ObjC::RetainPtr found;
     for (auto& row : m_shownRows) {
-        if (row.specifier->identifierText() == *id && cellTypeHoldsValue(row.specifier->cellType())) {
-            auto value = send<std::optional<Value>>(this, "readPreferenceValue:", row.specifier.get());
-            // The read may itself have rebuilt the page; look the row up again.
-            for (auto& current : m_shownRows) {
-                if (current.specifier->identifierText() == *id)
-                    current.value = value;
-            }
+        PSSpecifier* specifier = PSSpecifier::from(row.specifier);
+        if (specifier->identifierText() == *wanted && cellTypeHoldsValue(specifier->cellType())) {
+            found = row.specifier;
             break;
         }
     }
-    m_reloadingIDs.erase(*id);
+    if (found) {
+        ObjC::RetainPtr value = send<id>(self(), readPreferenceValueSelector, found.get());
+        // The read may itself have rebuilt the page; look the row up again.
+        for (auto& current : m_shownRows) {
+            if (PSSpecifier::from(current.specifier)->identifierText() == *wanted)
+                current.value = value;
+        }
+    }
+    m_reloadingIDs.erase(*wanted);
 }
 
-RefPtr<Object> PSListController::specifierForID(Object* identifier)
+id PSListController::specifierForID(id identifier) const
 {
-    auto id = stringValue(identifier);
-    auto* list = dynamic_cast<NSArray*>(m_specifiers.get());
-    if (!id || !list)
+    auto wanted = Platform::stringValue(identifier);
+    if (!wanted)
         return nullptr;
-    for (auto& object : list->objects()) {
-        auto* specifier = dynamic_cast<PSSpecifier*>(object.get());
-        if (specifier && specifier->identifierText() == *id)
-            return object;
+    for (auto& specifier : specifiersIn(specifiers())) {
+        if (PSSpecifier::from(specifier)->identifierText() == *wanted)
+            return specifier.get();
     }
     return nullptr;
 }
 
-std::optional<Value> PSListController::readPreferenceValue(Object* object)
+id PSListController::readPreferenceValue(id object) const
 {
-    auto* specifier = dynamic_cast<PSSpecifier*>(object);
+    PSSpecifier* specifier = PSSpecifier::from(object);
     if (!specifier)
-        return std::nullopt;
+        return nullptr;
     auto key = specifier->stringProperty("key");
     auto path = domainPath(*specifier);
     if (key && path) {
         auto file = readFile(*path);
         if (file.ok() && file.value.asDictionary()) {
             if (auto* value = file.value.asDictionary()->find(*key))
-                return *value;
+                return Platform::foundationObject(*value);
         }
     }
-    if (auto* fallback = specifier->propertyList().find("default"))
-        return *fallback;
-    return std::nullopt;
+    return specifier->property("default");
 }
 
-void PSListController::setPreferenceValue(std::optional<Value> value, Object* object)
+void PSListController::setPreferenceValue(id given, id object)
 {
-    auto* specifier = dynamic_cast<PSSpecifier*>(object);
+    PSSpecifier* specifier = PSSpecifier::from(object);
+    auto value = Platform::propertyListValue(given);
     if (!specifier || !value)
         return;
     auto key = specifier->stringProperty("key");
@@ -168,7 +214,7 @@ void PSListController::setPreferenceValue(std::optional<Value> value, Object* ob
     Dictionary settings;
     if (file.ok() && file.value.asDictionary())
         settings = *file.value.asDictionary();
-    settings.set(*key, *value);
+    settings.set(*key, std::move(*value));
     writeFileAtomically(*path, Value(std::move(settings)));
     if (auto name = specifier->stringProperty("PostNotification"))
         Platform::postNotification(*name);

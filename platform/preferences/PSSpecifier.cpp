@@ -1,15 +1,13 @@
 #include "platform/preferences/PSSpecifier.h"
 
-#include <array>
+#include "platform/foundation/FoundationValue.h"
+#include "platform/uikit/UIKitObjects.h"
 
-using namespace Runtime;
-using namespace Platform::Plist;
+#include <array>
 
 namespace Preferences {
 
 namespace {
-
-const ClassReference s_class("PSSpecifier");
 
 constexpr std::array<const char*, 15> cellTypeNames = { "PSGroupCell", "PSLinkCell", "PSLinkListCell", "PSListItemCell",
     "PSTitleValueCell", "PSSliderCell", "PSSwitchCell", "PSStaticTextCell", "PSEditTextCell", "PSSegmentCell",
@@ -48,53 +46,57 @@ bool cellTypeHoldsValue(int64_t type)
     }
 }
 
-Class* PSSpecifier::runtimeClass() { return s_class.get(); }
+Class PSSpecifier::runtimeClass() { return ObjC::CxxClass<PSSpecifier>::runtimeClass(); }
 
-Ref<PSSpecifier> PSSpecifier::create(Dictionary properties, Object* target)
+PSSpecifier* PSSpecifier::from(id object) { return UIKit::stateIfKindOf<PSSpecifier>(object); }
+
+id PSSpecifier::create(id properties, id target)
 {
-    auto specifier = makeInstance<PSSpecifier>(runtimeClass());
-    specifier->m_properties = std::move(properties);
-    specifier->m_target = WeakPtr<Object>(target);
-    if (auto cell = specifier->stringProperty("cell")) {
+    static SEL const mutableCopy = ObjC::sel("mutableCopy");
+    static SEL const dictionary = ObjC::sel("dictionary");
+    ObjC::RetainPtr specifier = ObjC::allocInit(runtimeClass());
+    PSSpecifier* state = ObjC::CxxClass<PSSpecifier>::state(specifier);
+    bool isDictionary = UIKit::isKindOf(properties, ObjC::getClass("NSDictionary"));
+    state->m_properties = isDictionary ? ObjC::adopt(ObjC::send<id>(properties, mutableCopy))
+                                       : ObjC::RetainPtr(ObjC::send<id>(ObjC::getClass("NSMutableDictionary"), dictionary));
+    state->m_target = ObjC::WeakPtr(target);
+    if (auto cell = state->stringProperty("cell")) {
         if (auto type = cellTypeFromName(*cell))
-            specifier->m_cellType = *type;
+            state->m_cellType = *type;
     }
-    if (auto action = specifier->stringProperty("action"); action && !action->empty())
-        specifier->m_action = sel(*action);
-    return specifier;
+    if (auto action = state->stringProperty("action"); action && !action->empty())
+        state->m_action = ObjC::sel(action->c_str());
+    return UIKit::autoreleased(std::move(specifier));
 }
 
-std::optional<Value> PSSpecifier::propertyForKey(Object* key) const
+id PSSpecifier::propertyForKey(id key) const
 {
-    auto name = stringValue(key);
-    if (!name)
-        return std::nullopt;
-    if (auto* value = m_properties.find(*name))
-        return *value;
-    return std::nullopt;
+    static SEL const objectForKey = ObjC::sel("objectForKey:");
+    return key ? ObjC::send<id>(m_properties, objectForKey, key) : nullptr;
 }
 
-std::optional<std::string> PSSpecifier::stringProperty(std::string_view key) const
+id PSSpecifier::property(const char* key) const { return propertyForKey(ObjC::string(key)); }
+
+std::optional<std::string> PSSpecifier::stringProperty(const char* key) const { return Platform::stringValue(property(key)); }
+
+std::optional<Platform::Plist::Value> PSSpecifier::propertyValue(const char* key) const
 {
-    auto* value = m_properties.find(key);
-    if (!value || !value->asString())
-        return std::nullopt;
-    return *value->asString();
+    return Platform::propertyListValue(property(key));
 }
 
 std::string PSSpecifier::identifierText() const
 {
-    if (auto id = stringProperty("id"))
-        return *id;
+    if (auto given = stringProperty("id"))
+        return *given;
     return stringProperty("label").value_or("");
 }
 
-RefPtr<Object> PSSpecifier::identifier() const { return NSString::create(identifierText()); }
+ObjC::RetainPtr PSSpecifier::identifier() const { return Platform::makeString(identifierText()); }
 
-RefPtr<Object> PSSpecifier::name() const
+id PSSpecifier::name() const
 {
-    auto label = stringProperty("label");
-    return label ? RefPtr<Object>(NSString::create(*label)) : nullptr;
+    id label = property("label");
+    return Platform::stringValue(label) ? label : nullptr;
 }
 
 } // namespace Preferences

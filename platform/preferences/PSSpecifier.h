@@ -1,12 +1,13 @@
-// PSSpecifier: one row of a settings page, made from an entry of the page's
-// specifier property list. Its properties are that entry as it stands.
+// PSSpecifier: one row of a settings page, made from an entry of the page's specifier property
+// list. Its properties are that entry as it stands, as Foundation objects.
 #pragma once
 
 #include "platform/plist/Value.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace Preferences {
 
@@ -34,33 +35,38 @@ const char* cellTypeName(int64_t);
 // Whether rows of this type show a value that the controller reads and writes.
 bool cellTypeHoldsValue(int64_t);
 
-class PSSpecifier final : public Runtime::NSObject {
+// The C++ side of a PSSpecifier instance.
+class PSSpecifier {
 public:
-    static Runtime::Class* runtimeClass();
-    // A row from its property-list entry; a missing or unknown "cell" makes a static text row.
-    static Runtime::Ref<PSSpecifier> create(Platform::Plist::Dictionary properties, Runtime::Object* target);
+    static Class runtimeClass();
+    static PSSpecifier* from(id);
+    // A row (autoreleased) from its property-list entry, an NSDictionary (nil: no properties);
+    // a missing or unknown "cell" makes a static text row. The target is held weakly.
+    static id create(id properties, id target);
 
-    Platform::Plist::Dictionary properties() const { return m_properties; }
-    std::optional<Platform::Plist::Value> propertyForKey(Runtime::Object* key) const;
+    // The row's own mutable copy of its entry.
+    id properties() const { return m_properties.get(); }
+    id propertyForKey(id key) const;
     // The "id" property, else the label.
-    Runtime::RefPtr<Runtime::Object> identifier() const;
+    ObjC::RetainPtr identifier() const;
     int64_t cellType() const { return m_cellType; }
-    Runtime::RefPtr<Runtime::Object> name() const;
+    id name() const;
     // The object whose methods the row calls; not owned (the controller owns its rows).
-    Runtime::RefPtr<Runtime::Object> target() const { return m_target.get(); }
+    ObjC::RetainPtr target() const { return m_target.get(); }
     // The button's action, a null selector for other rows.
-    Runtime::Selector buttonAction() const { return m_action; }
+    SEL buttonAction() const { return m_action; }
 
     // C++ conveniences.
-    const Platform::Plist::Dictionary& propertyList() const { return m_properties; }
-    std::optional<std::string> stringProperty(std::string_view key) const;
+    id property(const char* key) const;
+    std::optional<std::string> stringProperty(const char* key) const;
+    std::optional<Platform::Plist::Value> propertyValue(const char* key) const;
     std::string identifierText() const;
 
 private:
-    Platform::Plist::Dictionary m_properties;
+    ObjC::RetainPtr m_properties;
     int64_t m_cellType { PSStaticTextCell };
-    Runtime::WeakPtr<Runtime::Object> m_target;
-    Runtime::Selector m_action;
+    ObjC::WeakPtr m_target;
+    SEL m_action { nullptr };
 };
 
 } // namespace Preferences

@@ -4,8 +4,10 @@
 #include "platform/process/ChildReaper.h"
 #include "platform/trace/Timeline.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -37,9 +39,17 @@ int spawn(
         event += ' ' + argv[i];
     timeline(event);
 
+    // A phone's SpringBoard writes to no terminal, and neither do the tools it starts: here its
+    // standard error is the terminal of the kestrel running the device, so theirs go nowhere
+    // (a killall that finds nothing in a restart storm says so to nobody, as on a phone).
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t child = -1;
     int error = ::posix_spawn(
-        &child, hostPath.c_str(), nullptr, nullptr, argumentPointers.data(), environmentPointers.data());
+        &child, hostPath.c_str(), &actions, nullptr, argumentPointers.data(), environmentPointers.data());
+    ::posix_spawn_file_actions_destroy(&actions);
     if (error) {
         timeline("spawn-failed " + std::string(devicePath) + " error=" + std::generic_category().message(error));
         return error;

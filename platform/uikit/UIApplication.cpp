@@ -1,46 +1,56 @@
 #include "platform/uikit/UIApplication.h"
 
+#include "platform/foundation/FoundationValue.h"
 #include "platform/trace/Timeline.h"
-#include "platform/uikit/NSURL.h"
+#include "runtime/CxxClass.h"
 
 namespace UIKit {
 
 namespace {
 
-const Runtime::ClassReference s_applicationClass("UIApplication");
+// A block as the blocks ABI lays it out; a completion handler `void (^)(BOOL success)` is
+// called through its invoke function with the block itself first.
+struct BlockLiteral {
+    void* isa;
+    int flags;
+    int reserved;
+    void (*invoke)(BlockLiteral*, BOOL);
+    void* descriptor;
+};
 
 } // namespace
 
-Runtime::Class* UIApplication::runtimeClass() { return s_applicationClass.get(); }
+Class UIApplication::runtimeClass() { return ObjC::CxxClass<UIApplication>::runtimeClass(); }
 
-Runtime::RefPtr<UIApplication> UIApplication::sharedApplication()
+id UIApplication::sharedApplication()
 {
-    static std::mutex lock;
-    static auto* shared = new Runtime::RefPtr<UIApplication>;
-    std::lock_guard guard(lock);
-    // A registry reset leaves the old instance with a forgotten class: make a new one.
-    if (!*shared || Runtime::objectGetClass(shared->get()) != runtimeClass())
-        *shared = Runtime::makeInstance<UIApplication>(runtimeClass());
-    return *shared;
+    // Made once, never released, as the app object lives as long as the app.
+    static id const shared = ObjC::allocInit(runtimeClass()).leak();
+    return shared;
 }
 
-bool UIApplication::openURL(NSURL* url)
+UIApplication& UIApplication::shared() { return *ObjC::CxxClass<UIApplication>::state(sharedApplication()); }
+
+bool UIApplication::openURL(id url)
 {
-    if (!url)
+    static SEL const absoluteString = ObjC::sel("absoluteString");
+    auto text = Platform::stringValue(ObjC::send<id>(url, absoluteString));
+    if (!text || text->empty())
         return false;
     {
         std::lock_guard guard(m_lock);
-        m_openedURLs.push_back(url->string());
+        m_openedURLs.push_back(*text);
     }
-    Platform::timeline("open-url " + url->string());
+    Platform::timeline("open-url " + *text);
     return true;
 }
 
-void UIApplication::openURLOptionsCompletionHandler(NSURL* url, Runtime::Object*, Runtime::Object* completion)
+void UIApplication::openURLOptionsCompletionHandler(id url, id, id completion)
 {
-    Runtime::send<bool>(this, "openURL:", url);
-    if (auto* block = dynamic_cast<Runtime::NSBlock*>(completion))
-        block->invoke();
+    static SEL const open = ObjC::sel("openURL:");
+    bool opened = ObjC::send<bool>(ObjC::selfOf(this), open, url);
+    if (auto* block = reinterpret_cast<BlockLiteral*>(completion); block && block->invoke)
+        block->invoke(block, opened);
 }
 
 std::vector<std::string> UIApplication::openedURLs() const

@@ -2,7 +2,7 @@
 // ("open-url URL") instead of leaving the app.
 #pragma once
 
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <mutex>
 #include <string>
@@ -10,20 +10,20 @@
 
 namespace UIKit {
 
-class NSURL;
-
-class UIApplication final : public Runtime::NSObject {
+// The C++ side of the UIApplication instance.
+class UIApplication {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
 
-    // One per process (a registry reset makes a fresh one).
-    static Runtime::RefPtr<UIApplication> sharedApplication();
+    // The one application object of the process, made on first use.
+    static id sharedApplication();
+    static UIApplication& shared();
 
-    // YES for a URL, NO for nil.
-    bool openURL(NSURL*);
-    // The newer form; the completion handler, an NSBlock if any, runs at once.
-    void openURLOptionsCompletionHandler(NSURL*, Runtime::Object* options, Runtime::Object* completion);
-    bool canOpenURL(NSURL* url) const { return url; }
+    // YES for a URL (an NSURL, opened as its absoluteString), NO for nil or a URL with no text.
+    bool openURL(id url);
+    // The newer form; the completion handler, a block if any, runs at once with YES.
+    void openURLOptionsCompletionHandler(id url, id options, id completion);
+    bool canOpenURL(id url) const { return url; }
 
     // Every URL opened so far, oldest first.
     std::vector<std::string> openedURLs() const;

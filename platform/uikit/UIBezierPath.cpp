@@ -1,6 +1,7 @@
 #include "platform/uikit/UIBezierPath.h"
 
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <cmath>
 #include <algorithm>
@@ -9,8 +10,6 @@
 namespace UIKit {
 
 namespace {
-
-const Runtime::ClassReference s_bezierPathClass("UIBezierPath");
 
 // A rectangle with negative sides names the same area as its flipped form.
 CGRect standardized(CGRect rect)
@@ -28,18 +27,21 @@ CGRect standardized(CGRect rect)
 
 } // namespace
 
-Runtime::Class* UIBezierPath::runtimeClass() { return s_bezierPathClass.get(); }
+Class UIBezierPath::runtimeClass() { return ObjC::CxxClass<UIBezierPath>::runtimeClass(); }
 
-Runtime::Ref<UIBezierPath> UIBezierPath::bezierPathWithRoundedRect(CGRect rect, double cornerRadius)
+UIBezierPath* UIBezierPath::from(id object) { return stateIfKindOf<UIBezierPath>(object); }
+
+id UIBezierPath::bezierPathWithRoundedRect(CGRect rect, double cornerRadius)
 {
-    auto path = Runtime::makeInstance<UIBezierPath>(runtimeClass());
-    path->m_rect = standardized(rect);
-    CGFloat limit = std::min(path->m_rect.size.width, path->m_rect.size.height) / 2;
-    path->m_cornerRadius = std::isnan(cornerRadius) || !(limit > 0) ? 0 : std::clamp(cornerRadius, 0.0, limit);
-    return path;
+    ObjC::RetainPtr path = ObjC::allocInit(runtimeClass());
+    UIBezierPath* state = ObjC::CxxClass<UIBezierPath>::state(path);
+    state->m_rect = standardized(rect);
+    CGFloat limit = std::min(state->m_rect.size.width, state->m_rect.size.height) / 2;
+    state->m_cornerRadius = std::isnan(cornerRadius) || !(limit > 0) ? 0 : std::clamp(cornerRadius, 0.0, limit);
+    return autoreleased(std::move(path));
 }
 
-Runtime::Ref<UIBezierPath> UIBezierPath::bezierPathWithRect(CGRect rect) { return bezierPathWithRoundedRect(rect, 0); }
+id UIBezierPath::bezierPathWithRect(CGRect rect) { return bezierPathWithRoundedRect(rect, 0); }
 
 void UIBezierPath::appendTo(cairo_t* context) const
 {

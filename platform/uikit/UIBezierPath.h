@@ -2,19 +2,21 @@
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <cairo.h>
 
 namespace UIKit {
 
-class UIBezierPath final : public Runtime::NSObject {
+// The C++ side of a UIBezierPath instance.
+class UIBezierPath {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    static UIBezierPath* from(id);
 
-    // Circular corners; the radius is kept within 0 and half the shorter side.
-    static Runtime::Ref<UIBezierPath> bezierPathWithRoundedRect(CGRect, double cornerRadius);
-    static Runtime::Ref<UIBezierPath> bezierPathWithRect(CGRect);
+    // Circular corners; the radius is kept within 0 and half the shorter side. Autoreleased.
+    static id bezierPathWithRoundedRect(CGRect, double cornerRadius);
+    static id bezierPathWithRect(CGRect);
 
     // Narrows the current image context's clip to the path (for the rest of the context's life).
     void addClip() const;

@@ -1,29 +1,32 @@
 #include "platform/uikit/UIColor.h"
 
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace UIKit {
 
 namespace {
 
-const Runtime::ClassReference s_colorClass("UIColor");
-
 CGFloat clampComponent(CGFloat value) { return std::isnan(value) ? 0 : std::clamp(value, 0.0, 1.0); }
 
 } // namespace
 
-Runtime::Class* UIColor::runtimeClass() { return s_colorClass.get(); }
+Class UIColor::runtimeClass() { return ObjC::CxxClass<UIColor>::runtimeClass(); }
 
-Runtime::Ref<UIColor> UIColor::create(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha)
+UIColor* UIColor::from(id object) { return stateIfKindOf<UIColor>(object); }
+
+id UIColor::create(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha)
 {
-    auto color = Runtime::makeInstance<UIColor>(runtimeClass());
-    color->m_red = clampComponent(red);
-    color->m_green = clampComponent(green);
-    color->m_blue = clampComponent(blue);
-    color->m_alpha = clampComponent(alpha);
-    return color;
+    ObjC::RetainPtr color = ObjC::allocInit(runtimeClass());
+    UIColor* state = ObjC::CxxClass<UIColor>::state(color);
+    state->m_red = clampComponent(red);
+    state->m_green = clampComponent(green);
+    state->m_blue = clampComponent(blue);
+    state->m_alpha = clampComponent(alpha);
+    return autoreleased(std::move(color));
 }
 
 void UIColor::setFill() const

@@ -2,32 +2,30 @@
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <cairo.h>
 
 namespace UIKit {
 
-class UIColor final : public Runtime::NSObject {
+// The C++ side of a UIColor instance.
+class UIColor {
 public:
-    static Runtime::Class* runtimeClass();
-    // Components outside 0...1 (or not numbers) are clamped into it.
-    static Runtime::Ref<UIColor> create(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
+    static Class runtimeClass();
+    // The colour an object stands for; null unless it is a UIColor.
+    static UIColor* from(id);
 
-    static Runtime::Ref<UIColor> clearColor() { return create(0, 0, 0, 0); }
-    static Runtime::Ref<UIColor> blackColor() { return create(0, 0, 0, 1); }
-    static Runtime::Ref<UIColor> whiteColor() { return create(1, 1, 1, 1); }
-    static Runtime::Ref<UIColor> grayColor() { return create(0.5, 0.5, 0.5, 1); }
-    static Runtime::Ref<UIColor> lightGrayColor() { return create(2.0 / 3, 2.0 / 3, 2.0 / 3, 1); }
-    static Runtime::Ref<UIColor> darkGrayColor() { return create(1.0 / 3, 1.0 / 3, 1.0 / 3, 1); }
-    static Runtime::Ref<UIColor> colorWithWhite(double white, double alpha)
-    {
-        return create(white, white, white, alpha);
-    }
-    static Runtime::Ref<UIColor> colorWithRed(double red, double green, double blue, double alpha)
-    {
-        return create(red, green, blue, alpha);
-    }
+    // Components outside 0...1 (or not numbers) are clamped into it. Autoreleased.
+    static id create(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
+
+    static id clearColor() { return create(0, 0, 0, 0); }
+    static id blackColor() { return create(0, 0, 0, 1); }
+    static id whiteColor() { return create(1, 1, 1, 1); }
+    static id grayColor() { return create(0.5, 0.5, 0.5, 1); }
+    static id lightGrayColor() { return create(2.0 / 3, 2.0 / 3, 2.0 / 3, 1); }
+    static id darkGrayColor() { return create(1.0 / 3, 1.0 / 3, 1.0 / 3, 1); }
+    static id colorWithWhite(double white, double alpha) { return create(white, white, white, alpha); }
+    static id colorWithRed(double red, double green, double blue, double alpha) { return create(red, green, blue, alpha); }
 
     // The colour the current image context fills with (UIRectFill, -[UIBezierPath fill]).
     void setFill() const;

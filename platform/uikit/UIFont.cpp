@@ -1,32 +1,37 @@
 #include "platform/uikit/UIFont.h"
 
+#include "platform/foundation/FoundationValue.h"
+#include "platform/uikit/UIKitObjects.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace UIKit {
 
 namespace {
 
-const Runtime::ClassReference s_fontClass("UIFont");
 constexpr const char* systemFontFamily = "DejaVu Sans";
 
 } // namespace
 
-Runtime::Class* UIFont::runtimeClass() { return s_fontClass.get(); }
+Class UIFont::runtimeClass() { return ObjC::CxxClass<UIFont>::runtimeClass(); }
 
-Runtime::Ref<UIFont> UIFont::create(std::string family, CGFloat pointSize, bool bold)
+UIFont* UIFont::from(id object) { return stateIfKindOf<UIFont>(object); }
+
+id UIFont::create(std::string family, CGFloat pointSize, bool bold)
 {
-    auto font = Runtime::makeInstance<UIFont>(runtimeClass());
-    font->m_family = std::move(family);
-    font->m_pointSize = std::isnan(pointSize) ? 0 : std::clamp(pointSize, 0.0, maximumPointSize);
-    font->m_bold = bold;
-    return font;
+    ObjC::RetainPtr font = ObjC::allocInit(runtimeClass());
+    UIFont* state = ObjC::CxxClass<UIFont>::state(font);
+    state->m_family = std::move(family);
+    state->m_pointSize = std::isnan(pointSize) ? 0 : std::clamp(pointSize, 0.0, maximumPointSize);
+    state->m_bold = bold;
+    return autoreleased(std::move(font));
 }
 
-Runtime::Ref<UIFont> UIFont::systemFontOfSize(double pointSize) { return create(systemFontFamily, pointSize, false); }
+id UIFont::systemFontOfSize(double pointSize) { return create(systemFontFamily, pointSize, false); }
 
-Runtime::Ref<UIFont> UIFont::boldSystemFontOfSize(double pointSize)
-{
-    return create(systemFontFamily, pointSize, true);
-}
+id UIFont::boldSystemFontOfSize(double pointSize) { return create(systemFontFamily, pointSize, true); }
+
+ObjC::RetainPtr UIFont::familyName() const { return Platform::makeString(m_family); }
 
 } // namespace UIKit

@@ -3,24 +3,27 @@
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <string>
 
 namespace UIKit {
 
-class UIFont final : public Runtime::NSObject {
+// The C++ side of a UIFont instance.
+class UIFont {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    static UIFont* from(id);
     // Sizes are kept within 0...maximumPointSize; NaN becomes 0, which draws nothing.
     static constexpr CGFloat maximumPointSize = 2048;
-    static Runtime::Ref<UIFont> create(std::string family, CGFloat pointSize, bool bold);
+    // Autoreleased.
+    static id create(std::string family, CGFloat pointSize, bool bold);
 
-    static Runtime::Ref<UIFont> systemFontOfSize(double pointSize);
-    static Runtime::Ref<UIFont> boldSystemFontOfSize(double pointSize);
+    static id systemFontOfSize(double pointSize);
+    static id boldSystemFontOfSize(double pointSize);
 
     double pointSize() const { return m_pointSize; }
-    Runtime::Ref<Runtime::NSString> familyName() const { return Runtime::NSString::create(m_family); }
+    ObjC::RetainPtr familyName() const;
 
     const std::string& family() const { return m_family; }
     bool isBold() const { return m_bold; }

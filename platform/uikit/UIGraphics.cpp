@@ -3,6 +3,7 @@
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScreen.h"
 
+#include <cairo.h>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -36,7 +37,9 @@ double pixelCount(CGFloat points, CGFloat scale) { return std::ceil(points * sca
 
 } // namespace
 
-void UIGraphicsBeginImageContextWithOptions(CGSize size, bool opaque, CGFloat scale)
+extern "C" {
+
+void UIGraphicsBeginImageContextWithOptions(CGSize size, BOOL opaque, CGFloat scale)
 {
     if (!(scale > 0) || !std::isfinite(scale))
         scale = UIKit::UIScreen::mainScreenScale();
@@ -59,7 +62,7 @@ void UIGraphicsBeginImageContextWithOptions(CGSize size, bool opaque, CGFloat sc
 
 void UIGraphicsBeginImageContext(CGSize size) { UIGraphicsBeginImageContextWithOptions(size, false, 1); }
 
-Runtime::RefPtr<UIKit::UIImage> UIGraphicsGetImageFromCurrentImageContext()
+id UIGraphicsGetImageFromCurrentImageContext(void)
 {
     ImageContext* current = currentImageContext();
     if (!current || !current->surface)
@@ -78,13 +81,13 @@ Runtime::RefPtr<UIKit::UIImage> UIGraphicsGetImageFromCurrentImageContext()
     return UIKit::UIImage::create(copy, current->size, current->scale);
 }
 
-void UIGraphicsEndImageContext()
+void UIGraphicsEndImageContext(void)
 {
     if (!t_imageContexts.empty())
         t_imageContexts.pop_back();
 }
 
-cairo_t* UIGraphicsGetCurrentContext()
+CGContextRef UIGraphicsGetCurrentContext(void)
 {
     ImageContext* current = currentImageContext();
     return current ? current->context : nullptr;
@@ -100,4 +103,5 @@ void UIRectFill(CGRect rect)
     cairo_rectangle(context, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
     cairo_fill(context);
     cairo_restore(context);
+}
 }

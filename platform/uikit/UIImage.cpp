@@ -1,7 +1,9 @@
 #include "platform/uikit/UIImage.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <cmath>
 #include <array>
@@ -14,8 +16,6 @@
 namespace UIKit {
 
 namespace {
-
-const Runtime::ClassReference s_imageClass("UIImage");
 
 // A PNG file may not be larger than this, whatever its bitmap: reading stops there.
 constexpr off_t maximumFileSize = off_t(256) * 1024 * 1024;
@@ -114,15 +114,18 @@ cairo_surface_t* readPNGFile(const std::string& hostPath)
 
 } // namespace
 
-Runtime::Class* UIImage::runtimeClass() { return s_imageClass.get(); }
+Class UIImage::runtimeClass() { return ObjC::CxxClass<UIImage>::runtimeClass(); }
 
-Runtime::Ref<UIImage> UIImage::create(cairo_surface_t* adoptedSurface, CGSize sizeInPoints, CGFloat scale)
+UIImage* UIImage::from(id object) { return stateIfKindOf<UIImage>(object); }
+
+id UIImage::create(cairo_surface_t* adoptedSurface, CGSize sizeInPoints, CGFloat scale)
 {
-    auto image = Runtime::makeInstance<UIImage>(runtimeClass());
-    image->m_surface = adoptedSurface;
-    image->m_size = sizeInPoints;
-    image->m_scale = scale;
-    return image;
+    ObjC::RetainPtr image = ObjC::allocInit(runtimeClass());
+    UIImage* state = ObjC::CxxClass<UIImage>::state(image);
+    state->m_surface = adoptedSurface;
+    state->m_size = sizeInPoints;
+    state->m_scale = scale;
+    return autoreleased(std::move(image));
 }
 
 UIImage::~UIImage()
@@ -131,23 +134,28 @@ UIImage::~UIImage()
         cairo_surface_destroy(m_surface);
 }
 
-Runtime::RefPtr<Runtime::Object> UIImage::initWithContentsOfFile(Runtime::NSString* devicePath)
+id UIImage::initWithContentsOfFile(id devicePath)
 {
-    if (!devicePath || m_surface)
+    id self = ObjC::selfOf(this);
+    auto path = Platform::stringValue(devicePath);
+    cairo_surface_t* surface = path && !m_surface ? readPNGFile(Platform::resolve(*path)) : nullptr;
+    if (!surface) {
+        // An initialiser that fails gives its receiver back.
+        ObjC::release(self);
         return nullptr;
-    cairo_surface_t* surface = readPNGFile(Platform::resolve(devicePath->string()));
-    if (!surface)
-        return nullptr;
+    }
     m_surface = surface;
     m_scale = 1;
     m_size = { CGFloat(pixelWidth()), CGFloat(pixelHeight()) };
-    return Runtime::RefPtr<Runtime::Object>(this);
+    return self;
 }
 
-Runtime::RefPtr<UIImage> UIImage::imageWithContentsOfFile(Runtime::NSString* devicePath)
+id UIImage::imageWithContentsOfFile(id devicePath)
 {
-    auto allocated = Runtime::send<Runtime::RefPtr<Runtime::Object>>(runtimeClass(), "alloc");
-    return Runtime::send<Runtime::RefPtr<UIImage>>(allocated, "initWithContentsOfFile:", devicePath);
+    static SEL const alloc = ObjC::sel("alloc");
+    static SEL const initWithContentsOfFile = ObjC::sel("initWithContentsOfFile:");
+    id image = ObjC::send<id>(ObjC::send<id>(runtimeClass(), alloc), initWithContentsOfFile, devicePath);
+    return image ? autoreleased(ObjC::adopt(image)) : nullptr;
 }
 
 int UIImage::pixelWidth() const { return m_surface ? cairo_image_surface_get_width(m_surface) : 0; }

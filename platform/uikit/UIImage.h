@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <cairo.h>
 #include <cstdint>
@@ -11,20 +11,26 @@
 
 namespace UIKit {
 
-class UIImage final : public Runtime::NSObject {
+// The C++ side of a UIImage instance.
+class UIImage {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    static UIImage* from(id);
     // Files declaring a wider or taller bitmap are refused before anything is decoded.
     static constexpr int maximumPixelSide = 8192;
 
-    // Takes over the caller's reference to an image surface.
-    static Runtime::Ref<UIImage> create(cairo_surface_t* adoptedSurface, CGSize sizeInPoints, CGFloat scale);
-    ~UIImage() override;
+    // An image taking over the caller's reference to an image surface; autoreleased.
+    static id create(cairo_surface_t* adoptedSurface, CGSize sizeInPoints, CGFloat scale);
+    UIImage() = default;
+    ~UIImage();
+    UIImage(const UIImage&) = delete;
+    UIImage& operator=(const UIImage&) = delete;
 
-    // The PNG file at a device path, or nil when it is missing, not a regular file, unreadable,
-    // not a PNG, or declares more than maximumPixelSide pixels a side. Scale 1.
-    Runtime::RefPtr<Runtime::Object> initWithContentsOfFile(Runtime::NSString* devicePath);
-    static Runtime::RefPtr<UIImage> imageWithContentsOfFile(Runtime::NSString* devicePath);
+    // The PNG file at a device path, or nil (the receiver released) when it is missing, not a
+    // regular file, unreadable, not a PNG, or declares more than maximumPixelSide pixels a
+    // side. Scale 1.
+    id initWithContentsOfFile(id devicePath);
+    static id imageWithContentsOfFile(id devicePath);
 
     CGSize size() const { return m_size; }
     double scale() const { return m_scale; }

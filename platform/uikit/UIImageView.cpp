@@ -1,31 +1,28 @@
 #include "platform/uikit/UIImageView.h"
 
+#include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <cmath>
 #include <algorithm>
 
 namespace UIKit {
 
-namespace {
+Class UIImageView::runtimeClass() { return ObjC::CxxClass<UIImageView>::runtimeClass(); }
 
-const Runtime::ClassReference s_imageViewClass("UIImageView");
+UIImageView* UIImageView::from(id object) { return stateIfKindOf<UIImageView>(object); }
 
-} // namespace
-
-Runtime::Class* UIImageView::runtimeClass() { return s_imageViewClass.get(); }
-
-Runtime::RefPtr<Runtime::Object> UIImageView::initWithImage(UIImage* image)
+id UIImageView::initWithImage(id image)
 {
-    CGSize size = image ? image->size() : CGSize {};
-    auto result = Runtime::send<Runtime::RefPtr<Runtime::Object>>(this, "initWithFrame:", CGRect { {}, size });
-    Runtime::send(result, "setImage:", image);
+    static SEL const initWithFrame = ObjC::sel("initWithFrame:");
+    static SEL const setImageSelector = ObjC::sel("setImage:");
+    UIImage* state = UIImage::from(image);
+    CGSize size = state ? state->size() : CGSize {};
+    id result = ObjC::send<id>(ObjC::selfOf(this), initWithFrame, CGRect { {}, size });
+    ObjC::send(result, setImageSelector, image);
     return result;
 }
-
-Runtime::RefPtr<UIImage> UIImageView::image() const { return m_image; }
-
-void UIImageView::setImage(UIImage* image) { m_image = image; }
 
 CGRect UIImageView::imageRect(CGSize imageSize, CGRect bounds, int64_t contentMode)
 {
@@ -89,12 +86,14 @@ CGRect UIImageView::imageRect(CGSize imageSize, CGRect bounds, int64_t contentMo
     return { origin, imageSize };
 }
 
-void UIImageView::drawContent(cairo_t* context, CGRect bounds) const
+void UIImageView::drawRect(CGRect bounds) const
 {
-    if (!m_image)
+    cairo_t* context = UIGraphicsGetCurrentContext();
+    UIImage* image = UIImage::from(m_image);
+    if (!context || !image)
         return;
     // Like UIKit without clipsToBounds, an aspect-filled or unscaled image may reach past the bounds.
-    m_image->drawInContext(context, imageRect(m_image->size(), bounds, contentMode()));
+    image->drawInContext(context, imageRect(image->size(), bounds, UIView::from(ObjC::selfOf(this))->contentMode()));
 }
 
 } // namespace UIKit

@@ -1,27 +1,28 @@
 // UIImageView: a view that shows an image, fitted to its bounds by its content mode.
 #pragma once
 
-#include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIView.h"
 
 namespace UIKit {
 
-class UIImageView : public UIView {
+// The C++ side of a UIImageView instance (its view state is UIView's).
+class UIImageView {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    static UIImageView* from(id);
 
     // Sends initWithFrame: with the image's size at the origin, then setImage:.
-    Runtime::RefPtr<Runtime::Object> initWithImage(UIImage*);
-    Runtime::RefPtr<UIImage> image() const;
-    void setImage(UIImage*);
+    id initWithImage(id image);
+    id image() const { return m_image.get(); }
+    void setImage(id image) { m_image = image; }
 
     // Where the image lands in the bounds for a content mode (UIViewContentMode).
     static CGRect imageRect(CGSize imageSize, CGRect bounds, int64_t contentMode);
 
-    void drawContent(cairo_t*, CGRect bounds) const override;
+    void drawRect(CGRect bounds) const;
 
 private:
-    Runtime::RefPtr<UIImage> m_image;
+    ObjC::RetainPtr m_image;
 };
 
 } // namespace UIKit

@@ -1,10 +1,9 @@
 // The UIKit stand-in: views, labels, images, bitmap image contexts, the screen and the app,
-// drawn and measured with cairo and pango. Its classes are registered in the runtime when
-// the library loads.
+// drawn and measured with cairo and pango. Its classes are real Objective-C classes,
+// registered in the runtime when the library loads; URLs are Foundation's own NSURL.
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "platform/uikit/NSURL.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIColor.h"
@@ -19,9 +18,9 @@
 
 namespace UIKit {
 
-// Registers the UIKit classes unless they are there already. Libraries whose
-// classes build on UIKit's call it before registering their own, whatever
-// order the libraries' initialisers run in.
+// Registers the UIKit classes unless they are there already. Libraries whose classes build on
+// UIKit's call it before registering their own, whatever order the libraries' initialisers
+// run in.
 void registerUIKitClasses();
 
 } // namespace UIKit

@@ -1,16 +1,18 @@
-// Registers every UIKit class in the runtime when the library loads, and again after each
-// registry reset.
+// Registers every UIKit class in the runtime when the library loads.
 #include "platform/uikit/UIKit.h"
+
+#include "runtime/CxxClass.h"
 
 namespace UIKit {
 
-using Runtime::ClassBuilder;
+using ObjC::CxxClass;
 
 void registerUIKitClasses()
 {
-    if (Runtime::getClass("UIView"))
+    if (ObjC::getClass("UIView"))
         return;
-    ClassBuilder<UIColor>("UIColor", "NSObject")
+    Class object = ObjC::getClass("NSObject");
+    CxxClass<UIColor>::define("UIColor", object)
         .classMethod<&UIColor::clearColor>("clearColor")
         .classMethod<&UIColor::blackColor>("blackColor")
         .classMethod<&UIColor::whiteColor>("whiteColor")
@@ -19,73 +21,77 @@ void registerUIKitClasses()
         .classMethod<&UIColor::darkGrayColor>("darkGrayColor")
         .classMethod<&UIColor::colorWithWhite>("colorWithWhite:alpha:")
         .classMethod<&UIColor::colorWithRed>("colorWithRed:green:blue:alpha:")
-        .method<&UIColor::setFill>("setFill");
+        .method<&UIColor::setFill>("setFill")
+        .registerClass();
 
-    ClassBuilder<UIFont>("UIFont", "NSObject")
+    CxxClass<UIFont>::define("UIFont", object)
         .classMethod<&UIFont::systemFontOfSize>("systemFontOfSize:")
         .classMethod<&UIFont::boldSystemFontOfSize>("boldSystemFontOfSize:")
         .method<&UIFont::pointSize>("pointSize")
-        .method<&UIFont::familyName>("familyName");
+        .method<&UIFont::familyName>("familyName")
+        .registerClass();
 
-    ClassBuilder<UIImage>("UIImage", "NSObject")
+    CxxClass<UIImage>::define("UIImage", object)
         .classMethod<&UIImage::imageWithContentsOfFile>("imageWithContentsOfFile:")
         .method<&UIImage::initWithContentsOfFile>("initWithContentsOfFile:")
         .method<&UIImage::size>("size")
         .method<&UIImage::scale>("scale")
-        .method<&UIImage::drawInRect>("drawInRect:");
+        .method<&UIImage::drawInRect>("drawInRect:")
+        .registerClass();
 
-    ClassBuilder<UIBezierPath>("UIBezierPath", "NSObject")
+    CxxClass<UIBezierPath>::define("UIBezierPath", object)
         .classMethod<&UIBezierPath::bezierPathWithRoundedRect>("bezierPathWithRoundedRect:cornerRadius:")
         .classMethod<&UIBezierPath::bezierPathWithRect>("bezierPathWithRect:")
         .method<&UIBezierPath::addClip>("addClip")
         .method<&UIBezierPath::fill>("fill")
-        .method<&UIBezierPath::bounds>("bounds");
+        .method<&UIBezierPath::bounds>("bounds")
+        .registerClass();
 
-    ClassBuilder<UIScreen>("UIScreen", "NSObject")
+    CxxClass<UIScreen>::define("UIScreen", object)
         .classMethod<&UIScreen::mainScreen>("mainScreen")
         .method<&UIScreen::bounds>("bounds")
-        .method<&UIScreen::scale>("scale");
+        .method<&UIScreen::scale>("scale")
+        .registerClass();
 
-    ClassBuilder<NSURL>("NSURL", "NSObject")
-        .classMethod<&NSURL::URLWithString>("URLWithString:")
-        .method<&NSURL::absoluteString>("absoluteString");
-
-    ClassBuilder<UIApplication>("UIApplication", "NSObject")
+    CxxClass<UIApplication>::define("UIApplication", object)
         .classMethod<&UIApplication::sharedApplication>("sharedApplication")
         .method<&UIApplication::openURL>("openURL:")
         .method<&UIApplication::openURLOptionsCompletionHandler>("openURL:options:completionHandler:")
-        .method<&UIApplication::canOpenURL>("canOpenURL:");
+        .method<&UIApplication::canOpenURL>("canOpenURL:")
+        .registerClass();
 
-    ClassBuilder<UIView>("UIView", "NSObject")
-        .method<&UIView::initWithFrame>("initWithFrame:")
-        .method<&UIView::init>("init")
-        .method<&UIView::frame>("frame")
-        .method<&UIView::setFrame>("setFrame:")
-        .method<&UIView::bounds>("bounds")
-        .method<&UIView::superview>("superview")
-        .method<&UIView::subviews>("subviews")
-        .method<&UIView::addSubview>("addSubview:")
-        .method<&UIView::removeFromSuperview>("removeFromSuperview")
-        .method<&UIView::willMoveToSuperview>("willMoveToSuperview:")
-        .method<&UIView::didMoveToSuperview>("didMoveToSuperview")
-        .method<&UIView::didAddSubview>("didAddSubview:")
-        .method<&UIView::willRemoveSubview>("willRemoveSubview:")
-        .method<&UIView::layoutSubviews>("layoutSubviews")
-        .method<&UIView::setNeedsLayout>("setNeedsLayout")
-        .method<&UIView::layoutIfNeeded>("layoutIfNeeded")
-        .method<&UIView::sizeThatFits>("sizeThatFits:")
-        .method<&UIView::sizeToFit>("sizeToFit")
-        .method<&UIView::autoresizingMask>("autoresizingMask")
-        .method<&UIView::setAutoresizingMask>("setAutoresizingMask:")
-        .method<&UIView::backgroundColor>("backgroundColor")
-        .method<&UIView::setBackgroundColor>("setBackgroundColor:")
-        .method<&UIView::isHidden>("isHidden")
-        .method<&UIView::setHidden>("setHidden:")
-        .method<&UIView::contentMode>("contentMode")
-        .method<&UIView::setContentMode>("setContentMode:")
-        .method<&UIView::contentView>("contentView");
+    Class view = CxxClass<UIView>::define("UIView", object)
+                     .method<&UIView::initWithFrame>("initWithFrame:")
+                     .method<&UIView::init>("init")
+                     .method<&UIView::frame>("frame")
+                     .method<&UIView::setFrame>("setFrame:")
+                     .method<&UIView::bounds>("bounds")
+                     .method<&UIView::superview>("superview")
+                     .method<&UIView::subviews>("subviews")
+                     .method<&UIView::addSubview>("addSubview:")
+                     .method<&UIView::removeFromSuperview>("removeFromSuperview")
+                     .method<&UIView::willMoveToSuperview>("willMoveToSuperview:")
+                     .method<&UIView::didMoveToSuperview>("didMoveToSuperview")
+                     .method<&UIView::didAddSubview>("didAddSubview:")
+                     .method<&UIView::willRemoveSubview>("willRemoveSubview:")
+                     .method<&UIView::layoutSubviews>("layoutSubviews")
+                     .method<&UIView::setNeedsLayout>("setNeedsLayout")
+                     .method<&UIView::layoutIfNeeded>("layoutIfNeeded")
+                     .method<&UIView::sizeThatFits>("sizeThatFits:")
+                     .method<&UIView::sizeToFit>("sizeToFit")
+                     .method<&UIView::autoresizingMask>("autoresizingMask")
+                     .method<&UIView::setAutoresizingMask>("setAutoresizingMask:")
+                     .method<&UIView::backgroundColor>("backgroundColor")
+                     .method<&UIView::setBackgroundColor>("setBackgroundColor:")
+                     .method<&UIView::isHidden>("isHidden")
+                     .method<&UIView::setHidden>("setHidden:")
+                     .method<&UIView::contentMode>("contentMode")
+                     .method<&UIView::setContentMode>("setContentMode:")
+                     .method<&UIView::contentView>("contentView")
+                     .method<&UIView::drawRect>("drawRect:")
+                     .registerClass();
 
-    ClassBuilder<UILabel>("UILabel", "UIView")
+    CxxClass<UILabel>::define("UILabel", view)
         .method<&UILabel::text>("text")
         .method<&UILabel::setText>("setText:")
         .method<&UILabel::font>("font")
@@ -96,17 +102,21 @@ void registerUIKitClasses()
         .method<&UILabel::setTextAlignment>("setTextAlignment:")
         .method<&UILabel::numberOfLines>("numberOfLines")
         .method<&UILabel::setNumberOfLines>("setNumberOfLines:")
-        .method<&UILabel::sizeThatFits>("sizeThatFits:");
+        .method<&UILabel::sizeThatFits>("sizeThatFits:")
+        .method<&UILabel::drawRect>("drawRect:")
+        .registerClass();
 
-    ClassBuilder<UIImageView>("UIImageView", "UIView")
+    CxxClass<UIImageView>::define("UIImageView", view)
         .method<&UIImageView::initWithImage>("initWithImage:")
         .method<&UIImageView::image>("image")
-        .method<&UIImageView::setImage>("setImage:");
+        .method<&UIImageView::setImage>("setImage:")
+        .method<&UIImageView::drawRect>("drawRect:")
+        .registerClass();
 }
 
 namespace {
 
-const bool s_registered = (Runtime::addClassRegistrar(&registerUIKitClasses), true);
+__attribute__((constructor)) void registerWhenLoaded() { registerUIKitClasses(); }
 
 } // namespace
 

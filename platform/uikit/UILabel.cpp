@@ -1,50 +1,58 @@
 #include "platform/uikit/UILabel.h"
 
+#include "platform/foundation/FoundationValue.h"
 #include "platform/uikit/TextLayout.h"
 #include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIFont.h"
+#include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIKitObjects.h"
 
 namespace UIKit {
 
-namespace {
+Class UILabel::runtimeClass() { return ObjC::CxxClass<UILabel>::runtimeClass(); }
 
-const Runtime::ClassReference s_labelClass("UILabel");
+UILabel* UILabel::from(id object) { return stateIfKindOf<UILabel>(object); }
 
-} // namespace
-
-Runtime::Class* UILabel::runtimeClass() { return s_labelClass.get(); }
-
-Runtime::RefPtr<UIFont> UILabel::font() const
+void UILabel::setText(id text)
 {
-    if (m_font)
-        return m_font;
+    static SEL const copy = ObjC::sel("copy");
+    // A label keeps its own copy, as UILabel's text property does.
+    m_text = ObjC::adopt(ObjC::send<id>(text, copy));
+    m_textString = Platform::stringValue(m_text.get()).value_or("");
+}
+
+id UILabel::font() const
+{
+    if (UIFont::from(m_font))
+        return m_font.get();
     return UIFont::systemFontOfSize(defaultFontSize);
 }
 
-Runtime::RefPtr<UIColor> UILabel::textColor() const
+id UILabel::textColor() const
 {
-    if (m_textColor)
-        return m_textColor;
+    if (UIColor::from(m_textColor))
+        return m_textColor.get();
     return UIColor::blackColor();
 }
 
 CGSize UILabel::sizeThatFits(CGSize size) const
 {
-    if (!m_text || m_text->string().empty())
+    if (m_textString.empty())
         return {};
     CGFloat width = m_numberOfLines == 1 ? 0 : size.width;
-    return TextLayout(m_text->string(), *font(), width, m_numberOfLines).size();
+    return TextLayout(m_textString, *UIFont::from(font()), width, m_numberOfLines).size();
 }
 
-void UILabel::drawContent(cairo_t* context, CGRect bounds) const
+void UILabel::drawRect(CGRect bounds) const
 {
-    if (!m_text || m_text->string().empty() || !(bounds.size.width > 0) || !(bounds.size.height > 0))
+    cairo_t* context = UIGraphicsGetCurrentContext();
+    if (!context || m_textString.empty() || !(bounds.size.width > 0) || !(bounds.size.height > 0))
         return;
-    TextLayout layout(m_text->string(), *font(), bounds.size.width, m_numberOfLines, m_textAlignment);
+    TextLayout layout(m_textString, *UIFont::from(font()), bounds.size.width, m_numberOfLines, m_textAlignment);
     cairo_save(context);
     cairo_rectangle(context, 0, 0, bounds.size.width, bounds.size.height);
     cairo_clip(context);
-    textColor()->applyTo(context);
+    UIColor::from(textColor())->applyTo(context);
     layout.draw(context, { 0, (bounds.size.height - layout.size().height) / 2 });
     cairo_restore(context);
 }

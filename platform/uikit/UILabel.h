@@ -1,8 +1,9 @@
 // UILabel: a view that shows text in one font and colour, measured and drawn with pango.
 #pragma once
 
-#include "platform/uikit/UIFont.h"
 #include "platform/uikit/UIView.h"
+
+#include <string>
 
 namespace UIKit {
 
@@ -13,19 +14,21 @@ enum : int64_t {
     NSTextAlignmentRight = 2,
 };
 
-class UILabel : public UIView {
+// The C++ side of a UILabel instance (its view state is UIView's).
+class UILabel {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    static UILabel* from(id);
     static constexpr CGFloat defaultFontSize = 17;
 
-    Runtime::RefPtr<Runtime::NSString> text() const { return m_text; }
-    void setText(Runtime::NSString* text) { m_text = text; }
+    id text() const { return m_text.get(); }
+    void setText(id text);
     // The system font at 17 points until one is set; setting nil goes back to it.
-    Runtime::RefPtr<UIFont> font() const;
-    void setFont(UIFont* font) { m_font = font; }
+    id font() const;
+    void setFont(id font) { m_font = font; }
     // Black until set; setting nil goes back to black.
-    Runtime::RefPtr<UIColor> textColor() const;
-    void setTextColor(UIColor* color) { m_textColor = color; }
+    id textColor() const;
+    void setTextColor(id color) { m_textColor = color; }
     int64_t textAlignment() const { return m_textAlignment; }
     void setTextAlignment(int64_t alignment) { m_textAlignment = alignment; }
     // 0 means as many lines as the text needs.
@@ -39,12 +42,16 @@ public:
 
     // The text, vertically centred and aligned in the bounds, clipped to them; a single line
     // that does not fit ends in an ellipsis.
-    void drawContent(cairo_t*, CGRect bounds) const override;
+    void drawRect(CGRect bounds) const;
+
+    // The text as UTF-8; empty for none.
+    const std::string& textString() const { return m_textString; }
 
 private:
-    Runtime::RefPtr<Runtime::NSString> m_text;
-    Runtime::RefPtr<UIFont> m_font;
-    Runtime::RefPtr<UIColor> m_textColor;
+    ObjC::RetainPtr m_text;
+    std::string m_textString;
+    ObjC::RetainPtr m_font;
+    ObjC::RetainPtr m_textColor;
     int64_t m_textAlignment { NSTextAlignmentLeft };
     int64_t m_numberOfLines { 1 };
 };

@@ -1,5 +1,7 @@
 #include "platform/uikit/UIScreen.h"
 
+#include "runtime/CxxClass.h"
+
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
@@ -8,13 +10,11 @@ namespace UIKit {
 
 namespace {
 
-const Runtime::ClassReference s_screenClass("UIScreen");
-
 struct ScreenState {
     std::mutex lock;
     CGSize size { 375, 667 };
     CGFloat scale { 2 };
-    Runtime::RefPtr<UIScreen> mainScreen;
+    ObjC::RetainPtr mainScreen;
 };
 
 ScreenState& screenState()
@@ -25,24 +25,18 @@ ScreenState& screenState()
 
 } // namespace
 
-Runtime::Class* UIScreen::runtimeClass() { return s_screenClass.get(); }
+Class UIScreen::runtimeClass() { return ObjC::CxxClass<UIScreen>::runtimeClass(); }
 
-Runtime::RefPtr<UIScreen> UIScreen::mainScreen()
+id UIScreen::mainScreen()
 {
     auto& state = screenState();
     std::lock_guard guard(state.lock);
-    // A registry reset leaves the old instance with a forgotten class: make a new one.
-    if (!state.mainScreen || Runtime::objectGetClass(state.mainScreen.get()) != runtimeClass())
-        state.mainScreen = Runtime::makeInstance<UIScreen>(runtimeClass());
-    return state.mainScreen;
+    if (!state.mainScreen)
+        state.mainScreen = ObjC::allocInit(runtimeClass());
+    return state.mainScreen.get();
 }
 
-CGRect UIScreen::bounds() const
-{
-    auto& state = screenState();
-    std::lock_guard guard(state.lock);
-    return { {}, state.size };
-}
+CGRect UIScreen::bounds() const { return mainScreenBounds(); }
 
 double UIScreen::scale() const { return mainScreenScale(); }
 
@@ -55,6 +49,13 @@ void UIScreen::configureMainScreen(CGFloat width, CGFloat height, CGFloat scale)
     std::lock_guard guard(state.lock);
     state.size = { width, height };
     state.scale = scale;
+}
+
+CGRect UIScreen::mainScreenBounds()
+{
+    auto& state = screenState();
+    std::lock_guard guard(state.lock);
+    return { {}, state.size };
 }
 
 CGFloat UIScreen::mainScreenScale()

@@ -2,21 +2,24 @@
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 namespace UIKit {
 
-class UIScreen final : public Runtime::NSObject {
+// The C++ side of the UIScreen instance; its state is the process's screen, kept apart.
+class UIScreen {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
 
-    static Runtime::RefPtr<UIScreen> mainScreen();
+    // The one main screen, made on first use.
+    static id mainScreen();
     CGRect bounds() const;
     double scale() const;
 
     // Set by the host from the device profile; until then 375 × 667 points at scale 2. Sizes
     // and scale must be finite and positive (a programmer error otherwise).
     static void configureMainScreen(CGFloat width, CGFloat height, CGFloat scale);
+    static CGRect mainScreenBounds();
     static CGFloat mainScreenScale();
 };
 

@@ -1,17 +1,16 @@
 #include "platform/uikit/UIView.h"
 
-#include "platform/uikit/UIColor.h"
+#include "platform/uikit/UIKitObjects.h"
 
 #include <algorithm>
 #include <array>
 
 namespace UIKit {
 
-using Runtime::send;
+using ObjC::send;
+using ObjC::sel;
 
 namespace {
-
-const Runtime::ClassReference s_viewClass("UIView");
 
 struct AxisMasks {
     uint64_t leading;
@@ -54,17 +53,21 @@ void autoresizeAxis(
 
 } // namespace
 
-Runtime::Class* UIView::runtimeClass() { return s_viewClass.get(); }
+Class UIView::runtimeClass() { return ObjC::CxxClass<UIView>::runtimeClass(); }
 
-Runtime::RefPtr<Runtime::Object> UIView::initWithFrame(CGRect frame)
+UIView* UIView::from(id object) { return stateIfKindOf<UIView>(object); }
+
+id UIView::initWithFrame(CGRect frame)
 {
-    send(this, "setFrame:", frame);
-    return Runtime::RefPtr<Runtime::Object>(this);
+    static SEL const setFrame = sel("setFrame:");
+    send(self(), setFrame, frame);
+    return self();
 }
 
-Runtime::RefPtr<Runtime::Object> UIView::init()
+id UIView::init()
 {
-    return send<Runtime::RefPtr<Runtime::Object>>(this, "initWithFrame:", CGRect {});
+    static SEL const initWithFrame = sel("initWithFrame:");
+    return send<id>(self(), initWithFrame, CGRect {});
 }
 
 void UIView::setFrame(CGRect frame)
@@ -79,64 +82,75 @@ void UIView::setFrame(CGRect frame)
 
 void UIView::resizeSubviews(CGSize oldSize)
 {
+    static SEL const autoresizingMask = sel("autoresizingMask");
+    static SEL const frameSelector = sel("frame");
+    static SEL const setFrame = sel("setFrame:");
     CGSize newSize = m_frame.size;
     // A copy: a subview's setFrame: may rearrange the tree.
     auto subviews = m_subviews;
     for (auto& subview : subviews) {
-        auto mask = send<uint64_t>(subview, "autoresizingMask");
+        auto mask = send<uint64_t>(subview, autoresizingMask);
         if (!mask)
             continue;
-        CGRect frame = send<CGRect>(subview, "frame");
+        CGRect frame = send<CGRect>(subview, frameSelector);
         CGRect resized = frame;
         autoresizeAxis(resized.origin.x, resized.size.width, oldSize.width, newSize.width, mask, horizontalMasks);
         autoresizeAxis(resized.origin.y, resized.size.height, oldSize.height, newSize.height, mask, verticalMasks);
         if (resized != frame)
-            send(subview, "setFrame:", resized);
+            send(subview, setFrame, resized);
     }
 }
 
-Runtime::Ref<Runtime::NSArray> UIView::subviews() const
+id UIView::subviews() const
 {
-    return Runtime::NSArray::create(
-        std::vector<Runtime::RefPtr<Runtime::Object>>(m_subviews.begin(), m_subviews.end()));
+    return arrayOf(m_subviews);
 }
 
-void UIView::addSubview(UIView* view)
+void UIView::addSubview(id view)
 {
-    if (!view)
+    static SEL const willMoveToSuperview = sel("willMoveToSuperview:");
+    static SEL const willRemoveSubview = sel("willRemoveSubview:");
+    static SEL const didAddSubview = sel("didAddSubview:");
+    static SEL const didMoveToSuperview = sel("didMoveToSuperview");
+    UIView* added = from(view);
+    if (!added)
         return;
-    for (Runtime::RefPtr<UIView> ancestor = this; ancestor; ancestor = ancestor->m_superview.get()) {
+    for (ObjC::RetainPtr ancestor = self(); ancestor; ancestor = from(ancestor)->m_superview.get()) {
         if (ancestor.get() == view)
-            throw Runtime::NSException(Runtime::NSInvalidArgumentException, "Can't add self as subview");
+            raiseException("NSInvalidArgumentException", "Can't add self as subview");
     }
-    Runtime::Ref<UIView> protectedView(*view);
-    auto oldSuperview = view->m_superview.get();
-    send(view, "willMoveToSuperview:", this);
+    ObjC::RetainPtr protectedView = view;
+    ObjC::RetainPtr oldSuperview = added->m_superview.get();
+    send(view, willMoveToSuperview, self());
     if (oldSuperview) {
-        send(oldSuperview, "willRemoveSubview:", view);
-        oldSuperview->detachSubview(view);
+        send(oldSuperview, willRemoveSubview, view);
+        from(oldSuperview)->detachSubview(view);
     }
-    m_subviews.push_back(view);
-    view->m_superview = this;
+    m_subviews.emplace_back(view);
+    added->m_superview = ObjC::WeakPtr(self());
     m_needsLayout = true;
-    send(this, "didAddSubview:", view);
-    send(view, "didMoveToSuperview");
+    send(self(), didAddSubview, view);
+    send(view, didMoveToSuperview);
 }
 
 void UIView::removeFromSuperview()
 {
-    auto superview = m_superview.get();
+    static SEL const willMoveToSuperview = sel("willMoveToSuperview:");
+    static SEL const willRemoveSubview = sel("willRemoveSubview:");
+    static SEL const didMoveToSuperview = sel("didMoveToSuperview");
+    ObjC::RetainPtr superview = m_superview.get();
     if (!superview)
         return;
-    Runtime::Ref<UIView> protectedThis(*this);
-    send(this, "willMoveToSuperview:", nullptr);
-    send(superview, "willRemoveSubview:", this);
-    superview->detachSubview(this);
-    superview->m_needsLayout = true;
-    send(this, "didMoveToSuperview");
+    ObjC::RetainPtr protectedSelf = self();
+    send(self(), willMoveToSuperview, nullptr);
+    send(superview, willRemoveSubview, self());
+    UIView* parent = from(superview);
+    parent->detachSubview(self());
+    parent->m_needsLayout = true;
+    send(self(), didMoveToSuperview);
 }
 
-void UIView::detachSubview(UIView* view)
+void UIView::detachSubview(id view)
 {
     for (auto subview = m_subviews.begin(); subview != m_subviews.end(); ++subview) {
         if (subview->get() == view) {
@@ -144,32 +158,32 @@ void UIView::detachSubview(UIView* view)
             break;
         }
     }
-    view->m_superview = nullptr;
+    if (UIView* detached = from(view))
+        detached->m_superview = ObjC::WeakPtr();
 }
 
 void UIView::layoutIfNeeded()
 {
+    static SEL const layoutSubviews = sel("layoutSubviews");
+    static SEL const layoutIfNeededSelector = sel("layoutIfNeeded");
     if (m_needsLayout) {
         m_needsLayout = false;
-        send(this, "layoutSubviews");
+        send(self(), layoutSubviews);
     }
     auto subviews = m_subviews;
     for (auto& subview : subviews)
-        send(subview, "layoutIfNeeded");
+        send(subview, layoutIfNeededSelector);
 }
 
 void UIView::sizeToFit()
 {
-    auto size = send<CGSize>(this, "sizeThatFits:", bounds().size);
-    auto frame = send<CGRect>(this, "frame");
+    static SEL const sizeThatFitsSelector = sel("sizeThatFits:");
+    static SEL const frameSelector = sel("frame");
+    static SEL const setFrame = sel("setFrame:");
+    auto size = send<CGSize>(self(), sizeThatFitsSelector, bounds().size);
+    auto frame = send<CGRect>(self(), frameSelector);
     frame.size = size;
-    send(this, "setFrame:", frame);
+    send(self(), setFrame, frame);
 }
-
-Runtime::RefPtr<UIColor> UIView::backgroundColor() const { return m_backgroundColor; }
-
-void UIView::setBackgroundColor(UIColor* color) { m_backgroundColor = color; }
-
-void UIView::drawContent(cairo_t*, CGRect) const { }
 
 } // namespace UIKit

@@ -1,13 +1,11 @@
 // UIView: a rectangle in a tree of views. Everything a subclass may override (frame,
-// setFrame:, didMoveToSuperview, layoutSubviews...) is reached through message dispatch,
-// never by a direct C++ call, so runtime subclasses and hooks see every call.
+// setFrame:, didMoveToSuperview, layoutSubviews, drawRect:...) is reached through message
+// dispatch, never by a direct C++ call, so runtime subclasses and hooks see every call.
 #pragma once
 
 #include "platform/uikit/Geometry.h"
-#include "platform/uikit/UIColor.h"
-#include "runtime/Runtime.h"
+#include "runtime/CxxClass.h"
 
-#include <cairo.h>
 #include <cstdint>
 #include <vector>
 
@@ -41,14 +39,18 @@ enum : int64_t {
     UIViewContentModeBottomRight = 12,
 };
 
-class UIView : public Runtime::NSObject {
+// The C++ side of a UIView instance (and of every subclass's: their own state lives beside it).
+class UIView {
 public:
-    static Runtime::Class* runtimeClass();
+    static Class runtimeClass();
+    // The view state of a view (of any subclass), or null for nil and other objects.
+    static UIView* from(id);
+    id self() const { return ObjC::selfOf(this); }
 
-    // Sends setFrame: with the frame.
-    Runtime::RefPtr<Runtime::Object> initWithFrame(CGRect);
+    // Sends setFrame: with the frame; answers the receiver.
+    id initWithFrame(CGRect);
     // Sends initWithFrame: with a zero frame.
-    Runtime::RefPtr<Runtime::Object> init();
+    id init();
 
     CGRect frame() const { return m_frame; }
     // Stores the frame; when the size changes, marks the view for layout and resizes the
@@ -58,19 +60,19 @@ public:
     CGRect bounds() const { return { {}, m_frame.size }; }
 
     // The superview is held weakly: it owns its subviews, not the other way round.
-    Runtime::RefPtr<UIView> superview() const { return m_superview.get(); }
-    // A new array of the subviews, back to front.
-    Runtime::Ref<Runtime::NSArray> subviews() const;
+    ObjC::RetainPtr superview() const { return m_superview.get(); }
+    // A new array of the subviews, back to front (autoreleased).
+    id subviews() const;
     // Takes the view from any superview it has, appends it (so re-adding brings it to the
     // front), then sends it didMoveToSuperview. Adding a view to itself or to one of its own
     // subviews raises NSInvalidArgumentException; nil does nothing.
-    void addSubview(UIView*);
+    void addSubview(id view);
     // Then sends didMoveToSuperview, with the superview already nil.
     void removeFromSuperview();
-    void willMoveToSuperview(UIView*) { }
+    void willMoveToSuperview(id) { }
     void didMoveToSuperview() { }
-    void didAddSubview(UIView*) { }
-    void willRemoveSubview(UIView*) { }
+    void didAddSubview(id) { }
+    void willRemoveSubview(id) { }
 
     void layoutSubviews() { }
     void setNeedsLayout() { m_needsLayout = true; }
@@ -84,30 +86,31 @@ public:
 
     uint64_t autoresizingMask() const { return m_autoresizingMask; }
     void setAutoresizingMask(uint64_t mask) { m_autoresizingMask = mask; }
-    Runtime::RefPtr<UIColor> backgroundColor() const;
-    void setBackgroundColor(UIColor*);
+    id backgroundColor() const { return m_backgroundColor.get(); }
+    void setBackgroundColor(id color) { m_backgroundColor = color; }
     bool isHidden() const { return m_hidden; }
     void setHidden(bool hidden) { m_hidden = hidden; }
     int64_t contentMode() const { return m_contentMode; }
     void setContentMode(int64_t mode) { m_contentMode = mode; }
     // Cells put their content here; a plain view is its own content view.
-    Runtime::RefPtr<UIView> contentView() { return this; }
+    id contentView() const { return self(); }
+
+    // Draws what the view itself shows over its background into the current image context, in
+    // the view's own coordinates (the bounds start at 0, 0). Subclasses that draw themselves
+    // override it; the base draws nothing.
+    void drawRect(CGRect) const { }
 
     // C++ access for drawing.
-    const std::vector<Runtime::RefPtr<UIView>>& subviewList() const { return m_subviews; }
-    // Draws what the view itself shows over its background, in its own coordinates (the
-    // bounds start at 0, 0). Subclasses that draw themselves override this; the base draws
-    // nothing.
-    virtual void drawContent(cairo_t*, CGRect bounds) const;
+    const std::vector<ObjC::RetainPtr>& subviewList() const { return m_subviews; }
 
 private:
-    void detachSubview(UIView*);
+    void detachSubview(id view);
     void resizeSubviews(CGSize oldSize);
 
     CGRect m_frame;
-    Runtime::WeakPtr<UIView> m_superview;
-    std::vector<Runtime::RefPtr<UIView>> m_subviews;
-    Runtime::RefPtr<UIColor> m_backgroundColor;
+    ObjC::WeakPtr m_superview;
+    std::vector<ObjC::RetainPtr> m_subviews;
+    ObjC::RetainPtr m_backgroundColor;
     uint64_t m_autoresizingMask { UIViewAutoresizingNone };
     int64_t m_contentMode { UIViewContentModeScaleToFill };
     bool m_hidden { false };

@@ -17,12 +17,14 @@ struct ImageContextScope {
 
 // Geometry is read from each view's stored frame, as the screen composites layers, not by
 // asking -frame.
-void drawTree(const UIView& view, cairo_t* context)
+void drawTree(id object, cairo_t* context)
 {
-    if (view.isHidden())
+    static SEL const drawRect = ObjC::sel("drawRect:");
+    UIView* view = UIView::from(object);
+    if (!view || view->isHidden())
         return;
-    CGRect bounds = view.bounds();
-    if (auto color = view.backgroundColor(); color && color->alpha() > 0) {
+    CGRect bounds = view->bounds();
+    if (UIColor* color = UIColor::from(view->backgroundColor()); color && color->alpha() > 0) {
         cairo_save(context);
         color->applyTo(context);
         cairo_rectangle(context, 0, 0, bounds.size.width, bounds.size.height);
@@ -30,33 +32,39 @@ void drawTree(const UIView& view, cairo_t* context)
         cairo_restore(context);
     }
     cairo_save(context);
-    view.drawContent(context, bounds);
+    ObjC::send(object, drawRect, bounds);
     cairo_restore(context);
-    auto subviews = view.subviewList();
+    auto subviews = view->subviewList();
     for (auto& subview : subviews) {
-        CGPoint origin = subview->frame().origin;
+        CGPoint origin = UIView::from(subview)->frame().origin;
         cairo_save(context);
         cairo_translate(context, origin.x, origin.y);
-        drawTree(*subview, context);
+        drawTree(subview, context);
         cairo_restore(context);
     }
 }
 
 } // namespace
 
-Runtime::RefPtr<UIImage> renderView(UIView* view, CGFloat scale)
+id renderView(id object, CGFloat scale)
 {
+    static SEL const layoutIfNeeded = ObjC::sel("layoutIfNeeded");
+    UIView* view = UIView::from(object);
     if (!view)
         return nullptr;
-    Runtime::send(view, "layoutIfNeeded");
+    ObjC::send(object, layoutIfNeeded);
     ImageContextScope scope(view->bounds().size, scale);
     cairo_t* context = UIGraphicsGetCurrentContext();
     if (!context)
         return nullptr;
-    drawTree(*view, context);
+    drawTree(object, context);
     return UIGraphicsGetImageFromCurrentImageContext();
 }
 
-bool writePNG(UIImage* image, const std::string& hostPath) { return image && image->writePNG(hostPath); }
+bool writePNG(id image, const std::string& hostPath)
+{
+    UIImage* state = UIImage::from(image);
+    return state && state->writePNG(hostPath);
+}
 
 } // namespace UIKit

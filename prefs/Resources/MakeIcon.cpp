@@ -1,18 +1,21 @@
 // Draws the settings bundle's icon: a kestrel in flight over a sunset sky.
-// usage: kestrel-make-icon OUT.png
+// usage: kestrel-make-icon OUT.png [PIXELS]   (the picture is drawn at 180 pixels and scaled)
 #include <cairo.h>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fputs("usage: kestrel-make-icon OUT.png\n", stderr);
+    int pixels = argc == 3 ? std::atoi(argv[2]) : 180;
+    if (argc < 2 || argc > 3 || pixels < 1 || pixels > 1024) {
+        std::fputs("usage: kestrel-make-icon OUT.png [PIXELS]\n", stderr);
         return 2;
     }
     constexpr int size = 180;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixels, pixels);
     cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, pixels / double(size), pixels / double(size));
 
     cairo_pattern_t* sky = cairo_pattern_create_linear(0, 0, 0, size);
     cairo_pattern_add_color_stop_rgb(sky, 0.0, 0.98, 0.62, 0.22);

@@ -4,12 +4,10 @@
 
 #include "engine/EngineTesting.h"
 #include "engine/KestrelInstall.h"
-#include "runtime/RuntimeTesting.h"
-
 #include <limits>
 
 using namespace EngineTesting;
-using namespace Runtime;
+using namespace ObjC;
 
 namespace {
 
@@ -24,8 +22,8 @@ protected:
         clearEvents();
     }
 
-    static void failedMatch(Object* resource) { send(resource, "_notifyObserversOfEvent:", int64_t(10)); }
-    static void failedMatch() { failedMatch(host().biometricResource.get()); }
+    static void failedMatch(id resource) { send(resource, sel("_notifyObserversOfEvent:"), int64_t(10)); }
+    static void failedMatch() { failedMatch(host().biometricResource); }
 
     std::vector<std::string> biometricCalls() const
     {
@@ -58,9 +56,11 @@ TEST_F(AutoRetryTest, AutoRetryIsReadAtTheEventAndTheIntervalWhenTheSequenceRuns
 
 TEST_F(AutoRetryTest, AnIntervalOfNaNOrBelowZeroTurnsTheScreenOnAtTheNextTurn)
 {
+    boot();
     for (double interval : { std::numeric_limits<double>::quiet_NaN(), -1.0, 0.0 }) {
         SCOPED_TRACE(interval);
-        bootWith({ { "AutoRetry", Value::boolean(true) }, { "RetryInterval", Value::real(interval) } });
+        writeSettings({ { "AutoRetry", Value::boolean(true) }, { "RetryInterval", Value::real(interval) } });
+        clearEvents();
         failedMatch();
         queue().runUntilIdle();
         auto calls = biometricCalls();
@@ -68,9 +68,6 @@ TEST_F(AutoRetryTest, AnIntervalOfNaNOrBelowZeroTurnsTheScreenOnAtTheNextTurn)
         expected.push_back("biometric screen-on");
         EXPECT_EQ(calls, expected);
         EXPECT_EQ(queue().now(), 0);
-        host().resetForTesting();
-        resetRegistryForTesting();
-        kestrelResetForTesting();
     }
 }
 
@@ -88,27 +85,27 @@ TEST_F(AutoRetryTest, AnIntervalTooLargeForTheClockNeverTurnsTheScreenOn)
 TEST_F(AutoRetryTest, TheRetryKeepsTheResourceAliveUntilItsLastCall)
 {
     bootWith({ { "AutoRetry", Value::boolean(true) } });
-    auto resource = allocInit(getClass("SBUIBiometricResource"));
-    WeakPtr<Object> weakResource(resource);
-    failedMatch(resource.get());
+    RetainPtr resource = allocInit(getClass("SBUIBiometricResource"));
+    WeakPtr weakResource(resource);
+    failedMatch(resource);
     resource = nullptr;
-    EXPECT_TRUE(weakResource) << "held by the queued sequence";
+    EXPECT_TRUE(weakResource.get()) << "held by the queued sequence";
 
     queue().runUntilIdle();
     EXPECT_EQ(biometricCalls(), retryStart);
-    EXPECT_TRUE(weakResource) << "held by the waiting screen-on call";
+    EXPECT_TRUE(weakResource.get()) << "held by the waiting screen-on call";
 
     queue().advanceBy(nanosecondsPerSecond);
     EXPECT_EQ(biometricCalls().back(), "biometric screen-on");
     queue().runUntilIdle();
-    EXPECT_FALSE(weakResource) << "let go once the retry is over";
+    EXPECT_FALSE(weakResource.get()) << "let go once the retry is over";
 }
 
 TEST_F(AutoRetryTest, OtherEventsAndAutoRetryOffStartNothing)
 {
     bootWith({ { "AutoRetry", Value::boolean(true) } });
     for (int64_t event : { int64_t(0), int64_t(9), int64_t(11), int64_t(10) + (int64_t(1) << 32) })
-        send(host().biometricResource, "_notifyObserversOfEvent:", event);
+        send(host().biometricResource, sel("_notifyObserversOfEvent:"), event);
     writeSettings({ { "AutoRetry", Value::boolean(false) } });
     failedMatch();
     queue().runUntilIdle();

@@ -5,12 +5,15 @@
 #include "host/springboard/HostCommands.h"
 #include "host/springboard/SpringBoardClasses.h"
 #include "platform/foundation/CoreFoundation.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
+#include "platform/log/SystemLog.h"
 #include "platform/plist/PropertyListWriter.h"
 #include "platform/process/ProcessArguments.h"
 #include "platform/process/ProcessArgumentsTesting.h"
 #include "platform/trace/Timeline.h"
-#include "runtime/RuntimeTesting.h"
+#include "runtime/Substrate.h"
+#include "runtime/SubstrateJournal.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,10 +24,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace Runtime;
+using namespace ObjC;
 using namespace SpringBoardHost;
 
 namespace EngineTesting {
+
+namespace {
+
+// The process's arguments as its process info answers them: the platform's list, which a
+// test sets, in place of the test program's own.
+id processArguments(id, SEL)
+{
+    static SEL const arrayWithCapacity = ObjC::sel("arrayWithCapacity:");
+    static SEL const addObject = ObjC::sel("addObject:");
+    auto arguments = Platform::processArguments();
+    id array = send<id>(getClass("NSMutableArray"), arrayWithCapacity, static_cast<unsigned long>(arguments.size()));
+    for (auto& argument : arguments)
+        send(array, addObject, Platform::makeString(argument));
+    return array;
+}
+id (*s_savedProcessArguments)(id, SEL);
+
+void logHookWarning(const char* line) { Platform::systemLog(line); }
+
+// Once per process, as SpringBoard does at start.
+void prepareProcess()
+{
+    static bool prepared = false;
+    if (prepared)
+        return;
+    prepared = true;
+    setHookWarningHandler(&logHookWarning);
+    hookMessage(getClass("NSProcessInfo"), ObjC::sel("arguments"), &processArguments, &s_savedProcessArguments);
+}
+
+} // namespace
 
 HostProfile profileFor(int major, int minor, std::optional<NotificationRoute> route)
 {
@@ -43,9 +77,9 @@ void EngineTest::SetUp()
     m_root = pattern;
     Platform::setDeviceRoot(m_root);
 
-    resetRegistryForTesting();
-    clearHookJournal();
+    prepareProcess();
     kestrelResetForTesting();
+    clearHookJournal();
     Platform::resetMainQueue(Platform::ClockKind::Virtual);
     Platform::setProcessArgumentsForTesting(std::vector<std::string> { springBoardPath });
     Platform::setSystemVersion({ 14, 0, 0 });
@@ -59,8 +93,10 @@ void EngineTest::SetUp()
 
 void EngineTest::TearDown()
 {
-    setHookInterceptorForTesting(nullptr);
-    // Let go of everything that holds host objects before the classes' code is left behind.
+    // What is still queued runs, so that everything it holds is let go (bounded: a task may
+    // queue another).
+    for (int turn = 0; turn < 1000 && queue().pendingCount(); ++turn)
+        queue().advanceTo(std::max(queue().now(), queue().nextDeadline().value_or(queue().now())));
     Platform::resetMainQueue(Platform::ClockKind::Virtual);
     HostState::shared().resetForTesting();
     kestrelResetForTesting();
@@ -155,13 +191,15 @@ std::vector<std::string> EngineTest::attempts() const
 bool EngineTest::faceMatch()
 {
     host().biometricAuthenticated = true;
-    return attempt(host().lockScreenManager.get(), nullptr, true, false, NSBlock::create(nullptr).ptr());
+    return attempt(host().lockScreenManager, nullptr, true, false, completion());
 }
 
-bool EngineTest::attempt(Object* receiver, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion)
+bool EngineTest::attempt(id receiver, id passcode, bool mesa, bool finishUIUnlock, id completion)
 {
-    return send<bool>(receiver, attemptSelector, passcode, mesa, finishUIUnlock, completion);
+    return send<bool>(receiver, ObjC::sel(attemptSelector), passcode, mesa, finishUIUnlock, completion);
 }
+
+RetainPtr EngineTest::completion() { return CompletionBlock::create(); }
 
 OpenCounter::OpenCounter(const std::string& hostPath)
     : m_descriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))

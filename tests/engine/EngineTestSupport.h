@@ -1,11 +1,12 @@
-// Standing the engine up in the test process: a throwaway device, a clean runtime with
-// SpringBoard's classes, the engine installed as at load, and the timeline recorded.
+// Standing the engine up in the test process: a throwaway device, SpringBoard's classes in the
+// runtime, the engine installed as at load, and the timeline recorded. A process registers
+// the classes of one profile, once (CTest runs each test in a process of its own).
 #pragma once
 
 #include "host/springboard/HostState.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/plist/Value.h"
-#include "runtime/Runtime.h"
+#include "runtime/ObjC.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -17,9 +18,9 @@
 
 namespace EngineTesting {
 
+using ObjC::RetainPtr;
+using ObjC::WeakPtr;
 using Platform::Plist::Value;
-using Runtime::Object;
-using Runtime::RefPtr;
 
 inline constexpr const char* springBoardPath = "/System/Library/CoreServices/SpringBoard.app/SpringBoard";
 inline constexpr const char* settingsPath = "/var/mobile/Library/Preferences/com.plover.kestrelprefs.plist";
@@ -36,7 +37,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Registers SpringBoard's classes for the profile and makes the process that release.
+    // Registers SpringBoard's classes for the profile (the first call in a process) and makes
+    // the process that release.
     void registerHost(const SpringBoardHost::HostProfile& = {});
     // registerHost, the engine's load-time set-up, then SpringBoard's lock-screen objects.
     void boot(const SpringBoardHost::HostProfile& = {});
@@ -61,7 +63,10 @@ protected:
 
     // A successful biometric match as SpringBoard reports it: no passcode, mesa YES, finish NO.
     static bool faceMatch();
-    static bool attempt(Object* receiver, Object* passcode, bool mesa, bool finishUIUnlock, Object* completion);
+    static bool attempt(id receiver, id passcode, bool mesa, bool finishUIUnlock, id completion);
+    // A completion block that does nothing.
+    static RetainPtr completion();
+    static SEL sel(const char* name) { return ObjC::sel(name); }
 
 private:
     std::string m_root;

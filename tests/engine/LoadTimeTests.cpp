@@ -10,13 +10,15 @@
 #include "platform/log/SystemLog.h"
 #include "platform/process/ProcessArguments.h"
 #include "platform/process/ProcessArgumentsTesting.h"
-#include "runtime/RuntimeTesting.h"
+#include "runtime/ClassDefinition.h"
+#include "runtime/Substrate.h"
+#include "runtime/SubstrateJournal.h"
 
 #include <filesystem>
 #include <stdexcept>
 
 using namespace EngineTesting;
-using namespace Runtime;
+using namespace ObjC;
 
 namespace {
 
@@ -69,24 +71,16 @@ std::vector<Row> installedRows()
 }
 
 // Counts how often the shared-state object is made: the engine makes it with alloc and init.
-SavedImplementation<RefPtr<Object>()> s_savedSharedStateInit;
+id (*s_savedSharedStateInit)(id, SEL);
 int s_sharedStateInits = 0;
-RefPtr<Object> countingSharedStateInit(Object* self, Selector selector)
+id countingSharedStateInit(id self, SEL selector)
 {
     ++s_sharedStateInits;
     return s_savedSharedStateInit(self, selector);
 }
 
-SavedImplementation<RefPtr<Object>()> s_savedArguments;
-RefPtr<Object> nilArguments(Object*, Selector) { return nullptr; }
-
-class TestException : public NSException {
-public:
-    TestException()
-        : NSException("TestException", "raised while hooking")
-    {
-    }
-};
+id (*s_savedArguments)(id, SEL);
+id nilArguments(id, SEL) { return nullptr; }
 
 class LoadTimeTest : public EngineTest {
 protected:
@@ -95,8 +89,7 @@ protected:
         EngineTest::SetUp();
         registerHost();
         s_sharedStateInits = 0;
-        s_savedSharedStateInit.clear();
-        MSHookMessageEx(getClass("PloverKestrel"), sel("init"), &countingSharedStateInit, &s_savedSharedStateInit);
+        hookMessage(getClass("PloverKestrel"), sel("init"), &countingSharedStateInit, &s_savedSharedStateInit);
         clearHookJournal();
     }
 
@@ -123,7 +116,7 @@ TEST_F(LoadTimeTest, AnEmptyArgumentListLeavesTheProcessUntouched)
 
 TEST_F(LoadTimeTest, AnAbsentArgumentListReadsAsEmpty)
 {
-    MSHookMessageEx(getClass("NSProcessInfo"), sel("arguments"), &nilArguments, &s_savedArguments);
+    hookMessage(getClass("NSProcessInfo"), sel("arguments"), &nilArguments, &s_savedArguments);
     clearHookJournal();
     kestrelInstall();
     expectInert();
@@ -148,6 +141,7 @@ TEST_F(LoadTimeTest, OnlyTheFirstCallInstallsAnythingAndTheTestResetAllowsAnothe
     expectInert();
 
     kestrelResetForTesting();
+    clearHookJournal();
     kestrelInstall();
     ASSERT_EQ(installedRows(), modernMainRows);
     kestrelInstall();
@@ -170,9 +164,8 @@ TEST_F(LoadTimeTest, TheDirectoryInFrontOfTheNameIsIrrelevant)
 {
     for (auto path : { "SpringBoard", "relative/dir/SpringBoard", "/var/elsewhere/SpringBoard" }) {
         SCOPED_TRACE(path);
-        resetRegistryForTesting();
+        // The hooks of the path before are taken out again.
         kestrelResetForTesting();
-        registerHost();
         clearHookJournal();
         installWithArguments({ path });
         EXPECT_EQ(installedRows(), modernMainRows);
@@ -198,46 +191,66 @@ TEST_F(LoadTimeTest, WithTheCompanionItsFourHooksComeFirstThenTheSevenMain)
     EXPECT_EQ(installedRows(), concatenated(companionRows, modernMainRows));
 }
 
-TEST_F(LoadTimeTest, AnNSExceptionWhileHookingTheCompanionCostsOnlyTheRemainingCompanionHooks)
+// A companion whose window class raises when asked for handleDoubleTapFrom:, installed where
+// the engine looks for its companion.
+class RaisingCompanionTest : public LoadTimeTest {
+protected:
+    void installRaisingCompanion()
+    {
+        auto target = std::filesystem::path(hostPath(companionPath));
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::copy_file(std::string(KESTREL_BUILD_DIR) + "/lib/NightjarRaising.dylib", target,
+            std::filesystem::copy_options::overwrite_existing);
+    }
+};
+
+TEST_F(RaisingCompanionTest, AnNSExceptionWhileHookingTheCompanionCostsOnlyTheRemainingCompanionHooks)
 {
-    installCompanion();
-    setHookInterceptorForTesting([](Class*, Selector selector) {
-        if (selector == sel("handleDoubleTapFrom:"))
-            throw NSException("NSInternalInconsistencyException", "raised while hooking");
-    });
+    installRaisingCompanion();
     EXPECT_NO_THROW(kestrelInstall());
     EXPECT_EQ(installedRows(), concatenated({ companionRows[0] }, modernMainRows));
 }
 
-TEST_F(LoadTimeTest, ASubclassOfNSExceptionIsCaughtTheSameWay)
+TEST_F(RaisingCompanionTest, ASubclassOfNSExceptionIsCaughtTheSameWay)
 {
-    installCompanion();
-    setHookInterceptorForTesting([](Class*, Selector selector) {
-        if (selector == sel("handleDoubleTapFrom:"))
-            throw TestException();
-    });
+    ClassDefinition("TestException", getClass("NSException")).registerClass();
+    installRaisingCompanion();
     EXPECT_NO_THROW(kestrelInstall());
     EXPECT_EQ(installedRows(), concatenated({ companionRows[0] }, modernMainRows));
 }
 
-TEST_F(LoadTimeTest, AnExceptionOfAnotherKindEscapesFromTheCompanionBlock)
+// The handler is the runtime's catch-all: what a class raises from C++ code is caught there too.
+TEST_F(RaisingCompanionTest, AnExceptionOfAnotherKindIsCaughtThereToo)
 {
-    installCompanion();
-    setHookInterceptorForTesting([](Class*, Selector selector) {
-        if (selector == sel("handleDoubleTapFrom:"))
-            throw std::runtime_error("not a platform exception");
-    });
-    EXPECT_THROW(kestrelInstall(), std::runtime_error);
-    EXPECT_EQ(installedRows(), std::vector<Row> { companionRows[0] }) << "nothing after the failing row";
+    ClassDefinition("TestRaisesCxxException", getClass("NSObject")).registerClass();
+    installRaisingCompanion();
+    EXPECT_NO_THROW(kestrelInstall());
+    EXPECT_EQ(installedRows(), concatenated({ companionRows[0] }, modernMainRows));
 }
 
-TEST_F(LoadTimeTest, AnNSExceptionAmongTheMainHooksIsNotCaught)
+// A main class that raises when asked for a method: the exception is not the companion
+// block's, so it leaves the set-up, after the rows before it.
+BOOL raiseForFlashlight(id, SEL, SEL selector)
 {
-    setHookInterceptorForTesting([](Class*, Selector selector) {
-        if (selector == sel("flashlightLevelDidChange:"))
-            throw NSException("NSInternalInconsistencyException", "raised while hooking");
-    });
-    EXPECT_THROW(kestrelInstall(), NSException);
+    if (selector == sel("flashlightLevelDidChange:")) {
+        id exception = send<id>(getClass("NSException"), sel("exceptionWithName:reason:userInfo:"),
+            string("NSInternalInconsistencyException"), string("raised while hooking"), static_cast<id>(nullptr));
+        send(exception, sel("raise"));
+    }
+    return NO;
+}
+
+class RaisingMainClassTest : public EngineTest { };
+
+TEST_F(RaisingMainClassTest, AnNSExceptionAmongTheMainHooksIsNotCaught)
+{
+    // Registered before SpringBoard's own: the name is this one's, without the method.
+    ClassDefinition quickActions("CSQuickActionsViewController", getClass("NSObject"));
+    quickActions.classMethod("resolveInstanceMethod:", &raiseForFlashlight);
+    quickActions.registerClass();
+    registerHost();
+    clearHookJournal();
+    EXPECT_ANY_THROW(kestrelInstall());
     EXPECT_EQ(installedRows(), std::vector<Row> { modernMainRows[0] });
 }
 
@@ -297,20 +310,21 @@ TEST_F(CompanionMisfitTest, ATapHandlerOfAnotherSignatureIsSkippedWithAWarningAn
 
     auto skipped = journalOf(HookOutcome::Skipped);
     ASSERT_EQ(rowsOf(skipped), std::vector<Row> { companionRows[0] });
-    EXPECT_TRUE(skipped[0].reason.starts_with("replacement has another signature")) << skipped[0].reason;
+    EXPECT_EQ(skipped[0].reason, "the replacement's type encoding differs from the method's");
     EXPECT_EQ(rowsOf(journalOf(HookOutcome::Replaced)),
         concatenated({ companionRows[1], companionRows[2], companionRows[3] }, modernMainRows));
-    EXPECT_FALSE(Hooks::savedHandleTapFrom.isSet()) << "its slot is left empty";
+    EXPECT_FALSE(Hooks::savedHandleTapFrom) << "its slot is left empty";
 
     auto log = Platform::readSystemLog();
     ASSERT_EQ(log.size(), 1u) << "one warning line in the system log";
-    EXPECT_NE(log[0].find("MSHookMessageEx: not hooking PloverAlwaysOnWindow handleTapFrom:: replacement has another"),
+    EXPECT_NE(
+        log[0].find("MSHookMessageEx: PloverAlwaysOnWindow handleTapFrom:: the replacement's type encoding differs"),
         std::string::npos)
         << log[0];
 
     // The window's own handler still runs; the hooked ones run through the engine.
-    send<bool>(host().companionWindow, "handleTapFrom:", nullptr);
-    send(host().companionWindow, "hide");
+    send<bool>(host().companionWindow, sel("handleTapFrom:"), nullptr);
+    send(host().companionWindow, sel("hide"));
     EXPECT_EQ(countEvents("aod tap"), 1u);
     EXPECT_EQ(countEvents("aod hide"), 1u);
 

@@ -5,20 +5,22 @@
 #include "engine/KestrelInstall.h"
 #include "engine/PloverKestrel.h"
 #include "host/springboard/HostCommands.h"
-#include "platform/foundation/CoreGraphics.h"
+#include "host/springboard/SpringBoardClasses.h"
+#include "runtime/Substrate.h"
 
+#include <functional>
 #include <limits>
 
 using namespace EngineTesting;
-using namespace Runtime;
+using namespace ObjC;
 
 namespace {
 
-SavedImplementation<RefPtr<Object>(CGPoint, Object*)> s_savedHostHitTest;
+id (*s_savedHostHitTest)(id, SEL, CGPoint, id);
 int s_hostHitTests = 0;
 bool s_touchedWhenHostHitTestRan = false;
 // The host's hit test, answering that no view was hit.
-RefPtr<Object> hitNothing(Object* self, Selector selector, CGPoint point, Object* event)
+id hitNothing(id self, SEL selector, CGPoint point, id event)
 {
     ++s_hostHitTests;
     s_touchedWhenHostHitTestRan = screenTouched;
@@ -26,14 +28,16 @@ RefPtr<Object> hitNothing(Object* self, Selector selector, CGPoint point, Object
     return nullptr;
 }
 
-SavedImplementation<RefPtr<Object>()> s_savedHostListInit;
-Object* s_listInitReceiver = nullptr;
-RefPtr<Object> s_listInitSubstitute;
-// The host's init, handing back another object than the one it was sent to.
-RefPtr<Object> initReturningAnotherObject(Object* self, Selector selector)
+id (*s_savedHostListInit)(id, SEL);
+id s_listInitReceiver = nullptr;
+RetainPtr s_listInitSubstitute;
+// The host's init, handing back another object than the one it was sent to (owned, as init's
+// answer is) and keeping the receiver it was sent to alive for the test to look at.
+id initReturningAnotherObject(id self, SEL selector)
 {
     s_listInitReceiver = self;
     s_savedHostListInit(self, selector);
+    retain(s_listInitSubstitute);
     return s_listInitSubstitute;
 }
 
@@ -41,25 +45,27 @@ class ObserverTest : public EngineTest {
 protected:
     void TearDown() override
     {
-        s_savedHostHitTest.clear();
-        s_savedHostListInit.clear();
         s_listInitSubstitute = nullptr;
         EngineTest::TearDown();
     }
 
-    static Object* recordedListController() { return PloverKestrel::sharedInstance().notificationListController(); }
+    static id recordedListController()
+    {
+        return send<id>(PloverKestrel::sharedInstance(), sel("notificationListController"));
+    }
+    static bool flashlightOn() { return send<bool>(PloverKestrel::sharedInstance(), sel("flashlightOn")); }
 };
 
 TEST_F(ObserverTest, AHitTestThatFindsNoViewStillSetsTheTouchFlagFirst)
 {
     registerHost();
     s_hostHitTests = 0;
-    MSHookMessageEx(getClass("SBCoverSheetWindow"), sel("hitTest:withEvent:"), &hitNothing, &s_savedHostHitTest);
+    hookMessage(getClass("SBCoverSheetWindow"), sel("hitTest:withEvent:"), &hitNothing, &s_savedHostHitTest);
     kestrelInstall();
     SpringBoardHost::createLockScreenObjects();
 
-    auto event = allocInit(NSObject::runtimeClass());
-    auto hit = send<RefPtr<Object>>(host().coverSheetWindow, "hitTest:withEvent:", CGPoint { 10, 20 }, event.get());
+    RetainPtr event = allocInit(getClass("NSObject"));
+    id hit = send<id>(host().coverSheetWindow, sel("hitTest:withEvent:"), CGPoint { 10, 20 }, event);
     EXPECT_FALSE(hit);
     EXPECT_TRUE(screenTouched);
     EXPECT_TRUE(s_touchedWhenHostHitTestRan) << "the flag is set before the window resolves the hit";
@@ -71,21 +77,21 @@ TEST_F(ObserverTest, EveryObserverCallsWhatItReplacedExactlyOnceAndPassesItsResu
     installCompanion();
     boot();
     clearEvents();
-    auto event = allocInit(NSObject::runtimeClass());
-    auto recognizer = allocInit(NSObject::runtimeClass());
+    RetainPtr event = allocInit(getClass("NSObject"));
+    RetainPtr recognizer = allocInit(getClass("NSObject"));
 
-    auto hit = send<RefPtr<Object>>(host().coverSheetWindow, "hitTest:withEvent:", CGPoint { 187, 400 }, event.get());
-    EXPECT_EQ(hit.get(), host().coverSheetWindow.get()) << "the hit view comes back unchanged";
+    id hit = send<id>(host().coverSheetWindow, sel("hitTest:withEvent:"), CGPoint { 187, 400 }, event);
+    EXPECT_EQ(hit, host().coverSheetWindow.get()) << "the hit view comes back unchanged";
     EXPECT_EQ(countEvents("hit-test"), 1u);
     EXPECT_TRUE(screenTouched);
 
     // The clearing hooks, each once while the flag is set and once while it is already clear.
     const std::pair<std::function<void()>, const char*> clearing[] = {
-        { [&] { send(host().companionWindow, "handleTapFrom:", recognizer.get()); }, "aod tap" },
-        { [&] { send(host().companionWindow, "handleDoubleTapFrom:", recognizer.get()); }, "aod double-tap" },
-        { [&] { send(host().companionWindow, "hide"); }, "aod hide" },
-        { [&] { send(host().companionWindow, "postHideSettings"); }, "aod post-hide" },
-        { [&] { send(host().quickActionsController, "viewWillAppear:", true); }, "quick-actions will-appear" },
+        { [&] { send(host().companionWindow, sel("handleTapFrom:"), recognizer); }, "aod tap" },
+        { [&] { send(host().companionWindow, sel("handleDoubleTapFrom:"), recognizer); }, "aod double-tap" },
+        { [&] { send(host().companionWindow, sel("hide")); }, "aod hide" },
+        { [&] { send(host().companionWindow, sel("postHideSettings")); }, "aod post-hide" },
+        { [&] { send(host().quickActionsController, sel("viewWillAppear:"), true); }, "quick-actions will-appear" },
     };
     for (auto& [call, hostEvent] : clearing) {
         SCOPED_TRACE(hostEvent);
@@ -97,9 +103,10 @@ TEST_F(ObserverTest, EveryObserverCallsWhatItReplacedExactlyOnceAndPassesItsResu
         EXPECT_EQ(countEvents(hostEvent), 2u);
     }
 
-    send(host().biometricResource, "_notifyObserversOfEvent:", int64_t(3));
+    send(host().biometricResource, sel("_notifyObserversOfEvent:"), int64_t(3));
     EXPECT_EQ(countEvents("biometric event=3"), 1u);
     allocInit(getClass("CSCombinedListViewController"));
+    EXPECT_EQ(countEvents("notification-list freed id=2"), 0u) << "the engine holds the controller it recorded";
     EXPECT_EQ(countEvents("notification-list created id=2"), 1u);
 }
 
@@ -107,7 +114,6 @@ TEST_F(ObserverTest, TheFlashlightIsOnForAnyNonZeroLevelOfTheWhole64Bits)
 {
     boot();
     clearEvents();
-    auto& state = PloverKestrel::sharedInstance();
     const std::pair<int64_t, bool> levels[] = {
         { 0, false },
         { int64_t(1) << 32, true },
@@ -118,8 +124,8 @@ TEST_F(ObserverTest, TheFlashlightIsOnForAnyNonZeroLevelOfTheWhole64Bits)
         { 0, false },
     };
     for (auto [level, on] : levels) {
-        send(host().quickActionsController, "flashlightLevelDidChange:", level);
-        EXPECT_EQ(state.flashlightOn(), on) << level;
+        send(host().quickActionsController, sel("flashlightLevelDidChange:"), level);
+        EXPECT_EQ(flashlightOn(), on) << level;
         EXPECT_EQ(host().flashlightLevel, level) << "the level reaches the host unchanged";
     }
     EXPECT_EQ(eventsStartingWith("flashlight level=").size(), std::size(levels)) << "the host is called every time";
@@ -128,24 +134,24 @@ TEST_F(ObserverTest, TheFlashlightIsOnForAnyNonZeroLevelOfTheWhole64Bits)
 TEST_F(ObserverTest, TheNotificationListInitRecordsItsReceiverAndKeepsItAlive)
 {
     boot();
-    Object* controller = host().notificationListController.get();
+    id controller = host().notificationListController.get();
     EXPECT_EQ(recordedListController(), controller);
-    WeakPtr<Object> weakController(host().notificationListController);
+    WeakPtr weakController(host().notificationListController);
     host().notificationListController = nullptr;
-    EXPECT_TRUE(weakController) << "the engine keeps the latest controller alive";
+    EXPECT_TRUE(weakController.get()) << "the engine keeps the latest controller alive";
 }
 
 TEST_F(ObserverTest, TheNotificationListInitRecordsTheReceiverEvenWhenInitAnswersAnotherObject)
 {
     registerHost();
     s_listInitReceiver = nullptr;
-    s_listInitSubstitute = allocInit(NSObject::runtimeClass());
-    Class* listClass = getClass("CSCombinedListViewController");
-    MSHookMessageEx(listClass, sel("init"), &initReturningAnotherObject, &s_savedHostListInit);
+    s_listInitSubstitute = allocInit(getClass("NSObject"));
+    Class listClass = getClass("CSCombinedListViewController");
+    hookMessage(listClass, sel("init"), &initReturningAnotherObject, &s_savedHostListInit);
     kestrelInstall();
 
-    auto allocated = send<RefPtr<Object>>(listClass, "alloc");
-    auto initialised = send<RefPtr<Object>>(allocated, "init");
+    RetainPtr allocated = adopt(send<id>(listClass, sel("alloc")));
+    RetainPtr initialised = adopt(send<id>(allocated, sel("init")));
     EXPECT_EQ(initialised.get(), s_listInitSubstitute.get()) << "init's own answer is handed back";
     EXPECT_EQ(s_listInitReceiver, allocated.get());
     EXPECT_EQ(recordedListController(), allocated.get()) << "the receiver is recorded, not init's answer";
@@ -154,11 +160,11 @@ TEST_F(ObserverTest, TheNotificationListInitRecordsTheReceiverEvenWhenInitAnswer
 TEST_F(ObserverTest, ASecondControllerReplacesTheFirstWhichIsReleased)
 {
     boot();
-    WeakPtr<Object> first(host().notificationListController);
+    WeakPtr first(host().notificationListController);
     clearEvents();
     host().notificationListController = allocInit(getClass("CSCombinedListViewController"));
     EXPECT_EQ(recordedListController(), host().notificationListController.get());
-    EXPECT_FALSE(first) << "nothing keeps the first one alive any more";
+    EXPECT_FALSE(first.get()) << "nothing keeps the first one alive any more";
     EXPECT_EQ(countEvents("notification-list freed id=1"), 1u);
 }
 

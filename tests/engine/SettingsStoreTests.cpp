@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 
 #include "engine/KSTPreferencesManager.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/log/SystemLog.h"
 #include "platform/plist/PropertyList.h"
@@ -22,6 +23,21 @@ using Platform::Plist::Kind;
 
 namespace {
 
+// What the store hands over, as a property-list value to compare; none for nil.
+std::optional<Value> valueOf(id object) { return Platform::propertyListValue(object); }
+std::optional<Value> getPrefForKey(std::string_view key)
+{
+    return valueOf(KSTPreferencesManager::getPrefForKey(Platform::makeString(key)));
+}
+std::optional<Dictionary> getPrefs()
+{
+    auto prefs = valueOf(KSTPreferencesManager::getPrefs());
+    if (!prefs)
+        return std::nullopt;
+    EXPECT_TRUE(prefs->asDictionary()) << "the file's root comes back as a dictionary";
+    return prefs->asDictionary() ? std::optional<Dictionary>(*prefs->asDictionary()) : std::nullopt;
+}
+
 const std::vector<std::string> booleanKeys = { "Enabled", "DisableIfMusic", "DisableIfFlashlight",
     "DisableIfNotifications", "AutoRetry", "DelayBeforeUnlock", "BlockForTouch" };
 
@@ -29,7 +45,7 @@ class SettingsStoreTest : public EngineTest {
 protected:
     static Value lookup(std::string_view key)
     {
-        auto value = KSTPreferencesManager::getPrefForKey(key);
+        auto value = getPrefForKey(key);
         if (!value)
             ADD_FAILURE() << "no value for " << key;
         return value.value_or(Value());
@@ -51,7 +67,7 @@ protected:
 TEST_F(SettingsStoreTest, WithoutAFileEveryKeyYieldsItsDefaultAndNothingIsLogged)
 {
     expectDefaultsAndNoLog();
-    auto prefs = KSTPreferencesManager::getPrefs();
+    auto prefs = getPrefs();
     ASSERT_TRUE(prefs);
     EXPECT_TRUE(prefs->isEmpty()) << "a missing file reads as an empty dictionary";
 }
@@ -138,7 +154,7 @@ TEST_F(SettingsStoreTest, UnreadableFilesReadAsHoldingNothingWithoutAWord)
         SCOPED_TRACE(what);
         writeFile(settingsPath, contents);
         expectDefaultsAndNoLog();
-        EXPECT_FALSE(KSTPreferencesManager::getPrefs()) << "a file that is there but unreadable gives none";
+        EXPECT_FALSE(getPrefs()) << "a file that is there but unreadable gives none";
     }
 }
 
@@ -146,7 +162,7 @@ TEST_F(SettingsStoreTest, ADirectoryAtThePathReadsAsHoldingNothing)
 {
     std::filesystem::create_directories(settingsHostPath());
     expectDefaultsAndNoLog();
-    EXPECT_FALSE(KSTPreferencesManager::getPrefs());
+    EXPECT_FALSE(getPrefs());
 }
 
 TEST_F(SettingsStoreTest, AFifoAtThePathDoesNotHangTheReader)
@@ -157,25 +173,28 @@ TEST_F(SettingsStoreTest, AFifoAtThePathDoesNotHangTheReader)
     // instead of stopping the run (the stuck thread is left behind).
     auto result = std::make_shared<std::promise<bool>>();
     auto done = result->get_future();
-    std::thread([result] { result->set_value(KSTPreferencesManager::getPrefForKey("Enabled")->boolValue()); }).detach();
+    std::thread([result] {
+        ObjC::AutoreleasePool pool;
+        result->set_value(getPrefForKey("Enabled")->boolValue());
+    }).detach();
     if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         ADD_FAILURE() << "the lookup blocked on the FIFO";
         return;
     }
     EXPECT_TRUE(done.get()) << "the default";
-    EXPECT_FALSE(KSTPreferencesManager::getPrefs());
+    EXPECT_FALSE(getPrefs());
     EXPECT_TRUE(Platform::readSystemLog().empty());
 }
 
 TEST_F(SettingsStoreTest, AKeyNeitherStoredNorDefaultedLogsOneLineAndGivesNoValue)
 {
-    EXPECT_FALSE(KSTPreferencesManager::getPrefForKey("Foo"));
+    EXPECT_FALSE(getPrefForKey("Foo"));
     auto log = Platform::readSystemLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_TRUE(log[0].ends_with(": PloverDev - Preference Foo not found.")) << log[0];
 
     writeSettings({ { "Foo", Value::integer(5) } });
-    auto stored = KSTPreferencesManager::getPrefForKey("Foo");
+    auto stored = getPrefForKey("Foo");
     ASSERT_TRUE(stored) << "a key outside the table is still read from the file";
     EXPECT_EQ(stored->integerValue(), 5);
     EXPECT_EQ(Platform::readSystemLog().size(), 1u) << "and logs nothing";
@@ -184,7 +203,7 @@ TEST_F(SettingsStoreTest, AKeyNeitherStoredNorDefaultedLogsOneLineAndGivesNoValu
 TEST_F(SettingsStoreTest, GetPrefsHandsBackTheWholeFile)
 {
     writeSettings({ { "Enabled", Value::boolean(false) }, { "twitter", Value::string("x") } });
-    auto prefs = KSTPreferencesManager::getPrefs();
+    auto prefs = getPrefs();
     ASSERT_TRUE(prefs);
     EXPECT_EQ(prefs->size(), 2u);
     ASSERT_TRUE(prefs->find("twitter"));
@@ -200,7 +219,7 @@ TEST_F(SettingsStoreTest, SavePrefsReplacesTheFileAtomicallyInTheXmlForm)
     Dictionary saved;
     saved.set("Enabled", Value::boolean(false));
     saved.set("DelayTime", Value::real(0.5));
-    KSTPreferencesManager::savePrefs(saved);
+    KSTPreferencesManager::savePrefs(Platform::foundationObject(Value(saved)));
 
     auto file = Platform::Plist::readFile(settingsHostPath());
     ASSERT_TRUE(file.ok()) << file.reason;
@@ -222,13 +241,15 @@ TEST_F(SettingsStoreTest, SavePrefsReplacesTheFileAtomicallyInTheXmlForm)
 TEST_F(SettingsStoreTest, AFailedSaveIsIgnored)
 {
     // No Preferences directory to write into.
-    EXPECT_NO_THROW(KSTPreferencesManager::savePrefs(Dictionary {}));
+    EXPECT_NO_THROW(KSTPreferencesManager::savePrefs(Platform::foundationObject(Value(Dictionary {}))));
     EXPECT_FALSE(std::filesystem::exists(settingsHostPath()));
 }
 
 TEST_F(SettingsStoreTest, TheDefaultsTableHasNineEntriesOfTheRightKinds)
 {
-    auto defaults = KSTPreferencesManager::defaultPrefs();
+    auto defaultsValue = valueOf(KSTPreferencesManager::defaultPrefs());
+    ASSERT_TRUE(defaultsValue && defaultsValue->asDictionary());
+    Dictionary defaults = *defaultsValue->asDictionary();
     EXPECT_EQ(defaults.size(), 9u);
     for (auto& key : booleanKeys) {
         auto* value = defaults.find(key);
@@ -243,11 +264,51 @@ TEST_F(SettingsStoreTest, TheDefaultsTableHasNineEntriesOfTheRightKinds)
         EXPECT_EQ(value->doubleValue(), seconds) << key;
     }
 
-    defaults.set("Enabled", Value::integer(0));
-    EXPECT_EQ(KSTPreferencesManager::defaultPrefs().find("Enabled")->integerValue(), 1) << "built afresh on every call";
-    auto version = KSTPreferencesManager::kCurrentVersion();
-    EXPECT_EQ(version.kind(), Kind::Integer);
-    EXPECT_EQ(version.integerValue(), 2);
+    id first = KSTPreferencesManager::defaultPrefs();
+    ObjC::send(first, ObjC::sel("setObject:forKey:"), ObjC::number(0ll), ObjC::string("Enabled"));
+    auto again = valueOf(KSTPreferencesManager::defaultPrefs());
+    ASSERT_TRUE(again && again->asDictionary());
+    EXPECT_EQ(again->asDictionary()->find("Enabled")->integerValue(), 1) << "built afresh on every call";
+    auto version = valueOf(KSTPreferencesManager::kCurrentVersion());
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->kind(), Kind::Integer);
+    EXPECT_EQ(version->integerValue(), 2);
+}
+
+// What the engine's decisions read: a number by its value, anything else (a string "yes"
+// included, which Foundation's own reading would take as YES) as NO / 0.0, nothing as NO / 0.0.
+TEST_F(SettingsStoreTest, TheEngineReadsOnlyNumbers)
+{
+    writeSettings({ { "BlockForTouch", Value::string("yes") }, { "DelayTime", Value::string("3") },
+        { "AutoRetry", Value::integer(int64_t(1) << 32) }, { "RetryInterval", Value::integer(16777217) },
+        { "DisableIfMusic", Value::real(0.25) }, { "DelayBeforeUnlock", Value::data({ 1 }) } });
+    EXPECT_FALSE(boolPref("BlockForTouch"));
+    EXPECT_EQ(floatPref("DelayTime"), 0.0f);
+    EXPECT_TRUE(boolPref("AutoRetry")) << "every bit of the integer counts";
+    EXPECT_EQ(floatPref("RetryInterval"), 16777216.0f) << "straight to single precision";
+    EXPECT_TRUE(boolPref("DisableIfMusic"));
+    EXPECT_FALSE(boolPref("DelayBeforeUnlock"));
+    EXPECT_TRUE(boolPref("Enabled")) << "the default";
+    EXPECT_FALSE(boolPref("Foo"));
+    EXPECT_EQ(floatPref("Foo"), 0.0f);
+    EXPECT_EQ(Platform::readSystemLog().size(), 2u) << "a line for each lookup of the unknown key";
+}
+
+// The store is a class of the runtime too, with the same answers.
+TEST_F(SettingsStoreTest, TheClassAnswersTheSameThroughTheRuntime)
+{
+    writeSettings({ { "DelayTime", Value::real(0.5) } });
+    Class manager = ObjC::getClass("KSTPreferencesManager");
+    ASSERT_TRUE(manager);
+    auto delay = valueOf(ObjC::send<id>(manager, ObjC::sel("getPrefForKey:"), ObjC::string("DelayTime")));
+    ASSERT_TRUE(delay);
+    EXPECT_EQ(delay->doubleValue(), 0.5);
+    auto enabled = valueOf(ObjC::send<id>(manager, ObjC::sel("getPrefForKey:"), ObjC::string("Enabled")));
+    ASSERT_TRUE(enabled);
+    EXPECT_EQ(enabled->integerValue(), 1);
+    EXPECT_TRUE(valueOf(ObjC::send<id>(manager, ObjC::sel("getPrefs"))));
+    EXPECT_TRUE(valueOf(ObjC::send<id>(manager, ObjC::sel("defaultPrefs"))));
+    EXPECT_EQ(valueOf(ObjC::send<id>(manager, ObjC::sel("kCurrentVersion")))->integerValue(), 2);
 }
 
 } // namespace

@@ -7,15 +7,19 @@
 #include "engine/PloverKestrel.h"
 #include "host/springboard/SpringBoardClasses.h"
 
+#include "engine/DelayTime.h"
 #include "host/device/DriverProtocol.h"
-#include "runtime/RuntimeTesting.h"
+#include "platform/dispatch/DispatchTime.h"
+#include "platform/foundation/FoundationValue.h"
+#include "platform/trace/Trace.h"
+#include "runtime/ClassDefinition.h"
 
 #include <cmath>
 #include <limits>
 #include <set>
 
 using namespace EngineTesting;
-using namespace Runtime;
+using namespace ObjC;
 using SpringBoardHost::NotificationRoute;
 
 namespace {
@@ -24,14 +28,19 @@ const char* const blockedAttempt = "passcode=nil mesa=yes finish=no result=yes";
 const char* const unlockNowAttempt = "passcode=nil mesa=yes finish=yes result=yes";
 
 // A completion that records which object was invoked.
-class RecordingCompletion final : public NSObject {
-public:
-    static std::vector<const Object*>& invoked()
+struct RecordingCompletion {
+    static std::vector<id>& invoked()
     {
-        static std::vector<const Object*> objects;
+        static std::vector<id> objects;
         return objects;
     }
-    void invoke() const { invoked().push_back(this); }
+    static void invoke(id self, SEL) { invoked().push_back(self); }
+    static void registerClass()
+    {
+        ClassDefinition definition("RecordingCompletion", getClass("NSObject"));
+        definition.method("invoke", &invoke);
+        definition.registerClass();
+    }
 };
 
 class UnlockDecisionTest : public EngineTest {
@@ -56,10 +65,19 @@ protected:
         return counter.opens();
     }
 
-    static Object* structuredListOf(Object* controller)
+    static id structuredListOf(id controller) { return objectIvar(controller, "_structuredListViewController"); }
+    static id recordedListController()
     {
-        auto* ivar = classGetInstanceVariable(objectGetClass(controller), "_structuredListViewController");
-        return ivar ? objectGetIvar(controller, ivar).get() : nullptr;
+        return send<id>(PloverKestrel::sharedInstance(), sel("notificationListController"));
+    }
+    // Lets go of what an object-typed instance variable holds and leaves it nil.
+    static void clearIvar(id object, const char* name)
+    {
+        Ivar ivar = instanceVariable(classOf(object), name);
+        ASSERT_TRUE(ivar) << name;
+        id held = object_getIvar(object, ivar);
+        object_setIvar(object, ivar, nullptr);
+        release(held);
     }
 };
 
@@ -106,34 +124,52 @@ TEST_F(UnlockDecisionTest, TheDelayedUnlockDoesNotKeepItsReceiverAndSkipsOneThat
 {
     writeSettings({ { "DelayBeforeUnlock", Value::boolean(true) } });
     bootAndClear();
-    auto manager = allocInit(getClass("SBLockScreenManager"));
-    WeakPtr<Object> weakManager(manager);
+    std::vector<std::string> delayedUnlockReports;
+    Platform::setTraceHook([&](std::string_view report, std::span<const Platform::TraceField> fields) {
+        if (report == "delayed-unlock" && fields.size() == 1 && fields[0].name == "result")
+            delayedUnlockReports.emplace_back(fields[0].value);
+    });
+    RetainPtr manager = allocInit(getClass("SBLockScreenManager"));
+    WeakPtr weakManager(manager);
     host().biometricAuthenticated = true;
-    EXPECT_TRUE(attempt(manager.get(), nullptr, true, false, NSBlock::create(nullptr).ptr()));
+    EXPECT_TRUE(attempt(manager, nullptr, true, false, completion()));
     ASSERT_EQ(queue().pendingCount(), 1u);
 
     manager = nullptr;
-    EXPECT_FALSE(weakManager) << "the scheduled block holds no reference to the receiver";
+    EXPECT_FALSE(weakManager.get()) << "the scheduled block holds no reference to the receiver";
     queue().advanceBy(2 * nanosecondsPerSecond);
     EXPECT_EQ(attempts(), std::vector<std::string> { blockedAttempt }) << "nothing sent to a receiver that is gone";
     EXPECT_FALSE(delayedUnlockInProgress);
     EXPECT_FALSE(screenTouched);
     EXPECT_EQ(queue().pendingCount(), 0u);
+    EXPECT_EQ(delayedUnlockReports, std::vector<std::string> { "skipped-gone" });
+    Platform::setTraceHook(nullptr);
 }
 
 TEST_F(UnlockDecisionTest, TheDelayedUnlockResendsTheSamePasscodeAndCompletion)
 {
     writeSettings({ { "DelayBeforeUnlock", Value::boolean(true) } });
     bootAndClear();
-    ClassBuilder<RecordingCompletion>("RecordingCompletion", "NSObject").method<&RecordingCompletion::invoke>("invoke");
-    auto completion = allocInit(getClass("RecordingCompletion"));
-    auto passcode = NSString::create("1234");
-    WeakPtr<Object> weakCompletion(completion);
+    RecordingCompletion::registerClass();
+    RetainPtr completion = allocInit(getClass("RecordingCompletion"));
+    RetainPtr passcode;
+    {
+        // Nothing autoreleased may outlive the calls: only the block is to hold the two.
+        AutoreleasePool pool;
+        passcode = Platform::makeString("1234");
+    }
+    WeakPtr weakCompletion(completion);
+    WeakPtr weakPasscode(passcode);
 
     host().biometricAuthenticated = true;
-    EXPECT_TRUE(attempt(host().lockScreenManager.get(), passcode.ptr(), true, false, completion.get()));
+    {
+        AutoreleasePool pool;
+        EXPECT_TRUE(attempt(host().lockScreenManager, passcode, true, false, completion));
+    }
     completion = nullptr;
-    EXPECT_TRUE(weakCompletion) << "the block keeps the completion alive";
+    passcode = nullptr;
+    EXPECT_TRUE(weakCompletion.get()) << "the block keeps the completion alive";
+    EXPECT_TRUE(weakPasscode.get()) << "and the passcode";
     queue().advanceBy(2 * nanosecondsPerSecond);
 
     EXPECT_EQ(attempts(),
@@ -142,7 +178,8 @@ TEST_F(UnlockDecisionTest, TheDelayedUnlockResendsTheSamePasscodeAndCompletion)
     auto& invoked = RecordingCompletion::invoked();
     ASSERT_EQ(invoked.size(), 2u);
     EXPECT_EQ(invoked[0], invoked[1]);
-    EXPECT_FALSE(weakCompletion) << "released once the block has run";
+    EXPECT_FALSE(weakCompletion.get()) << "released once the block has run";
+    EXPECT_FALSE(weakPasscode.get());
 }
 
 TEST_F(UnlockDecisionTest, ADelayTimeOfNaNRunsTheBlockAtTheNextTurn)
@@ -185,9 +222,9 @@ TEST_F(UnlockDecisionTest, AControllerWithoutTheStructuredListCountsNoNotificati
 {
     bootAndClear(profileFor(14, 0, NotificationRoute::None));
     host().notifications = { "com.example.mail", "com.example.chat" };
-    ASSERT_TRUE(PloverKestrel::sharedInstance().notificationListController());
-    EXPECT_FALSE(classGetInstanceVariable(
-        objectGetClass(PloverKestrel::sharedInstance().notificationListController()), "_structuredListViewController"));
+    ASSERT_TRUE(recordedListController());
+    EXPECT_FALSE(instanceVariable(classOf(recordedListController()), "_structuredListViewController"));
+    EXPECT_FALSE(respondsToSelector(recordedListController(), sel("notificationPriorityList")));
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt });
 }
@@ -196,22 +233,22 @@ TEST_F(UnlockDecisionTest, ANilStructuredListOrMasterListCountsNoNotifications)
 {
     bootAndClear();
     host().notifications = { "com.example.mail", "com.example.chat" };
-    Object* controller = PloverKestrel::sharedInstance().notificationListController();
-    Object* structured = structuredListOf(controller);
+    id controller = recordedListController();
+    id structured = structuredListOf(controller);
     ASSERT_TRUE(structured);
+    EXPECT_STREQ(ivar_getTypeEncoding(instanceVariable(classOf(controller), "_structuredListViewController")), "@");
 
     // The route works as set up: two notifications block.
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { blockedAttempt });
     clearEvents();
 
-    objectSetIvar(structured, classGetInstanceVariable(objectGetClass(structured), "_masterList"), nullptr);
+    clearIvar(structured, "_masterList");
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt }) << "no master list";
     clearEvents();
 
-    objectSetIvar(
-        controller, classGetInstanceVariable(objectGetClass(controller), "_structuredListViewController"), nullptr);
+    clearIvar(controller, "_structuredListViewController");
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt }) << "no structured list";
 }
@@ -220,27 +257,38 @@ TEST_F(UnlockDecisionTest, NoRecordedControllerCountsNoNotifications)
 {
     bootAndClear();
     host().notifications = { "com.example.mail", "com.example.chat" };
-    PloverKestrel::sharedInstance().setNotificationListController(nullptr);
+    send(PloverKestrel::sharedInstance(), sel("setNotificationListController:"), nullptr);
     faceMatch();
     EXPECT_EQ(attempts(), std::vector<std::string> { unlockNowAttempt });
 }
 
-TEST_F(UnlockDecisionTest, ALoneNotificationWithoutASectionIdentifierBlocksOnBothRoutes)
-{
-    for (auto route : { NotificationRoute::Priority, NotificationRoute::Structured }) {
-        SCOPED_TRACE(Driver::name(route));
-        resetRegistryForTesting();
-        kestrelResetForTesting();
-        host().resetForTesting();
-        bootAndClear(profileFor(14, 0, route));
+// One route per process: the profile fixes SpringBoard's classes.
+class LoneNotificationTest : public UnlockDecisionTest, public testing::WithParamInterface<NotificationRoute> { };
 
-        host().notifications = { "com.apple.donotdisturb" };
-        faceMatch();
-        host().notifications = { std::nullopt };
-        host().setUILocked(true);
-        faceMatch();
-        EXPECT_EQ(attempts(), (std::vector<std::string> { unlockNowAttempt, blockedAttempt }));
-    }
+TEST_P(LoneNotificationTest, ALoneNotificationWithoutASectionIdentifierBlocks)
+{
+    bootAndClear(profileFor(14, 0, GetParam()));
+    host().notifications = { "com.apple.donotdisturb" };
+    faceMatch();
+    host().notifications = { std::nullopt };
+    host().setUILocked(true);
+    faceMatch();
+    EXPECT_EQ(attempts(), (std::vector<std::string> { unlockNowAttempt, blockedAttempt }));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothRoutes, LoneNotificationTest,
+    testing::Values(NotificationRoute::Priority, NotificationRoute::Structured),
+    [](const testing::TestParamInfo<NotificationRoute>& info) { return std::string(Driver::name(info.param)); });
+
+// The engine's conversion of its delays is the platform's own, written without the C library.
+TEST(DelayTime, SecondsBecomeNanosecondsAsThePlatformConvertsThem)
+{
+    const float cases[] = { 0.0f, -0.0f, 0.5f, 1.0f, 2.0f, 0.1f, 1e-10f, -1.0f, 1e9f, 9.2233715e9f, 9.2233725e9f,
+        -9.2233725e9f, 1e30f, -1e30f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+        std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
+        std::numeric_limits<float>::max() };
+    for (float seconds : cases)
+        EXPECT_EQ(nanosecondsFromSeconds(seconds), Platform::secondsToNanoseconds(seconds)) << seconds;
 }
 
 } // namespace
@@ -253,9 +301,10 @@ namespace {
 TEST(DecisionReportWords, EveryWordTheEngineReportsIsOneTheDriverReadsAndBack)
 {
     auto words = Hooks::reportWords();
-    std::set<std::string> engineOutcomes(words.outcomes.begin(), words.outcomes.end());
-    std::set<std::string> engineReasons(words.reasons.begin(), words.reasons.end());
-    std::set<std::string> engineResults(words.delayedUnlockResults.begin(), words.delayedUnlockResults.end());
+    std::set<std::string> engineOutcomes(words.outcomes, words.outcomes + words.outcomeCount);
+    std::set<std::string> engineReasons(words.reasons, words.reasons + words.reasonCount);
+    std::set<std::string> engineResults(
+        words.delayedUnlockResults, words.delayedUnlockResults + words.delayedUnlockResultCount);
     std::set<std::string> driverOutcomes, driverReasons, driverResults;
     for (int i = 0; i <= int(Driver::Decision::Outcome::DelayScheduled); ++i)
         driverOutcomes.insert(Driver::name(Driver::Decision::Outcome(i)));

@@ -3,23 +3,33 @@
 #include "PrefsTestSupport.h"
 
 #include "prefs/KestrelBannerCell.h"
+#include "runtime/Substrate.h"
 
 using namespace PrefsTesting;
 using UIKit::UIImage;
-using UIKit::UIImageView;
 using UIKit::UILabel;
 using UIKit::UIView;
 
 namespace {
 
 // Records the radius every rounding is asked for, then rounds as before.
-SavedImplementation<RefPtr<Object>(Object*, double)> s_savedRounding;
+id (*s_savedRounding)(id, SEL, id, double) = nullptr;
 std::vector<double> s_radii;
 
-RefPtr<Object> recordingRounding(Object* self, Selector selector, Object* image, double radius)
+id recordingRounding(id self, SEL selector, id image, double radius)
 {
     s_radii.push_back(radius);
     return s_savedRounding(self, selector, image, radius);
+}
+
+void recordRoundings()
+{
+    static bool const hooked = [] {
+        hookMessage(getClass("KestrelBannerCell"), sel("roundedRectImageFromImage:withRadius:"), &recordingRounding,
+            &s_savedRounding);
+        return true;
+    }();
+    EXPECT_TRUE(hooked && s_savedRounding);
 }
 
 class BannerCellTest : public PrefsTest {
@@ -28,30 +38,26 @@ protected:
     {
         PrefsTest::SetUp();
         s_radii.clear();
-        s_savedRounding.clear();
-    }
-    void TearDown() override
-    {
-        s_savedRounding.clear();
-        PrefsTest::TearDown();
     }
 
-    static RefPtr<KestrelBannerCell> makeBanner()
+    // [[KestrelBannerCell alloc] initWithSpecifier:group], owned.
+    static RetainPtr makeBanner()
     {
-        auto group = PSSpecifier::create(dictionary({ { "cell", Value::string("PSGroupCell") } }), nullptr);
-        auto allocated = send<RefPtr<Object>>(getClass("KestrelBannerCell"), "alloc");
-        return send<RefPtr<KestrelBannerCell>>(allocated, "initWithSpecifier:", group.ptr());
+        auto group = row(dictionary({ { "cell", Value::string("PSGroupCell") } }), nullptr);
+        id allocated = send<id>(getClass("KestrelBannerCell"), sel("alloc"));
+        return adopt(send<id>(allocated, sel("initWithSpecifier:"), group));
     }
     void installIcon(int width, int height) { writeSolidPNG(hostPath(iconPath), width, height, 1, 0, 0); }
-    static RefPtr<UIView> makeView(CGRect frame)
+    static RetainPtr makeView(CGRect frame)
     {
-        return send<RefPtr<UIView>>(send<RefPtr<Object>>(getClass("UIView"), "alloc"), "initWithFrame:", frame);
+        return adopt(send<id>(send<id>(getClass("UIView"), sel("alloc")), sel("initWithFrame:"), frame));
     }
-    static RefPtr<UIImage> bannerImage(KestrelBannerCell& cell)
-    {
-        return send<RefPtr<UIImage>>(send<RefPtr<Object>>(&cell, "bannerView"), "image");
-    }
-    static CGRect frameOf(const RefPtr<Object>& view) { return send<CGRect>(view, "frame"); }
+    static id bannerImageObject(id cell) { return send<id>(send<id>(cell, sel("bannerView")), sel("image")); }
+    static UIImage* bannerImage(id cell) { return UIImage::from(bannerImageObject(cell)); }
+    static CGRect frameOf(id view) { return send<CGRect>(view, sel("frame")); }
+    static id titleOf(id cell) { return ivarNamed(cell, "mainTitleLabel"); }
+    static id developerLineOf(id cell) { return ivarNamed(cell, "subTitleLabel"); }
+    static id bannerViewOf(id cell) { return ivarNamed(cell, "bannerView"); }
 };
 
 // --- Rounding ---
@@ -60,20 +66,18 @@ TEST_F(BannerCellTest, ARadiusOfZeroReturnsTheVeryImageGiven)
 {
     installIcon(40, 40);
     auto cell = makeBanner();
-    auto icon = UIImage::imageWithContentsOfFile(NSString::create(iconPath).ptr());
+    id icon = UIImage::imageWithContentsOfFile(text(iconPath));
     ASSERT_NE(icon, nullptr);
-    auto result = send<RefPtr<Object>>(cell, "roundedRectImageFromImage:withRadius:", icon.get(), 0.0);
-    EXPECT_EQ(result.get(), static_cast<Object*>(icon.get()));
-    EXPECT_EQ(send<RefPtr<Object>>(cell, "roundedRectImageFromImage:withRadius:", nullptr, 0.0), nullptr)
-        << "nil stays nil";
+    id result = send<id>(cell, sel("roundedRectImageFromImage:withRadius:"), icon, 0.0);
+    EXPECT_EQ(result, icon);
+    EXPECT_EQ(send<id>(cell, sel("roundedRectImageFromImage:withRadius:"), nullptr, 0.0), nullptr) << "nil stays nil";
     EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr) << "no drawing context was opened";
 }
 
 TEST_F(BannerCellTest, AnIconIsRoundedAtItsWidthTimesTheSinglePrecisionFactor)
 {
     installIcon(120, 120);
-    MSHookMessageEx(getClass("KestrelBannerCell"), sel("roundedRectImageFromImage:withRadius:"), &recordingRounding,
-        &s_savedRounding);
+    recordRoundings();
     makeBanner();
     ASSERT_EQ(s_radii.size(), 1u);
     EXPECT_EQ(s_radii[0], 120 * double(0.225f));
@@ -87,10 +91,10 @@ TEST_F(BannerCellTest, TheRoundedIconKeepsItsSizeInPointsTakesTheScreensScaleAnd
     UIKit::UIScreen::configureMainScreen(414, 896, 3);
     installIcon(120, 120);
     auto cell = makeBanner();
-    auto image = bannerImage(*cell);
+    UIImage* image = bannerImage(cell);
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(send<CGSize>(image, "size"), CGSizeMake(120, 120));
-    EXPECT_EQ(send<double>(image, "scale"), 3.0);
+    EXPECT_EQ(send<CGSize>(bannerImageObject(cell), sel("size")), CGSizeMake(120, 120));
+    EXPECT_EQ(send<double>(bannerImageObject(cell), sel("scale")), 3.0);
     EXPECT_EQ(image->pixelWidth(), 360);
     EXPECT_EQ(image->pixelHeight(), 360);
 
@@ -109,14 +113,13 @@ TEST_F(BannerCellTest, AnOblongIconIsRoundedFromItsWidth)
 {
     UIKit::UIScreen::configureMainScreen(375, 667, 1);
     installIcon(200, 100);
-    MSHookMessageEx(getClass("KestrelBannerCell"), sel("roundedRectImageFromImage:withRadius:"), &recordingRounding,
-        &s_savedRounding);
+    recordRoundings();
     auto cell = makeBanner();
     ASSERT_EQ(s_radii.size(), 1u);
     EXPECT_EQ(s_radii[0], 200 * double(0.225f));
-    auto image = bannerImage(*cell);
+    UIImage* image = bannerImage(cell);
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(send<CGSize>(image, "size"), CGSizeMake(200, 100));
+    EXPECT_EQ(send<CGSize>(bannerImageObject(cell), sel("size")), CGSizeMake(200, 100));
     EXPECT_EQ(image->pixelAt(0, 0).alpha, 0);
     EXPECT_EQ(image->pixelAt(100, 50).alpha, 255);
 }
@@ -127,12 +130,13 @@ TEST_F(BannerCellTest, WithoutAnIconTheBannerIsEmptyAndTheLabelsSitBelowItsPlace
 {
     auto cell = makeBanner();
     ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(bannerImage(*cell), nullptr);
-    double width = send<CGRect>(cell, "bounds").size.width;
-    EXPECT_EQ(frameOf(cell->bannerView()), CGRectMake(0, 15, width, 100));
+    EXPECT_EQ(bannerImageObject(cell), nullptr);
+    double width = send<CGRect>(cell, sel("bounds")).size.width;
+    EXPECT_EQ(frameOf(bannerViewOf(cell)), CGRectMake(0, 15, width, 100));
+    EXPECT_EQ(send<id>(cell, sel("bannerView")), bannerViewOf(cell));
 
-    CGRect title = frameOf(cell->mainTitleLabel());
-    CGRect developer = frameOf(cell->subTitleLabel());
+    CGRect title = frameOf(titleOf(cell));
+    CGRect developer = frameOf(developerLineOf(cell));
     EXPECT_EQ(title.origin.y, 120.0);
     EXPECT_GT(title.size.height, 30) << "fitted to a 35-point line";
     EXPECT_LT(title.size.height, 50);
@@ -149,40 +153,41 @@ TEST_F(BannerCellTest, WithAnIconTheLayoutIsTheSame)
 {
     installIcon(120, 120);
     auto cell = makeBanner();
-    EXPECT_NE(bannerImage(*cell), nullptr);
-    EXPECT_EQ(frameOf(cell->mainTitleLabel()).origin.y, 120.0);
-    EXPECT_EQ(send<int64_t>(cell->bannerView(), "contentMode"), UIKit::UIViewContentModeScaleAspectFit);
+    EXPECT_NE(bannerImage(cell), nullptr);
+    EXPECT_EQ(frameOf(titleOf(cell)).origin.y, 120.0);
+    EXPECT_EQ(send<int64_t>(bannerViewOf(cell), sel("contentMode")), UIKit::UIViewContentModeScaleAspectFit);
 }
 
 TEST_F(BannerCellTest, TheSubviewsStandTitleDeveloperLineBanner)
 {
     auto cell = makeBanner();
-    auto subviews = send<RefPtr<NSArray>>(cell, "subviews");
-    ASSERT_EQ(subviews->count(), 3u);
-    EXPECT_EQ(subviews->objectAtIndex(0), cell->mainTitleLabel());
-    EXPECT_EQ(subviews->objectAtIndex(1), cell->subTitleLabel());
-    EXPECT_EQ(subviews->objectAtIndex(2), cell->bannerView()) << "the banner is frontmost";
+    id subviews = send<id>(cell, sel("subviews"));
+    ASSERT_EQ(send<unsigned long>(subviews, sel("count")), 3u);
+    EXPECT_EQ(send<id>(subviews, sel("objectAtIndex:"), 0ul), titleOf(cell));
+    EXPECT_EQ(send<id>(subviews, sel("objectAtIndex:"), 1ul), developerLineOf(cell));
+    EXPECT_EQ(send<id>(subviews, sel("objectAtIndex:"), 2ul), bannerViewOf(cell)) << "the banner is frontmost";
 }
 
 TEST_F(BannerCellTest, TheLabelsTextsFontsAndColours)
 {
     auto cell = makeBanner();
-    auto* title = dynamic_cast<UILabel*>(cell->mainTitleLabel().get());
-    auto* developer = dynamic_cast<UILabel*>(cell->subTitleLabel().get());
+    UILabel* title = UILabel::from(titleOf(cell));
+    UILabel* developer = UILabel::from(developerLineOf(cell));
     ASSERT_TRUE(title && developer);
-    EXPECT_EQ(stringValue(title->text().get()), "Kestrel");
-    EXPECT_EQ(stringValue(developer->text().get()), "Developed by PloverDev");
-    EXPECT_EQ(title->font()->pointSize(), 35.0);
-    EXPECT_EQ(developer->font()->pointSize(), 16.0);
-    EXPECT_EQ(title->textColor()->red(), 0) << "the title keeps the default black";
-    EXPECT_EQ(developer->textColor()->red(), 0.5) << "gray";
-    EXPECT_EQ(developer->textColor()->green(), 0.5);
-    EXPECT_EQ(developer->textColor()->blue(), 0.5);
-    for (auto* label : { title, developer }) {
-        EXPECT_EQ(label->textAlignment(), UIKit::NSTextAlignmentCenter);
-        EXPECT_EQ(label->numberOfLines(), 1);
-        EXPECT_EQ(label->autoresizingMask(), UIKit::UIViewAutoresizingFlexibleWidth);
-        auto background = label->backgroundColor();
+    EXPECT_EQ(textOf(title->text()), "Kestrel");
+    EXPECT_EQ(textOf(developer->text()), "Developed by PloverDev");
+    EXPECT_EQ(UIKit::UIFont::from(title->font())->pointSize(), 35.0);
+    EXPECT_EQ(UIKit::UIFont::from(developer->font())->pointSize(), 16.0);
+    EXPECT_EQ(UIKit::UIColor::from(title->textColor())->red(), 0) << "the title keeps the default black";
+    UIKit::UIColor* gray = UIKit::UIColor::from(developer->textColor());
+    EXPECT_EQ(gray->red(), 0.5) << "gray";
+    EXPECT_EQ(gray->green(), 0.5);
+    EXPECT_EQ(gray->blue(), 0.5);
+    for (id label : { titleOf(cell), developerLineOf(cell) }) {
+        EXPECT_EQ(UILabel::from(label)->textAlignment(), UIKit::NSTextAlignmentCenter);
+        EXPECT_EQ(UILabel::from(label)->numberOfLines(), 1);
+        EXPECT_EQ(UIView::from(label)->autoresizingMask(), UIKit::UIViewAutoresizingFlexibleWidth);
+        UIKit::UIColor* background = UIKit::UIColor::from(UIView::from(label)->backgroundColor());
         EXPECT_TRUE(!background || background->alpha() == 0) << "clear";
     }
 }
@@ -191,7 +196,7 @@ TEST_F(BannerCellTest, PreferredHeightIs150ForEveryWidth)
 {
     auto cell = makeBanner();
     for (double width : { 0.0, 320.0, 1024.0 })
-        EXPECT_EQ(send<double>(cell, "preferredHeightForWidth:", width), 150.0) << width;
+        EXPECT_EQ(send<double>(cell, sel("preferredHeightForWidth:"), width), 150.0) << width;
     EXPECT_TRUE(Preferences::conformsToPreferencesTableCustomView(getClass("KestrelBannerCell")));
 }
 
@@ -201,23 +206,23 @@ TEST_F(BannerCellTest, InASuperviewTheFrameIsPinnedToItsWidthAndTo195Points)
 {
     auto cell = makeBanner();
     auto holder = makeView(CGRectMake(0, 300, 375, 150));
-    send(holder, "addSubview:", cell.get());
-    EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 375, 195));
+    send(holder, sel("addSubview:"), cell);
+    EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 375, 195));
     for (CGRect asked : { CGRectMake(10, 20, 30, 40), CGRectMake(-5, 1e6, 0, 0), CGRectMake(0, 0, 1024, 150) }) {
-        send(cell, "setFrame:", asked);
-        EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 375, 195)) << "whatever was set";
-        EXPECT_EQ(send<CGRect>(cell, "bounds"), CGRectMake(0, 0, 375, 195)) << "the stored frame too";
+        send(cell, sel("setFrame:"), asked);
+        EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 375, 195)) << "whatever was set";
+        EXPECT_EQ(send<CGRect>(cell, sel("bounds")), CGRectMake(0, 0, 375, 195)) << "the stored frame too";
     }
-    send(holder, "setFrame:", CGRectMake(0, 0, 500, 150));
-    EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 500, 195)) << "the frame follows the superview's width";
+    send(holder, sel("setFrame:"), CGRectMake(0, 0, 500, 150));
+    EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 500, 195)) << "the frame follows the superview's width";
 }
 
 TEST_F(BannerCellTest, ThePinnedCellsSubviewsSpanItsWidth)
 {
     auto cell = makeBanner();
     auto holder = makeView(CGRectMake(0, 0, 375, 150));
-    send(holder, "addSubview:", cell.get());
-    for (auto& view : { cell->mainTitleLabel(), cell->subTitleLabel(), cell->bannerView() }) {
+    send(holder, sel("addSubview:"), cell);
+    for (id view : { titleOf(cell), developerLineOf(cell), bannerViewOf(cell) }) {
         EXPECT_EQ(frameOf(view).origin.x, 0);
         EXPECT_EQ(frameOf(view).size.width, 375);
     }
@@ -226,22 +231,22 @@ TEST_F(BannerCellTest, ThePinnedCellsSubviewsSpanItsWidth)
 TEST_F(BannerCellTest, WithoutASuperviewTheFrameIsPinnedToZeroWidth)
 {
     auto cell = makeBanner();
-    send(cell, "setFrame:", CGRectMake(10, 20, 300, 40));
-    EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 0, 195));
+    send(cell, sel("setFrame:"), CGRectMake(10, 20, 300, 40));
+    EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 0, 195));
 }
 
 TEST_F(BannerCellTest, ACellThatLeavesItsSuperviewEndsUpAtZeroWidth)
 {
     auto cell = makeBanner();
     auto holder = makeView(CGRectMake(0, 0, 375, 150));
-    send(holder, "addSubview:", cell.get());
-    send(cell, "removeFromSuperview");
-    EXPECT_EQ(send<RefPtr<Object>>(cell, "superview"), nullptr);
-    EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 0, 195));
+    send(holder, sel("addSubview:"), cell);
+    send(cell, sel("removeFromSuperview"));
+    EXPECT_EQ(send<id>(cell, sel("superview")), nullptr);
+    EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 0, 195));
 
     auto other = makeView(CGRectMake(0, 0, 320, 80));
-    send(other, "addSubview:", cell.get());
-    EXPECT_EQ(send<CGRect>(cell, "frame"), CGRectMake(0, 0, 320, 195)) << "and is pinned again in a new one";
+    send(other, sel("addSubview:"), cell);
+    EXPECT_EQ(send<CGRect>(cell, sel("frame")), CGRectMake(0, 0, 320, 195)) << "and is pinned again in a new one";
 }
 
 } // namespace

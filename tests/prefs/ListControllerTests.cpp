@@ -4,6 +4,7 @@
 // and the two button actions.
 #include "PrefsTestSupport.h"
 
+#include "platform/foundation/FoundationValue.h"
 #include "platform/log/SystemLog.h"
 #include "platform/trace/Timeline.h"
 #include "prefs/kestrelprefsRootListController.h"
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -155,39 +157,44 @@ protected:
         PrefsTest::TearDown();
     }
 
-    RefPtr<NSArray> specifiers() { return send<RefPtr<NSArray>>(m_controller, "specifiers"); }
-    bool shouldReload() { return send<bool>(m_controller, "shouldReload"); }
+    id specifiers() { return send<id>(m_controller, sel("specifiers")); }
+    static unsigned long countOf(id list) { return send<unsigned long>(list, sel("count")); }
+    bool shouldReload() { return send<bool>(m_controller, sel("shouldReload")); }
+    PSListController& controller() { return controllerState(m_controller); }
+    // What the application opened since the test began: it lives as long as the process.
+    std::vector<std::string> openedSinceStart() const
+    {
+        auto opened = UIKit::UIApplication::shared().openedURLs();
+        return { opened.begin() + std::min(opened.size(), m_openedBefore), opened.end() };
+    }
 
     // The loaded row with this key or identifier.
-    RefPtr<PSSpecifier> rowWith(std::string_view property, std::string_view text)
+    id rowWith(const char* property, std::string_view wanted)
     {
-        auto list = specifiers();
-        if (!list)
-            return nullptr;
-        for (auto& object : list->objects()) {
-            auto* specifier = dynamic_cast<PSSpecifier*>(object.get());
-            if (specifier && specifier->stringProperty(property) == text)
-                return RefPtr<PSSpecifier>(specifier);
+        id list = specifiers();
+        for (unsigned long index = 0; index < countOf(list); ++index) {
+            id object = send<id>(list, sel("objectAtIndex:"), index);
+            auto* specifier = PSSpecifier::from(object);
+            if (specifier && specifier->stringProperty(property) == wanted)
+                return object;
         }
         return nullptr;
     }
-    RefPtr<PSSpecifier> rowWithKey(std::string_view key) { return rowWith("key", key); }
+    id rowWithKey(std::string_view key) { return rowWith("key", key); }
 
-    std::optional<Value> readKey(std::string_view key) { return read(m_controller.get(), rowWithKey(key).get()); }
-    void writeKey(std::string_view key, Value value)
-    {
-        write(m_controller.get(), std::move(value), rowWithKey(key).get());
-    }
+    std::optional<Value> readKey(std::string_view key) { return read(m_controller, rowWithKey(key)); }
+    void writeKey(std::string_view key, Value value) { write(m_controller, std::move(value), rowWithKey(key)); }
 
-    std::optional<Value> shownValue(std::string_view id)
+    static std::optional<Value> shownValue(id controller, std::string_view identifier)
     {
-        for (auto& shown : m_controller->shownRows()) {
-            if (shown.specifier->identifierText() == id)
-                return shown.value;
+        for (auto& shown : controllerState(controller).shownRows()) {
+            if (specifierState(shown.specifier).identifierText() == identifier)
+                return Platform::propertyListValue(shown.value);
         }
-        ADD_FAILURE() << "no shown row " << id;
+        ADD_FAILURE() << "no shown row " << identifier;
         return std::nullopt;
     }
+    std::optional<Value> shownValue(std::string_view identifier) { return shownValue(m_controller, identifier); }
 
     std::vector<std::string> preferencesFolder() const
     {
@@ -198,63 +205,65 @@ protected:
         return names;
     }
 
-    RefPtr<PSListController> m_controller;
+    RetainPtr m_controller;
+    size_t m_openedBefore { UIKit::UIApplication::shared().openedURLs().size() };
 };
 
 // --- The row list ---
 
 TEST_F(ListControllerTest, TheRowListIsLoadedOnceAndThenServedFromTheCache)
 {
-    auto first = specifiers();
+    id first = specifiers();
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->count(), standardRows().size());
+    EXPECT_EQ(countOf(first), standardRows().size());
     writeRoot(std::vector<Dictionary> { textRow("other") });
     EXPECT_EQ(specifiers(), first) << "the same list object, not a new load";
-    EXPECT_EQ(m_controller->loadCount(), 1u);
-    EXPECT_EQ(m_controller->m_specifiers.get(), static_cast<Object*>(first.get())) << "the list is kept in _specifiers";
-    auto* ivar = classGetInstanceVariable(getClass("PSListController"), "_specifiers");
-    ASSERT_NE(ivar, nullptr);
-    EXPECT_EQ(objectGetIvar(m_controller.get(), ivar).get(), static_cast<Object*>(first.get()));
+    EXPECT_EQ(controller().loadCount(), 1u);
+    Ivar ivar = instanceVariable(getClass("PSListController"), "_specifiers");
+    ASSERT_NE(ivar, nullptr) << "the list is kept in the framework's _specifiers";
+    EXPECT_EQ(objectIvar(m_controller, ivar), first);
+    EXPECT_GE(send<unsigned long>(first, sel("retainCount")), 1u) << "and held there";
 }
 
 TEST_F(ListControllerTest, ShouldReloadMakesTheNextRequestLoadAfreshAndClearsTheFlag)
 {
     EXPECT_FALSE(shouldReload()) << "a new controller does not reload";
-    auto first = specifiers();
+    RetainPtr first = specifiers();
     writeRoot(std::vector<Dictionary> { textRow("one"), textRow("two") });
-    send(m_controller, "setShouldReload:", true);
+    send(m_controller, sel("setShouldReload:"), true);
+    EXPECT_TRUE(shouldReload());
 
-    auto second = specifiers();
+    id second = specifiers();
     ASSERT_NE(second, nullptr);
-    EXPECT_NE(second, first);
-    EXPECT_EQ(second->count(), 2u) << "the Root as it is now";
+    EXPECT_NE(second, first.get());
+    EXPECT_EQ(countOf(second), 2u) << "the Root as it is now";
     EXPECT_FALSE(shouldReload());
-    EXPECT_EQ(m_controller->loadCount(), 2u);
+    EXPECT_EQ(controller().loadCount(), 2u);
 
     EXPECT_EQ(specifiers(), second) << "the flag is spent: the next request uses the cache again";
-    EXPECT_EQ(m_controller->loadCount(), 2u);
+    EXPECT_EQ(controller().loadCount(), 2u);
 }
 
 TEST_F(ListControllerTest, ARootThatCannotBeLoadedGivesAnEmptyPageAndIsTriedAgainOnTheNextRequest)
 {
     auto controller = makeController({});
     writeRoot("this is no property list");
-    EXPECT_EQ(send<RefPtr<NSArray>>(controller, "specifiers"), nullptr);
-    send(controller, "reloadSpecifiers");
-    EXPECT_TRUE(controller->shownRows().empty()) << "an empty page";
-    unsigned loads = controller->loadCount();
-    EXPECT_EQ(send<RefPtr<NSArray>>(controller, "specifiers"), nullptr);
-    EXPECT_EQ(controller->loadCount(), loads + 1) << "nothing cached: loaded again";
+    EXPECT_EQ(send<id>(controller, sel("specifiers")), nullptr);
+    send(controller, sel("reloadSpecifiers"));
+    EXPECT_TRUE(controllerState(controller).shownRows().empty()) << "an empty page";
+    unsigned loads = controllerState(controller).loadCount();
+    EXPECT_EQ(send<id>(controller, sel("specifiers")), nullptr);
+    EXPECT_EQ(controllerState(controller).loadCount(), loads + 1) << "nothing cached: loaded again";
 
     std::filesystem::remove(bundleFolder() + "/Root.plist");
-    EXPECT_EQ(send<RefPtr<NSArray>>(controller, "specifiers"), nullptr) << "a missing Root";
+    EXPECT_EQ(send<id>(controller, sel("specifiers")), nullptr) << "a missing Root";
     writeRoot(R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array/></plist>)");
-    EXPECT_EQ(send<RefPtr<NSArray>>(controller, "specifiers"), nullptr) << "a Root that is no dictionary";
+    EXPECT_EQ(send<id>(controller, sel("specifiers")), nullptr) << "a Root that is no dictionary";
 
     writeRoot(standardRows());
-    auto list = send<RefPtr<NSArray>>(controller, "specifiers");
+    id list = send<id>(controller, sel("specifiers"));
     ASSERT_NE(list, nullptr) << "a Root that became loadable is picked up";
-    EXPECT_EQ(list->count(), standardRows().size());
+    EXPECT_EQ(countOf(list), standardRows().size());
 }
 
 // --- Reading ---
@@ -285,10 +294,12 @@ TEST_F(ListControllerTest, AKeyAbsentFromTheFileGivesTheRowsDefaultOrNilWithoutO
     EXPECT_EQ(readKey("DelayTime"), Value::real(2.0));
     EXPECT_EQ(readKey("device"), std::nullopt) << "no entry and no default";
     auto keyless = row(dictionary({ { "cell", Value::string("PSSwitchCell") }, { "default", Value::boolean(true) } }),
-        m_controller.get());
-    EXPECT_EQ(read(m_controller.get(), keyless.get()), Value::boolean(true)) << "a row without a key shows its default";
-    auto lowerCase = row(dictionary({ { "key", Value::string("other") } }), m_controller.get());
-    EXPECT_EQ(read(m_controller.get(), lowerCase.get()), std::nullopt) << "keys are compared with their letter case";
+        m_controller);
+    EXPECT_EQ(read(m_controller, keyless), Value::boolean(true)) << "a row without a key shows its default";
+    auto lowerCase = row(dictionary({ { "key", Value::string("other") } }), m_controller);
+    EXPECT_EQ(read(m_controller, lowerCase), std::nullopt) << "keys are compared with their letter case";
+    EXPECT_EQ(read(m_controller, text("no row")), std::nullopt) << "what is no row has no value";
+    EXPECT_EQ(read(m_controller, nullptr), std::nullopt);
 }
 
 TEST_F(ListControllerTest, AMissingCorruptOrHostileSettingsFileGivesTheDefaults)
@@ -338,19 +349,19 @@ TEST_F(ListControllerTest, ReadingDeviceOrSystemVersionReloadsTheUserAgentRowAnd
 {
     readKey("device");
     readKey("device");
-    EXPECT_EQ(m_controller->reloadedSpecifierIDs(), (std::vector<std::string> { "User-Agent", "User-Agent" }))
+    EXPECT_EQ(controller().reloadedSpecifierIDs(), (std::vector<std::string> { "User-Agent", "User-Agent" }))
         << "at every read, even when nothing changed";
     readKey("iosVersion");
-    EXPECT_EQ(m_controller->reloadedSpecifierIDs().size(), 3u);
+    EXPECT_EQ(controller().reloadedSpecifierIDs().size(), 3u);
     readKey("presetUserAgent");
     readKey("Enabled");
     readKey("DelayTime");
-    EXPECT_EQ(m_controller->reloadedSpecifierIDs().size(), 3u) << "no other read reloads a row";
+    EXPECT_EQ(controller().reloadedSpecifierIDs().size(), 3u) << "no other read reloads a row";
 }
 
 TEST_F(ListControllerTest, TheReloadKeepsTheShownUserAgentCurrent)
 {
-    send(m_controller, "reloadSpecifiers");
+    send(m_controller, sel("reloadSpecifiers"));
     EXPECT_EQ(shownValue("User-Agent"), Value::string("(null)/(null)"));
     writeSettings(dictionary({ { "device", Value::string("iPad8,1") }, { "iosVersion", Value::string("13.3") } }));
     readKey("device");
@@ -362,10 +373,10 @@ TEST_F(ListControllerTest, AUserAgentRowThatItselfCarriesTheDeviceKeyDoesNotRecu
 {
     auto controller = makeController({ textRow("device", "User-Agent"), textRow("iosVersion") });
     writeSettings(dictionary({ { "device", Value::string("iPhone") } }));
-    send(controller, "reloadSpecifiers");
-    ASSERT_EQ(controller->shownRows().size(), 2u);
-    EXPECT_EQ(controller->shownRows()[0].value, Value::string("iPhone"));
-    EXPECT_LE(controller->reloadedSpecifierIDs().size(), 4u);
+    send(controller, sel("reloadSpecifiers"));
+    ASSERT_EQ(controllerState(controller).shownRows().size(), 2u);
+    EXPECT_EQ(Platform::propertyListValue(controllerState(controller).shownRows()[0].value), Value::string("iPhone"));
+    EXPECT_LE(controllerState(controller).reloadedSpecifierIDs().size(), 4u);
 }
 
 // --- Writing ---
@@ -462,8 +473,8 @@ TEST_F(ListControllerTest, ARowWithoutANotificationPostsNothingButIsWritten)
 {
     monitorNotifications();
     auto quiet = row(dictionary({ { "cell", Value::string("PSSwitchCell") }, { "key", Value::string("Quiet") } }),
-        m_controller.get());
-    write(m_controller.get(), Value::boolean(true), quiet.get());
+        m_controller);
+    write(m_controller, Value::boolean(true), quiet);
     EXPECT_EQ(settings(), dictionary({ { "Quiet", Value::boolean(true) } }));
     EXPECT_TRUE(postedNames().empty());
 }
@@ -471,22 +482,22 @@ TEST_F(ListControllerTest, ARowWithoutANotificationPostsNothingButIsWritten)
 TEST_F(ListControllerTest, OnlyLowerCaseEnabledAndUseCustomRebuildTheList)
 {
     specifiers();
-    unsigned loads = m_controller->loadCount();
-    unsigned reloads = m_controller->reloadCount();
+    unsigned loads = controller().loadCount();
+    unsigned reloads = controller().reloadCount();
     writeKey("Enabled", Value::boolean(false));
     writeKey("DelayTime", Value::real(3));
-    EXPECT_EQ(m_controller->loadCount(), loads) << "the engine's key Enabled does not rebuild the list";
-    EXPECT_EQ(m_controller->reloadCount(), reloads);
+    EXPECT_EQ(controller().loadCount(), loads) << "the engine's key Enabled does not rebuild the list";
+    EXPECT_EQ(controller().reloadCount(), reloads);
 
     writeKey("enabled", Value::boolean(true));
-    EXPECT_EQ(m_controller->loadCount(), loads + 1) << "one fresh load per write of enabled";
-    EXPECT_EQ(m_controller->reloadCount(), reloads + 1);
+    EXPECT_EQ(controller().loadCount(), loads + 1) << "one fresh load per write of enabled";
+    EXPECT_EQ(controller().reloadCount(), reloads + 1);
     EXPECT_FALSE(shouldReload()) << "the reload spent the flag";
-    EXPECT_EQ(m_controller->shownRows().size(), standardRows().size()) << "every row shown again";
+    EXPECT_EQ(controller().shownRows().size(), standardRows().size()) << "every row shown again";
 
     writeKey("useCustom", Value::boolean(true));
-    EXPECT_EQ(m_controller->loadCount(), loads + 2);
-    EXPECT_EQ(m_controller->reloadCount(), reloads + 2);
+    EXPECT_EQ(controller().loadCount(), loads + 2);
+    EXPECT_EQ(controller().reloadCount(), reloads + 2);
     EXPECT_FALSE(shouldReload());
 }
 
@@ -506,19 +517,20 @@ TEST_F(ListControllerTest, ARowWithoutAKeyOrANilValueWritesAndPostsNothing)
     auto before = readFile(settingsPath);
     auto keyless = row(
         dictionary({ { "cell", Value::string("PSSwitchCell") }, { "PostNotification", Value::string(changedName) } }),
-        m_controller.get());
-    write(m_controller.get(), Value::boolean(true), keyless.get());
+        m_controller);
+    write(m_controller, Value::boolean(true), keyless);
     auto numberKey
         = row(dictionary({ { "key", Value::integer(5) }, { "PostNotification", Value::string(changedName) } }),
-            m_controller.get());
-    write(m_controller.get(), Value::boolean(true), numberKey.get());
-    write(m_controller.get(), std::nullopt, rowWithKey("DelayTime").get());
-    write(m_controller.get(), std::nullopt, rowWithKey("enabled").get());
-    write(m_controller.get(), Value::boolean(true), nullptr);
+            m_controller);
+    write(m_controller, Value::boolean(true), numberKey);
+    write(m_controller, std::nullopt, rowWithKey("DelayTime"));
+    write(m_controller, std::nullopt, rowWithKey("enabled"));
+    write(m_controller, Value::boolean(true), nullptr);
+    write(m_controller, Value::boolean(true), text("no row"));
 
     EXPECT_EQ(readFile(settingsPath), before) << "the file's bytes are unchanged";
     EXPECT_TRUE(postedNames().empty());
-    EXPECT_EQ(m_controller->reloadCount(), 0u) << "a nil value for enabled rebuilds nothing";
+    EXPECT_EQ(controller().reloadCount(), 0u) << "a nil value for enabled rebuilds nothing";
 }
 
 TEST_F(ListControllerTest, AMissingSettingsFileIsCreatedWithTheOneEntry)
@@ -597,14 +609,14 @@ TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePrevi
 {
     specifiers();
     monitorNotifications();
-    unsigned reloads = m_controller->reloadCount();
+    unsigned reloads = controller().reloadCount();
 
     // A folder where the file should be: no file to keep aside, and none can replace it.
     writeFile(std::string(settingsPath) + "/inside", "untouched");
     writeKey("enabled", Value::boolean(true));
     EXPECT_EQ(readFile(std::string(settingsPath) + "/inside"), "untouched");
     EXPECT_EQ(postedNames(), std::vector<std::string> { "test.enabled.changed" });
-    EXPECT_EQ(m_controller->reloadCount(), reloads + 1);
+    EXPECT_EQ(controller().reloadCount(), reloads + 1);
     EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" });
     EXPECT_TRUE(Platform::readSystemLog().empty());
 
@@ -618,7 +630,7 @@ TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePrevi
     }
     EXPECT_EQ(readFile(settingsPath), before);
     EXPECT_EQ(postedNames(), (std::vector<std::string> { "test.enabled.changed", "test.enabled.changed" }));
-    EXPECT_EQ(m_controller->reloadCount(), reloads + 2);
+    EXPECT_EQ(controller().reloadCount(), reloads + 2);
     EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
 
     // A Preferences folder that cannot be written to.
@@ -630,7 +642,7 @@ TEST_F(ListControllerTest, AWriteThatFailsStillPostsAndRebuildsAndLeavesThePrevi
     writeKey("enabled", Value::boolean(true));
     EXPECT_EQ(readFile(settingsPath), before);
     EXPECT_EQ(postedNames().size(), 3u);
-    EXPECT_EQ(m_controller->reloadCount(), reloads + 3);
+    EXPECT_EQ(controller().reloadCount(), reloads + 3);
     EXPECT_EQ(preferencesFolder(), std::vector<std::string> { "com.plover.kestrelprefs.plist" }) << "no temporary file";
 }
 
@@ -672,6 +684,22 @@ TEST_F(ListControllerTest, TwoProcessesWritingAtOnceLoseNoEntry)
     EXPECT_EQ(*file, expected);
 }
 
+// Writers take turns under a lock on the Preferences folder, but one that keeps it (a hung
+// process, an outsider) must not hang the pane: the write goes ahead without it.
+TEST_F(ListControllerTest, AWriterThatNeverLetsGoOfTheLockDoesNotHangThePane)
+{
+    int holder = ::open(hostPath(settingsFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    monitorNotifications();
+    writeKey("DelayTime", Value::real(8));
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(8) } }));
+    EXPECT_EQ(postedNames(), std::vector<std::string> { changedName });
+    ::close(holder);
+    writeKey("DelayTime", Value::real(9));
+    EXPECT_EQ(settings(), dictionary({ { "DelayTime", Value::real(9) } })) << "and the lock, once free, is taken again";
+}
+
 // A device whose Preferences folder has gone gets it back with the first write.
 TEST_F(ListControllerTest, AMissingSettingsFolderIsCreatedByTheFirstWrite)
 {
@@ -711,36 +739,37 @@ TEST_F(ListControllerTest, RespringPostsTheRestartNotificationEvenWithNobodyList
         std::lock_guard guard(lock);
         events.emplace_back(event);
     });
-    send(m_controller, "respring");
+    send(m_controller, sel("respring"));
     {
         std::lock_guard guard(lock);
         EXPECT_EQ(events, std::vector<std::string> { std::string("post ") + respringName });
     }
 
     monitorNotifications();
-    send(m_controller, "respring");
+    send(m_controller, sel("respring"));
     EXPECT_EQ(postedNames(), std::vector<std::string> { respringName });
     EXPECT_FALSE(std::filesystem::exists(hostPath(settingsPath))) << "nothing else happens";
-    EXPECT_TRUE(UIKit::UIApplication::sharedApplication()->openedURLs().empty());
+    EXPECT_TRUE(openedSinceStart().empty());
 }
 
 TEST_F(ListControllerTest, TheRespringButtonOfTheRootCallsTheAction)
 {
     monitorNotifications();
-    auto button = rowWith("action", "respring");
+    id button = rowWith("action", "respring");
     ASSERT_NE(button, nullptr);
-    send(send<RefPtr<Object>>(button, "target"), button->buttonAction());
+    EXPECT_EQ(send<id>(button, sel("target")), m_controller.get());
+    send(send<id>(button, sel("target")), send<SEL>(button, sel("buttonAction")));
     EXPECT_EQ(postedNames(), std::vector<std::string> { respringName });
 }
 
 TEST_F(ListControllerTest, TwitterlinkOpensTheProfileAddress)
 {
-    send(m_controller, "twitterlink");
-    auto opened = UIKit::UIApplication::sharedApplication()->openedURLs();
+    send(m_controller, sel("twitterlink"));
+    auto opened = openedSinceStart();
     ASSERT_EQ(opened, std::vector<std::string> { kestrelProfileAddress });
     EXPECT_TRUE(opened[0].starts_with("https://")) << opened[0];
-    send(m_controller, "twitterlink");
-    EXPECT_EQ(UIKit::UIApplication::sharedApplication()->openedURLs().size(), 2u) << "once per tap";
+    send(m_controller, sel("twitterlink"));
+    EXPECT_EQ(openedSinceStart().size(), 2u) << "once per tap";
 }
 
 } // namespace

@@ -15,6 +15,23 @@ namespace {
 
 using Fields = std::map<std::string, std::string>;
 
+// The fields of the bytes as the tool would print them, as C++ text; nullopt for nil.
+std::optional<Fields> parsePackageFields(std::string_view output)
+{
+    id data = send<id>(getClass("NSData"), sel("dataWithBytes:length:"), static_cast<const void*>(output.data()),
+        static_cast<unsigned long>(output.size()));
+    id fields = ::parsePackageFields(data);
+    if (!fields)
+        return std::nullopt;
+    Fields result;
+    id keys = send<id>(fields, sel("allKeys"));
+    for (unsigned long index = 0; index < send<unsigned long>(keys, sel("count")); ++index) {
+        id key = send<id>(keys, sel("objectAtIndex:"), index);
+        result[textOf(key).value_or("?")] = textOf(send<id>(fields, sel("objectForKey:"), key)).value_or("?");
+    }
+    return result;
+}
+
 std::optional<std::string> versionIn(std::string_view output)
 {
     auto fields = parsePackageFields(output);
@@ -68,8 +85,18 @@ TEST(PackageFieldsTest, OnlyNewlineEndsALine)
     EXPECT_EQ(versionIn("Version: 4"), "4") << "no final newline needed";
 }
 
-TEST(PackageFieldsTest, EmptyOutputGivesNoFields)
+// Text is compared code unit by code unit: a combining mark right after a newline or a
+// separator does not make one character of them that no longer splits.
+TEST(PackageFieldsTest, ACombiningMarkAfterANewlineOrASeparatorStillSplits)
 {
+    EXPECT_EQ(parsePackageFields("Name: \xcc\x81value\nVersion: 2\n\xcd\xafX: y"),
+        (Fields { { "Name", "\xcc\x81value" }, { "Version", "2" }, { "\xcd\xafX", "y" } }));
+    EXPECT_EQ(versionIn("Version:\xcc\x81 3\nVersion: 4"), "4") << "a mark between colon and blank is no separator";
+}
+
+TEST(PackageFieldsTest, EmptyOutputGivesNoFieldsAndNoOutputNone)
+{
+    EXPECT_EQ(::parsePackageFields(nullptr), nullptr) << "a tool that could not be read";
     auto fields = parsePackageFields("");
     ASSERT_TRUE(fields) << "empty text is valid text";
     EXPECT_TRUE(fields->empty());
@@ -101,14 +128,11 @@ TEST(PackageFieldsTest, ValidMultibyteTextAndNulBytesAreKept)
 
 class PackageQueryTest : public PrefsTest {
 protected:
-    static RefPtr<Object> query(const std::string& identifier)
+    static id query(const std::string& identifier)
     {
-        return send<RefPtr<Object>>(getClass("PloverPackage"), "packageWithIdentifier:", NSString::create(identifier));
+        return send<id>(getClass("PloverPackage"), sel("packageWithIdentifier:"), text(identifier.c_str()));
     }
-    static std::optional<std::string> versionOf(const RefPtr<Object>& package)
-    {
-        return stringValue(send<RefPtr<Object>>(package, "version").get());
-    }
+    static std::optional<std::string> versionOf(id package) { return textOf(send<id>(package, sel("version"))); }
     std::optional<std::string> queriedVersion() { return versionOf(query("com.plover.kestrel")); }
 };
 
@@ -119,7 +143,7 @@ TEST_F(PackageQueryTest, TheVersionComesFromTheToolsRecord)
     auto package = query("com.plover.kestrel");
     ASSERT_NE(package, nullptr);
     EXPECT_EQ(versionOf(package), "1.4-2");
-    send(package, "setVersion:", NSString::create("9"));
+    send(package, sel("setVersion:"), text("9"));
     EXPECT_EQ(versionOf(package), "9") << "any caller may set it again";
 }
 

@@ -1,6 +1,6 @@
 #include "PrefsTestSupport.h"
+#include "platform/foundation/FoundationValue.h"
 #include "platform/notify/NotifyTesting.h"
-#include "runtime/RuntimeTesting.h"
 
 #include <array>
 #include <cairo.h>
@@ -9,10 +9,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
-
-// In a sanitizer build, the leak checker overlooks fontconfig's caches, which the text
-// layout library fills and never frees. Leaks of our own code still fail the run.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace PrefsTesting {
 
@@ -33,7 +29,6 @@ void PrefsTest::SetUp()
     Platform::setDeviceRoot(m_root);
     std::filesystem::create_directories(hostPath(settingsFolder));
     Platform::resetNotifyForTesting();
-    resetRegistryForTesting();
     UIKit::UIScreen::configureMainScreen(375, 667, 2);
 }
 
@@ -113,30 +108,32 @@ void PrefsTest::writeRoot(const std::vector<Dictionary>& rows) const
     writeRoot(Platform::Plist::toXml(Value(std::move(root))));
 }
 
-RefPtr<PSListController> PrefsTest::makeController(const std::vector<Dictionary>& rows)
+RetainPtr PrefsTest::makeController(const std::vector<Dictionary>& rows)
 {
     writeRoot(rows);
-    Class* cls = getClass("kestrelprefsRootListController");
+    Class cls = getClass("kestrelprefsRootListController");
     if (!cls)
         throw std::logic_error("the bundle's controller class is not registered");
     Preferences::setBundlePathForClass(cls, bundleFolder());
-    return RefPtr<PSListController>(checkedDowncast<PSListController>(allocInit(cls).get()));
+    return allocInit(cls);
 }
 
-RefPtr<PSSpecifier> PrefsTest::row(Dictionary properties, Object* target)
+RetainPtr PrefsTest::row(Dictionary properties, id target)
 {
-    return PSSpecifier::create(std::move(properties), target).ptr();
+    return PSSpecifier::create(Platform::foundationObject(Value(std::move(properties))), target);
 }
 
-std::optional<Value> PrefsTest::read(Object* controller, Object* specifier)
+std::optional<Value> PrefsTest::read(id controller, id specifier)
 {
-    return send<std::optional<Value>>(controller, "readPreferenceValue:", specifier);
+    return Platform::propertyListValue(send<id>(controller, sel("readPreferenceValue:"), specifier));
 }
 
-void PrefsTest::write(Object* controller, std::optional<Value> value, Object* specifier)
+void PrefsTest::write(id controller, std::optional<Value> value, id specifier)
 {
-    send(controller, "setPreferenceValue:specifier:", std::move(value), specifier);
+    send(controller, sel("setPreferenceValue:specifier:"), value ? Platform::foundationObject(*value) : nullptr, specifier);
 }
+
+std::optional<std::string> textOf(id object) { return Platform::stringValue(object); }
 
 void PrefsTest::monitorNotifications()
 {

@@ -1,14 +1,16 @@
-// Standing the settings bundle up in the test process: a throw-away device, a clean runtime
-// in which the bundle's classes are registered again, the controller's bundle in a folder of
-// the test's own, and helpers to write files, fake the device's tools and watch notifications.
+// Standing the settings bundle up in the test process: a throw-away device, the bundle's
+// classes (linked in, so registered when the program starts), the controller's bundle in a
+// folder of the test's own, and helpers to write files, fake the device's tools and watch
+// notifications.
 #pragma once
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/preferences/PSListController.h"
+#include "platform/preferences/PSTableCell.h"
 #include "platform/uikit/UIKit.h"
-#include "runtime/Runtime.h"
+#include "runtime/CxxClass.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -30,7 +32,7 @@ inline void PrintTo(const CGSize& size, std::ostream* stream) { *stream << size.
 
 namespace PrefsTesting {
 
-using namespace Runtime;
+using namespace ObjC;
 using Platform::Plist::Array;
 using Platform::Plist::Dictionary;
 using Platform::Plist::Value;
@@ -69,16 +71,17 @@ protected:
     void fakeDpkgQueryPrinting(std::string_view bytes) const;
 
     // A new controller whose bundle is a folder of this test holding a Root.plist with these rows.
-    RefPtr<PSListController> makeController(const std::vector<Dictionary>& rows);
+    RetainPtr makeController(const std::vector<Dictionary>& rows);
     // Rewrites the test bundle's Root.plist (raw bytes, so it may be anything).
     void writeRoot(std::string_view bytes) const;
     void writeRoot(const std::vector<Dictionary>& rows) const;
     std::string bundleFolder() const { return m_root + "/test-bundle"; }
 
     // A row made directly, without a Root.plist.
-    static RefPtr<PSSpecifier> row(Dictionary properties, Object* target);
-    static std::optional<Value> read(Object* controller, Object* specifier);
-    static void write(Object* controller, std::optional<Value>, Object* specifier);
+    static RetainPtr row(Dictionary properties, id target);
+    // readPreferenceValue: and setPreferenceValue:specifier:, with values as the codec's.
+    static std::optional<Value> read(id controller, id specifier);
+    static void write(id controller, std::optional<Value>, id specifier);
 
     // Every notification posted on the device from now on, in order.
     void monitorNotifications();
@@ -89,6 +92,16 @@ private:
     std::mutex m_postedLock;
     std::vector<std::string> m_posted;
 };
+
+// The C++ side of a controller, a row, a view.
+inline PSListController& controllerState(id controller) { return *PSListController::from(controller); }
+inline PSSpecifier& specifierState(id specifier) { return *PSSpecifier::from(specifier); }
+// The object an instance variable holds, by name.
+inline id ivarNamed(id object, const char* name) { return ObjC::objectIvar(object, name); }
+// An NSString of the text (autoreleased).
+inline id text(const char* utf8) { return ObjC::string(utf8); }
+// The text of an NSString; nullopt for nil and other objects.
+std::optional<std::string> textOf(id);
 
 // Runs a shell command and answers its standard output; nullopt if it failed.
 std::optional<std::string> commandOutput(const std::string& command);

@@ -116,6 +116,12 @@ TEST(ObjCRuntime, EncodingsAreComparedWithoutOffsetsOrQualifiers)
     EXPECT_TRUE(Detail::encodingMatches("l16@0:8", longs, 3)) << "long is q or l, both 64 bits";
     const char* point[] = { "{CGPoint=d}" };
     EXPECT_FALSE(Detail::encodingMatches("{CGPoint=dd}", point, 1));
+    // GNUstep's -initWithBytes:length:encoding: takes a const void*.
+    const char* bytes[] = { "@", "@", ":", "^v", "Q", "I" };
+    EXPECT_TRUE(Detail::encodingMatches("@36@0:8^rv16Q24I32", bytes, 6));
+    EXPECT_FALSE(Detail::encodingMatches("@36@0:8^ri16Q24I32", bytes, 6));
+    const char* constChars[] = { "^v", "@", ":", "*" };
+    EXPECT_TRUE(Detail::encodingMatches("^rv16@0:8r*", constChars, 4)) << "a qualifier of the result and of the argument";
 }
 
 #if KESTREL_CHECKED_SENDS

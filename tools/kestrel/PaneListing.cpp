@@ -1,24 +1,78 @@
 #include "tools/kestrel/PaneListing.h"
 
-#include "runtime/Runtime.h"
+#include "host/device/Words.h"
+#include "platform/foundation/FoundationValue.h"
 
 #include <cctype>
-
-using namespace Runtime;
 
 namespace Kestrel {
 
 namespace {
 
-std::optional<double> numberProperty(const Preferences::PSSpecifier& specifier, std::string_view key)
+std::optional<double> numberProperty(const Preferences::PSSpecifier& specifier, const char* key)
 {
-    auto* value = specifier.propertyList().find(key);
+    auto value = specifier.propertyValue(key);
     if (!value || !(value->isInteger() || value->isReal()))
         return std::nullopt;
     return value->doubleValue();
 }
 
+// How the engine reads each key it asks for: switches by their boolean reading, the two
+// intervals by their single-precision float reading, in seconds.
+struct EngineReading {
+    std::string_view key;
+    bool seconds;
+};
+constexpr EngineReading engineReadings[] = {
+    { "Enabled", false },
+    { "DisableIfMusic", false },
+    { "DisableIfFlashlight", false },
+    { "DisableIfNotifications", false },
+    { "AutoRetry", false },
+    { "RetryInterval", true },
+    { "DelayBeforeUnlock", false },
+    { "DelayTime", true },
+    { "BlockForTouch", false },
+};
+
+// A stored value as a note names it: text always quoted, so that "yes" the text is not yes.
+std::string storedText(const Platform::Plist::Value& value)
+{
+    if (auto text = value.asString())
+        return Device::quotedWord(*text);
+    if (value.isReal())
+        return Device::realText(value.doubleValue());
+    return SettingsHost::displayValue(value);
+}
+
 } // namespace
+
+ShownValue shownValue(const PaneRow& row)
+{
+    const EngineReading* reading = nullptr;
+    for (auto& candidate : engineReadings) {
+        if (row.key && *row.key == candidate.key)
+            reading = &candidate;
+    }
+    if (!reading)
+        return { SettingsHost::displayValue(row.value), {} };
+    const auto& value = row.value;
+    if (!reading->seconds) {
+        bool plain = value
+            && (value->isBoolean()
+                || (value->isInteger() && !value->isLargeUnsigned()
+                    && (value->integerValue() == 0 || value->integerValue() == 1)));
+        return { value && value->boolValue() ? "on" : "off", !value || plain ? "" : "stored: " + storedText(*value) };
+    }
+    float seconds = value ? value->floatValue() : 0.0f;
+    ShownValue shown { Device::floatText(seconds) + " s", {} };
+    if (value && !value->isInteger() && !value->isReal())
+        shown.note = "stored: " + storedText(*value);
+    else if ((row.minimum && seconds < *row.minimum) || (row.maximum && seconds > *row.maximum))
+        shown.note = "out of the slider's range " + Device::floatText(float(row.minimum.value_or(seconds))) + " to "
+            + Device::floatText(float(row.maximum.value_or(seconds)));
+    return shown;
+}
 
 std::string cellTypeWord(int64_t cellType)
 {
@@ -36,7 +90,7 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
 {
     std::vector<PaneRow> listing;
     for (auto& shown : pane.rows()) {
-        auto& specifier = *shown.specifier;
+        auto& specifier = *Preferences::PSSpecifier::from(shown.specifier);
         int64_t type = specifier.cellType();
         PaneRow row;
         row.label = specifier.stringProperty("label");
@@ -45,13 +99,13 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
             bool custom = false;
             for (auto [property, word] :
                 { std::pair { "headerCellClass", "header" }, std::pair { "footerCellClass", "footer" } }) {
-                auto view = pane.customView(specifier, property);
+                auto view = pane.customView(shown.specifier, property);
                 if (!view)
                     continue;
                 PaneRow viewRow;
                 viewRow.type = word;
-                viewRow.viewClass = objectGetClass(view.get())->name();
-                viewRow.viewText = SettingsHost::labelTexts(view.get());
+                viewRow.viewClass = class_getName(ObjC::classOf(view));
+                viewRow.viewText = SettingsHost::labelTexts(view);
                 viewRow.note = note;
                 listing.push_back(std::move(viewRow));
                 custom = true;
@@ -73,7 +127,7 @@ std::vector<PaneRow> paneListing(SettingsHost::SettingsPane& pane)
         row.key = specifier.stringProperty("key");
         row.holdsValue = Preferences::cellTypeHoldsValue(type);
         if (row.holdsValue)
-            row.value = shown.value;
+            row.value = Platform::propertyListValue(shown.value);
         if (type == Preferences::PSSliderCell) {
             row.minimum = numberProperty(specifier, "min");
             row.maximum = numberProperty(specifier, "max");

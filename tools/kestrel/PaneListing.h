@@ -28,6 +28,16 @@ struct PaneRow {
 
 std::vector<PaneRow> paneListing(SettingsHost::SettingsPane&);
 
+// A value row as the list shows it: the value the engine uses (a switch "on" or "off", an
+// interval "2.0 s"), and a note when what is stored differs from it or lies outside the
+// slider's range ("" when nothing is to be said). Rows the engine does not read show their
+// value as stored.
+struct ShownValue {
+    std::string text;
+    std::string note;
+};
+ShownValue shownValue(const PaneRow&);
+
 // "PSSwitchCell" reads "switch".
 std::string cellTypeWord(int64_t cellType);
 

@@ -3,6 +3,7 @@
 #include "platform/plist/PropertyListReader.h"
 #include "platform/plist/PropertyListWriter.h"
 
+#include <cerrno>
 #include <iostream>
 
 static constexpr const char* plistUsage = "usage: kestrel plist print FILE\n";
@@ -19,7 +20,11 @@ int runPlistCommand(const std::vector<std::string>& args, std::ostream& out, std
         err << "kestrel: " << path << ": " << result.reason << '\n';
         return 2;
     }
+    errno = 0;
     out << Platform::Plist::toXml(result.value) << std::flush;
+    // A reader that has seen enough (`| head`) is no error.
+    if (!out && errno == EPIPE)
+        return 0;
     if (!out) {
         err << "kestrel: standard output: write error\n";
         return 2;

@@ -6,16 +6,17 @@
 #include "host/settings/SettingsPane.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/notify/Notify.h"
+#include "platform/process/DeviceProcesses.h"
 #include "platform/uikit/UIKit.h"
 #include "tools/kestrel/PaneListing.h"
 #include "tools/kestrel/StandardErrorRelay.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-
-using namespace Runtime;
+#include <thread>
 
 namespace Kestrel {
 
@@ -25,23 +26,8 @@ constexpr const char* usageText = "usage: kestrel settings DIR list | set KEY VA
 
 int fail(const std::string& message)
 {
-    std::fprintf(stderr, "kestrel: %s\n", message.c_str());
+    std::fprintf(stderr, "kestrel: %s\n", Device::printable(message).c_str());
     return 2;
-}
-
-// A row's new value as typed on the command line: yes or no (true/false and on/off
-// too), a number, "text", and any other word as the text it is.
-Platform::Plist::Value commandLineValue(const std::string& word)
-{
-    using Platform::Plist::Value;
-    if (word == "true" || word == "on")
-        return Value::boolean(true);
-    if (word == "false" || word == "off")
-        return Value::boolean(false);
-    std::string ignored;
-    if (auto value = parseValue(word, ignored); value && *value)
-        return **value;
-    return Value::string(Device::unquote(word));
 }
 
 std::string quoted(const std::optional<std::string>& text) { return Device::quotedWord(text.value_or("")); }
@@ -56,11 +42,39 @@ int list(SettingsHost::SettingsPane& pane)
         else if (row.type == "button")
             std::printf("button\t%s\t%s\t-\n", quoted(row.label).c_str(), row.action.value_or("-").c_str());
         else {
-            std::printf("%s\t%s\t%s\t%s\n", row.type.c_str(), quoted(row.label).c_str(), row.key.value_or("-").c_str(),
-                row.holdsValue ? SettingsHost::displayValue(row.value).c_str() : "-");
+            auto shown = row.holdsValue ? shownValue(row) : ShownValue { "-", {} };
+            std::printf("%s\t%s\t%s\t%s%s%s\n", row.type.c_str(), quoted(row.label).c_str(),
+                row.key.value_or("-").c_str(), shown.text.c_str(), shown.note.empty() ? "" : "\t", shown.note.c_str());
         }
     }
     return 0;
+}
+
+// The pids of the device's running SpringBoard.
+std::vector<pid_t> springBoards(const std::string& root)
+{
+    std::vector<pid_t> pids;
+    for (auto& process : Platform::processesOfDevice(root)) {
+        if (process.executable == root + Device::Paths::springBoard)
+            pids.push_back(process.pid);
+    }
+    return pids;
+}
+
+// What the restart button did: a booted device's SpringBoard is killed and started again,
+// which is waited for (5 s at most); a device that is not booted has nothing to restart.
+std::string restartOutcome(const std::string& root, const std::vector<pid_t>& before)
+{
+    if (before.empty())
+        return "posted the restart notification; the device is not booted, so nothing restarted";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto now = springBoards(root);
+        if (!now.empty() && now != before)
+            return "posted the restart notification; SpringBoard restarted";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return "posted the restart notification; SpringBoard did not restart within 5 s";
 }
 
 } // namespace
@@ -87,6 +101,7 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     Platform::setDeviceRoot(root);
     SettingsHost::configureScreenFromDevice();
 
+    ObjC::AutoreleasePool pool;
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
@@ -95,17 +110,19 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     if (action == "list")
         return list(*pane);
     if (action == "set") {
-        if (auto problem = pane->setValue(arguments[2], commandLineValue(arguments[3])))
+        if (auto problem = pane->setValue(arguments[2], arguments[3]))
             return fail(*problem);
         Platform::drainNotifyDeliveries();
         return 0;
     }
     if (action == "tap") {
+        auto before = springBoards(root);
         if (auto problem = pane->tap(arguments[2]))
             return fail(*problem);
-        auto application = send<RefPtr<UIKit::UIApplication>>(getClass("UIApplication"), "sharedApplication");
-        for (auto& url : application->openedURLs())
+        for (auto& url : UIKit::UIApplication::shared().openedURLs())
             std::printf("opened %s\n", url.c_str());
+        if (arguments[2] == "respring")
+            std::printf("%s\n", restartOutcome(root, before).c_str());
         return 0;
     }
     if (auto problem = SettingsHost::renderPane(*pane, arguments[2]))

@@ -7,61 +7,99 @@
 #include "tools/kestrel/Demo.h"
 #include "tools/kestrel/PlistCommand.h"
 #include "tools/kestrel/SettingsCommand.h"
+#include "tools/kestrel/scenario/LineReader.h"
 #include "tools/kestrel/scenario/ScenarioRun.h"
 #include "tools/kestrel/serve/ServeCommand.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr const char* usageText = "usage:\n"
-                                  "  kestrel demo [--keep DIR]\n"
-                                  "  kestrel init DIR [--companion | --stock]\n"
-                                  "  kestrel install DIR FILE.deb\n"
-                                  "  kestrel remove DIR [--purge]\n"
-                                  "  kestrel run DIR SCENARIO [--real-time]\n"
-                                  "  kestrel boot DIR [--real-time]\n"
-                                  "  kestrel serve DIR [--port N] [--virtual-time]\n"
-                                  "  kestrel settings DIR list | set KEY VALUE | tap ACTION | render OUT.png\n"
-                                  "  kestrel plist print FILE\n";
+// Each command's form and what it does, as `kestrel --help` lists them.
+struct CommandHelp {
+    const char* name;
+    const char* form;
+    const char* what;
+};
+constexpr CommandHelp commands[] = {
+    { "demo", "demo [--keep DIR]", "make a fresh device, run the built-in tour, print its timeline" },
+    { "init", "init DIR [--companion | --stock]",
+        "lay out a device at DIR with Kestrel installed (--stock: the base system alone); on an existing device, "
+        "bring its base system up to date and keep every package" },
+    { "install", "install DIR FILE.deb", "install or upgrade a package on the device with dpkg" },
+    { "remove", "remove DIR [--purge]", "remove Kestrel from the device (--purge: its settings too)" },
+    { "run", "run DIR SCENARIO [--real-time]", "run a scenario file against the device; exit 1 if a line failed" },
+    { "boot", "boot DIR [--real-time]", "boot the device and read scenario commands from standard input" },
+    { "serve", "serve DIR [--port N] [--virtual-time] [--compare]",
+        "boot the device and serve its simulator page (--compare: a stock device beside it)" },
+    { "settings", "settings DIR list | set KEY VALUE | tap ACTION | render OUT.png",
+        "the settings pane: its rows and values, a change as a tap makes it, a button, its image" },
+    { "plist", "plist print FILE", "show a property list (XML or binary) in a readable form" },
+};
+
+const CommandHelp* commandNamed(std::string_view name)
+{
+    for (auto& command : commands) {
+        if (name == command.name)
+            return &command;
+    }
+    return nullptr;
+}
+
+void printUsage(std::FILE* stream)
+{
+    std::fputs("usage: kestrel COMMAND ...  (kestrel COMMAND --help, kestrel --version)\n", stream);
+    for (auto& command : commands)
+        std::fprintf(stream, "  kestrel %s\n      %s\n", command.form, command.what);
+}
 
 int usage()
 {
-    std::fputs(usageText, stderr);
+    printUsage(stderr);
     return 2;
 }
 
 // A command given wrongly: its own form, in one line.
-int usage(std::string_view command)
+int usage(std::string_view name)
 {
-    std::string_view text = usageText;
-    size_t start = text.find("  kestrel " + std::string(command) + " ");
-    if (start == std::string_view::npos)
+    auto* command = commandNamed(name);
+    if (!command)
         return usage();
-    size_t end = text.find('\n', start);
-    std::fprintf(stderr, "usage: %.*s\n", int(end - start - 2), text.data() + start + 2);
+    std::fprintf(stderr, "usage: kestrel %s\n", command->form);
     return 2;
+}
+
+// `kestrel COMMAND --help`: the command's form and what it does, on standard output.
+int commandHelp(const CommandHelp& command)
+{
+    std::printf("usage: kestrel %s\n  %s\n", command.form, command.what);
+    return 0;
 }
 
 int unknownOption(std::string_view command, const std::string& option)
 {
-    std::fprintf(stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), option.c_str());
+    std::fprintf(
+        stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), Device::printable(option).c_str());
     return 2;
 }
 
 int error(const std::string& message)
 {
-    std::fprintf(stderr, "kestrel: %s\n", message.c_str());
+    std::fprintf(stderr, "kestrel: %s\n", Device::printable(message).c_str());
     return 2;
 }
 
@@ -135,9 +173,10 @@ int init(const Arguments& arguments)
     options.stock = arguments.has("--stock");
     if (options.companion && options.stock)
         return error("--stock lays out the base system alone; it does not go with --companion");
-    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable()))
+    std::string summary;
+    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable(), &summary))
         return error(*failure);
-    std::printf("device ready at %s\n", absolutePath(directory).value_or(directory).c_str());
+    std::printf("%s\n", summary.c_str());
     return 0;
 }
 
@@ -181,12 +220,21 @@ int run(const Arguments& arguments)
     if (!root)
         return error(problem);
     const auto& file = arguments.positional[1];
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream)
-        return error(file + ": cannot read the scenario");
-    std::ostringstream text;
-    text << stream.rdbuf();
-    auto scenario = Kestrel::parseScenario(text.str(), problem);
+    // Opened without waiting for a writer, so a FIFO is refused rather than waited on.
+    int descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return error(file + ": cannot read the scenario: " + std::strerror(errno));
+    struct stat info;
+    struct statfs filesystem;
+    bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && ::fstatfs(descriptor, &filesystem) == 0
+        && filesystem.f_type != PROC_SUPER_MAGIC && filesystem.f_type != SYSFS_MAGIC;
+    if (!regular) {
+        ::close(descriptor);
+        return error(file + ": not a regular file");
+    }
+    ::fcntl(descriptor, F_SETFL, 0);
+    auto scenario = Kestrel::readScenario(descriptor, problem);
+    ::close(descriptor);
     if (!scenario)
         return error(file + ":" + problem);
 
@@ -222,18 +270,27 @@ int boot(const Arguments& arguments)
     if (!run.runLine({ 0, Kestrel::Boot {} }))
         return 1;
     Kestrel::ScenarioPhase phase { true };
+    Kestrel::LineReader reader(STDIN_FILENO, Kestrel::maximumLineLength);
     std::string line;
-    int number = 0;
-    while (std::getline(std::cin, line)) {
-        ++number;
-        auto parsed = Kestrel::parseCommand(line, phase);
-        if (!parsed.ok())
-            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, parsed.error.c_str());
-        else if (parsed.command)
+    bool malformed = false;
+    for (int number = 1;; ++number) {
+        auto status = reader.next(line);
+        if (status == Kestrel::LineReader::Status::End || status == Kestrel::LineReader::Status::Error)
+            break;
+        Kestrel::ParsedLine parsed;
+        if (status == Kestrel::LineReader::Status::TooLong)
+            parsed.error = "a line longer than " + std::to_string(Kestrel::maximumLineLength) + " bytes";
+        else
+            parsed = Kestrel::parseCommand(line, phase);
+        if (!parsed.ok()) {
+            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, Device::printable(parsed.error).c_str());
+            malformed = true;
+        } else if (parsed.command)
             run.runLine({ number, std::move(*parsed.command) });
     }
     session->shutdown();
-    return run.failures() ? 1 : 0;
+    // As `run` answers: 2 for a line refused as malformed, 1 for one that failed.
+    return malformed ? 2 : run.failures() ? 1 : 0;
 }
 
 int serve(const std::vector<std::string>& words)
@@ -243,6 +300,8 @@ int serve(const std::vector<std::string>& words)
     for (size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--virtual-time")
             options.realTime = false;
+        else if (words[i] == "--compare")
+            options.compare = true;
         else if (words[i] == "--port" || words[i].starts_with("--port=")) {
             std::string value = words[i] == "--port" ? (i + 1 < words.size() ? words[++i] : "") : words[i].substr(7);
             auto port = Device::parseInteger(value);
@@ -272,6 +331,25 @@ int main(int argc, char** argv)
     if (argc < 2)
         return usage();
     std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        if (command == "help" && argc == 3 && commandNamed(argv[2]))
+            return commandHelp(*commandNamed(argv[2]));
+        printUsage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("kestrel " KESTREL_VERSION "\n");
+        return 0;
+    }
+    auto* known = commandNamed(command);
+    if (!known) {
+        std::fprintf(stderr, "kestrel: no command %s\n", Device::printable(command).c_str());
+        return usage();
+    }
+    for (int i = 2; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h")
+            return commandHelp(*known);
+    }
     try {
         if (command == "init")
             return init(splitArguments(argc, argv, 2));

@@ -6,11 +6,15 @@
 #include "host/device/PackageManager.h"
 #include "host/device/ToolRun.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <signal.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -214,6 +218,73 @@ TEST(PackageResults, AnswerInOneLine)
     EXPECT_EQ(badName.message, "cannot purge ../etc: not a package name");
     for (auto& result : { absent, installed, upgraded, downgraded, badName })
         EXPECT_EQ(result.message.find('\n'), std::string::npos) << result.message;
+}
+
+// A step of dpkg's that fails is an error said as such, never reported as done; a database
+// that an earlier dpkg still holds is said in one line naming that dpkg.
+TEST(PackageFailures, AreSaidAsSuch)
+{
+    ScratchFolder scratch;
+    std::string root = scratch.path() + "/device";
+    InitOptions stock;
+    stock.stock = true;
+    ASSERT_EQ(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    std::string admin = root + "/var/lib/dpkg";
+
+    // Another process holds dpkg's lock, as a running install does.
+    int holder[2];
+    ASSERT_EQ(::pipe(holder), 0);
+    pid_t child = ::fork();
+    if (!child) {
+        int fd = ::open((admin + "/lock-frontend").c_str(), O_RDWR);
+        struct flock lock { };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        char ready = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+        (void)!::write(holder[1], &ready, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(::read(holder[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'y');
+    auto busy = PackageManager(root).install(builtArtifacts().kestrelPackage());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_FALSE(busy.ok);
+    EXPECT_EQ(busy.message,
+        "cannot install " + builtArtifacts().kestrelPackage() + ": an earlier install or removal is still running (pid "
+            + std::to_string(child) + "); try again when it ends");
+
+    // A package unpacked but never configured, whose configuration fails: finishing it is
+    // part of the next command, and that command fails with dpkg's reason.
+    std::string tree = scratch.path() + "/failing";
+    ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--raw-extract", builtArtifacts().companionPackage(), tree }).succeeded());
+    std::ofstream(tree + "/DEBIAN/postinst") << "#!/bin/sh\necho 'no room for the clock' >&2\nexit 1\n";
+    fs::permissions(tree + "/DEBIAN/postinst", fs::perms(0755));
+    ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, tree + ".deb" }).succeeded());
+    auto unpack = runTool({ "/usr/bin/dpkg", "--root=" + root, "--admindir=" + admin, "--force-not-root",
+        "--force-script-chrootless", "--unpack", tree + ".deb" });
+    ASSERT_TRUE(unpack.succeeded()) << unpack.output;
+    PackageManager packages(root);
+    auto install = packages.install(builtArtifacts().kestrelPackage());
+    EXPECT_FALSE(install.ok) << install.message;
+    EXPECT_NE(install.message.find("cannot finish configuring what an interrupted dpkg run had unpacked"),
+        std::string::npos)
+        << install.message;
+    EXPECT_EQ(install.message.find("finished configuring"), std::string::npos) << install.message;
+    auto remove = packages.remove(PackageNames::kestrel, false);
+    EXPECT_FALSE(remove.ok) << remove.message;
+    std::string summary;
+    EXPECT_NE(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt) << summary;
+
+    ToolResult refused;
+    refused.program = "dpkg";
+    refused.started = true;
+    refused.exitCode = 2;
+    refused.output = "dpkg: error: dpkg frontend lock was locked by another process with pid 4242\nNote: removing the "
+                     "lock file is always wrong\n";
+    EXPECT_EQ(failureReason(refused), "an earlier install or removal is still running (pid 4242); try again when it ends");
 }
 
 } // namespace

@@ -24,10 +24,11 @@ protected:
     {
         std::ofstream(hostPath(devicePath), std::ios::binary) << bytes;
     }
-    RefPtr<UIImage> load(const std::string& devicePath)
+    // [[UIImage alloc] initWithContentsOfFile:path], owned.
+    RetainPtr load(const std::string& devicePath)
     {
-        auto allocated = send<RefPtr<Object>>(UIImage::runtimeClass(), "alloc");
-        return send<RefPtr<UIImage>>(allocated, "initWithContentsOfFile:", NSString::create(devicePath));
+        id allocated = send<id>(UIImage::runtimeClass(), sel("alloc"));
+        return adopt(send<id>(allocated, sel("initWithContentsOfFile:"), text(devicePath.c_str())));
     }
     // A PNG signature and header chunk declaring the given size, and nothing after it.
     static std::string pngHeader(uint32_t width, uint32_t height)
@@ -52,15 +53,15 @@ TEST_F(ImageTest, APNGFileIsReadBackAtScaleOneWithItsSizeInPoints)
     writePNG("/Library/PreferenceBundles/Test.bundle/Icon.png", 30, 20, 0, 0, 1);
     auto image = load("/Library/PreferenceBundles/Test.bundle/Icon.png");
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(send<CGSize>(image, "size"), CGSizeMake(30, 20));
-    EXPECT_EQ(send<double>(image, "scale"), 1.0);
-    EXPECT_EQ(image->pixelAt(5, 5), (UIImage::RGBA { 0, 0, 255, 255 }));
-    EXPECT_EQ(image->pixelAt(30, 0), UIImage::RGBA {}) << "outside the bitmap";
+    EXPECT_EQ(send<CGSize>(image, sel("size")), CGSizeMake(30, 20));
+    EXPECT_EQ(send<double>(image, sel("scale")), 1.0);
+    EXPECT_EQ(UIImage::from(image)->pixelAt(5, 5), (UIImage::RGBA { 0, 0, 255, 255 }));
+    EXPECT_EQ(UIImage::from(image)->pixelAt(30, 0), UIImage::RGBA {}) << "outside the bitmap";
 
-    auto viaClass = send<RefPtr<UIImage>>(UIImage::runtimeClass(),
-        "imageWithContentsOfFile:", NSString::create("/Library/PreferenceBundles/Test.bundle/Icon.png"));
+    id viaClass = send<id>(UIImage::runtimeClass(), sel("imageWithContentsOfFile:"),
+        text("/Library/PreferenceBundles/Test.bundle/Icon.png"));
     ASSERT_NE(viaClass, nullptr);
-    EXPECT_EQ(viaClass->pixelWidth(), 30);
+    EXPECT_EQ(UIImage::from(viaClass)->pixelWidth(), 30);
 }
 
 TEST_F(ImageTest, MissingUnreadableAndNonPNGFilesGiveNil)
@@ -77,10 +78,10 @@ TEST_F(ImageTest, MissingUnreadableAndNonPNGFilesGiveNil)
     ASSERT_EQ(mkfifo(hostPath("/tmp/fifo.png").c_str(), 0600), 0);
     EXPECT_EQ(load("/tmp/fifo.png"), nullptr) << "a FIFO is refused without blocking";
 
-    auto allocated = send<RefPtr<Object>>(UIImage::runtimeClass(), "alloc");
-    EXPECT_EQ(send<RefPtr<UIImage>>(allocated, "initWithContentsOfFile:", nullptr), nullptr);
-    UIImage* nothing = nullptr;
-    EXPECT_EQ(send<CGSize>(nothing, "size"), CGSize {}) << "nil's size is zero";
+    id allocated = send<id>(UIImage::runtimeClass(), sel("alloc"));
+    EXPECT_EQ(send<id>(allocated, sel("initWithContentsOfFile:"), nullptr), nullptr) << "and the receiver is released";
+    id nothing = nullptr;
+    EXPECT_EQ(send<CGSize>(nothing, sel("size")), CGSize {}) << "nil's size is zero";
 }
 
 TEST_F(ImageTest, AHeaderClaimingAHugeBitmapIsRefusedBeforeDecoding)
@@ -97,16 +98,17 @@ TEST_F(ImageTest, ARoundedClipAtScaleTwoLeavesTheCornersTransparent)
 {
     auto fill = solidImage(CGSizeMake(60, 60), 1, rgb(1, 0, 0));
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(120, 120), false, 2);
-    auto path = send<RefPtr<UIBezierPath>>(
-        UIBezierPath::runtimeClass(), "bezierPathWithRoundedRect:cornerRadius:", CGRectMake(0, 0, 120, 120), 27.0);
-    send(path, "addClip");
-    send(fill, "drawInRect:", CGRectMake(0, 0, 120, 120));
-    auto rounded = UIGraphicsGetImageFromCurrentImageContext();
+    id path = send<id>(
+        UIBezierPath::runtimeClass(), sel("bezierPathWithRoundedRect:cornerRadius:"), CGRectMake(0, 0, 120, 120), 27.0);
+    send(path, sel("addClip"));
+    send(fill, sel("drawInRect:"), CGRectMake(0, 0, 120, 120));
+    id roundedImage = UIGraphicsGetImageFromCurrentImageContext();
     UIGraphicsEndImageContext();
 
-    ASSERT_NE(rounded, nullptr);
-    EXPECT_EQ(send<CGSize>(rounded, "size"), CGSizeMake(120, 120));
-    EXPECT_EQ(send<double>(rounded, "scale"), 2.0);
+    ASSERT_NE(roundedImage, nullptr);
+    EXPECT_EQ(send<CGSize>(roundedImage, sel("size")), CGSizeMake(120, 120));
+    EXPECT_EQ(send<double>(roundedImage, sel("scale")), 2.0);
+    UIImage* rounded = UIImage::from(roundedImage);
     EXPECT_EQ(rounded->pixelWidth(), 240);
     EXPECT_EQ(rounded->pixelAt(0, 0).alpha, 0) << "corner";
     EXPECT_EQ(rounded->pixelAt(239, 239).alpha, 0) << "corner";
@@ -118,19 +120,19 @@ TEST_F(ImageTest, ARoundedClipAtScaleTwoLeavesTheCornersTransparent)
 
 TEST_F(ImageTest, TheCornerRadiusIsClampedToHalfTheShorterSide)
 {
-    auto path = send<RefPtr<UIBezierPath>>(
-        UIBezierPath::runtimeClass(), "bezierPathWithRoundedRect:cornerRadius:", CGRectMake(0, 0, 100, 40), 500.0);
-    EXPECT_EQ(path->cornerRadius(), 20);
+    id path = send<id>(
+        UIBezierPath::runtimeClass(), sel("bezierPathWithRoundedRect:cornerRadius:"), CGRectMake(0, 0, 100, 40), 500.0);
+    EXPECT_EQ(UIBezierPath::from(path)->cornerRadius(), 20);
     path = UIBezierPath::bezierPathWithRoundedRect(CGRectMake(0, 0, 100, 40), -3);
-    EXPECT_EQ(path->cornerRadius(), 0);
+    EXPECT_EQ(UIBezierPath::from(path)->cornerRadius(), 0);
 }
 
 TEST_F(ImageTest, DrawInRectStretchesTheImageToTheRectangle)
 {
     auto small = solidImage(CGSizeMake(10, 10), 1, rgb(0, 1, 0));
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(40, 40), false, 1);
-    send(small, "drawInRect:", CGRectMake(10, 10, 30, 30));
-    auto result = UIGraphicsGetImageFromCurrentImageContext();
+    send(small, sel("drawInRect:"), CGRectMake(10, 10, 30, 30));
+    UIImage* result = UIImage::from(UIGraphicsGetImageFromCurrentImageContext());
     UIGraphicsEndImageContext();
     EXPECT_EQ(result->pixelAt(5, 5).alpha, 0);
     EXPECT_EQ(result->pixelAt(10, 10), (UIImage::RGBA { 0, 255, 0, 255 }));
@@ -140,35 +142,36 @@ TEST_F(ImageTest, DrawInRectStretchesTheImageToTheRectangle)
 TEST_F(ImageTest, ContextPixelSizeIsTheSizeTimesTheScaleRoundedUp)
 {
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(10.2, 5), true, 3);
-    auto image = UIGraphicsGetImageFromCurrentImageContext();
+    id imageObject = UIGraphicsGetImageFromCurrentImageContext();
     UIGraphicsEndImageContext();
+    UIImage* image = UIImage::from(imageObject);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->pixelWidth(), 31);
     EXPECT_EQ(image->pixelHeight(), 15);
-    EXPECT_EQ(send<CGSize>(image, "size"), CGSizeMake(10.2, 5)) << "the size asked for, in points";
+    EXPECT_EQ(send<CGSize>(imageObject, sel("size")), CGSizeMake(10.2, 5)) << "the size asked for, in points";
     EXPECT_EQ(image->pixelAt(0, 0), (UIImage::RGBA { 0, 0, 0, 255 })) << "an opaque context starts black";
 }
 
 TEST_F(ImageTest, ScaleZeroIsTheMainScreensScale)
 {
     UIScreen::configureMainScreen(414, 896, 3);
-    auto screen = send<RefPtr<UIScreen>>(UIScreen::runtimeClass(), "mainScreen");
-    EXPECT_EQ(send<CGRect>(screen, "bounds"), CGRectMake(0, 0, 414, 896));
-    EXPECT_EQ(send<double>(screen, "scale"), 3.0);
-    EXPECT_EQ(send<RefPtr<UIScreen>>(UIScreen::runtimeClass(), "mainScreen"), screen) << "one main screen";
+    id screen = send<id>(UIScreen::runtimeClass(), sel("mainScreen"));
+    EXPECT_EQ(send<CGRect>(screen, sel("bounds")), CGRectMake(0, 0, 414, 896));
+    EXPECT_EQ(send<double>(screen, sel("scale")), 3.0);
+    EXPECT_EQ(send<id>(UIScreen::runtimeClass(), sel("mainScreen")), screen) << "one main screen";
 
     auto image = solidImage(CGSizeMake(10, 10), 0, rgb(0, 0, 0));
-    EXPECT_EQ(send<double>(image, "scale"), 3.0);
-    EXPECT_EQ(image->pixelWidth(), 30);
+    EXPECT_EQ(send<double>(image, sel("scale")), 3.0);
+    EXPECT_EQ(UIImage::from(image)->pixelWidth(), 30);
     EXPECT_THROW(UIScreen::configureMainScreen(0, 10, 2), std::logic_error);
     EXPECT_THROW(UIScreen::configureMainScreen(10, 10, std::nan("")), std::logic_error);
 }
 
 TEST_F(ImageTest, TheDefaultScreenIs375By667AtScaleTwo)
 {
-    auto screen = send<RefPtr<UIScreen>>(UIScreen::runtimeClass(), "mainScreen");
-    EXPECT_EQ(send<CGRect>(screen, "bounds"), CGRectMake(0, 0, 375, 667));
-    EXPECT_EQ(send<double>(screen, "scale"), 2.0);
+    id screen = send<id>(UIScreen::runtimeClass(), sel("mainScreen"));
+    EXPECT_EQ(send<CGRect>(screen, sel("bounds")), CGRectMake(0, 0, 375, 667));
+    EXPECT_EQ(send<double>(screen, sel("scale")), 2.0);
 }
 
 TEST_F(ImageTest, UnbalancedContextCallsDoNotCrash)
@@ -177,8 +180,9 @@ TEST_F(ImageTest, UnbalancedContextCallsDoNotCrash)
     EXPECT_EQ(UIGraphicsGetImageFromCurrentImageContext(), nullptr);
     EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
     UIRectFill(CGRectMake(0, 0, 1, 1));
-    send(solidImage(CGSizeMake(1, 1), 1, rgb(1, 1, 1)), "drawInRect:", CGRectMake(0, 0, 1, 1));
-    send(UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 1, 1)), "addClip");
+    send(solidImage(CGSizeMake(1, 1), 1, rgb(1, 1, 1)), sel("drawInRect:"), CGRectMake(0, 0, 1, 1));
+    send(UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 1, 1)), sel("addClip"));
+    send(UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 1, 1)), sel("fill"));
     UIGraphicsEndImageContext();
 }
 

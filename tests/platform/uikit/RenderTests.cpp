@@ -1,13 +1,16 @@
 #include "UIKitTestSupport.h"
 
+#include <stdexcept>
+
 namespace UIKitTesting {
 namespace {
 
-// A C++ subclass drawing itself through the drawing hook, as switches and sliders do.
-class SquareView : public UIView {
+// A subclass drawing itself in drawRect:, as switches and sliders do.
+class SquareView {
 public:
-    void drawContent(cairo_t* context, CGRect bounds) const override
+    void drawRect(CGRect bounds) const
     {
+        cairo_t* context = UIGraphicsGetCurrentContext();
         cairo_set_source_rgb(context, 0, 0, 1);
         cairo_rectangle(context, 0, 0, bounds.size.width / 2, bounds.size.height / 2);
         cairo_fill(context);
@@ -19,16 +22,25 @@ protected:
     void SetUp() override
     {
         UIKitTest::SetUp();
-        ClassBuilder<SquareView>("SquareView", "UIView");
+        static Class const square
+            = CxxClass<SquareView>::define("SquareView", UIView::runtimeClass()).method<&SquareView::drawRect>("drawRect:").registerClass();
+        ASSERT_NE(square, nullptr);
     }
 
-    RefPtr<UILabel> addLabel(const RefPtr<UIView>& parent, const std::string& text, CGRect frame)
+    RetainPtr addLabel(id parent, const std::string& content, CGRect frame)
     {
-        auto label = makeView<UILabel>("UILabel", frame);
-        send(label, "setText:", NSString::create(text));
-        send(label, "setFont:", send<RefPtr<UIFont>>(UIFont::runtimeClass(), "systemFontOfSize:", 20.0));
-        send(parent, "addSubview:", label);
+        auto label = makeView("UILabel", frame);
+        send(label, sel("setText:"), text(content.c_str()));
+        send(label, sel("setFont:"), send<id>(UIFont::runtimeClass(), sel("systemFontOfSize:"), 20.0));
+        send(parent, sel("addSubview:"), label);
         return label;
+    }
+    static UIImage& render(id view, CGFloat scale)
+    {
+        UIImage* image = UIImage::from(renderView(view, scale));
+        if (!image)
+            throw std::runtime_error("nothing was drawn");
+        return *image;
     }
 
     // The dark pixels' bounding box in pixels; empty when there are none.
@@ -54,17 +66,17 @@ protected:
 TEST_F(RenderTest, ALabelOnAColouredViewDrawsTheColourAndDarkText)
 {
     auto background = makeView("UIView", CGRectMake(0, 0, 200, 60));
-    send(background, "setBackgroundColor:", rgb(1, 0.8, 0));
+    send(background, sel("setBackgroundColor:"), rgb(1, 0.8, 0));
     auto label = addLabel(background, "Kestrel", CGRectMake(20, 10, 0, 0));
-    send(label, "sizeToFit");
+    send(label, sel("sizeToFit"));
 
-    auto image = renderView(background.get(), 2);
+    UIImage* image = UIImage::from(renderView(background, 2));
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->size(), CGSizeMake(200, 60));
     EXPECT_EQ(image->pixelAt(2, 2), (UIImage::RGBA { 255, 204, 0, 255 }));
     Box text = darkBox(*image);
     ASSERT_FALSE(text.empty()) << "the text shows";
-    CGRect frame = send<CGRect>(label, "frame");
+    CGRect frame = send<CGRect>(label, sel("frame"));
     EXPECT_GE(text.left, int(frame.origin.x * 2));
     EXPECT_GE(text.top, int(frame.origin.y * 2));
     EXPECT_LE(text.right, int(CGRectGetMaxX(frame) * 2));
@@ -76,9 +88,9 @@ TEST_F(RenderTest, TextIsClippedToTheLabelsFrame)
 {
     auto background = makeView("UIView", CGRectMake(0, 0, 300, 40));
     addLabel(background, "WWWWWWWWWWWWWWWWWWWWWWWWWWW", CGRectMake(10, 0, 100, 40));
-    auto label = static_cast<UILabel*>(send<RefPtr<NSArray>>(background, "subviews")->firstObject().get());
-    send(label, "setNumberOfLines:", int64_t(0));
-    Box text = darkBox(*renderView(background.get(), 1));
+    id label = send<id>(send<id>(background, sel("subviews")), sel("firstObject"));
+    send(label, sel("setNumberOfLines:"), int64_t(0));
+    Box text = darkBox(render(background, 1));
     ASSERT_FALSE(text.empty());
     EXPECT_GE(text.left, 10);
     EXPECT_LE(text.right, 110);
@@ -88,11 +100,11 @@ TEST_F(RenderTest, AlignmentPlacesTheTextInTheLabel)
 {
     auto background = makeView("UIView", CGRectMake(0, 0, 300, 30));
     auto label = addLabel(background, "On", CGRectMake(0, 0, 300, 30));
-    Box left = darkBox(*renderView(background.get(), 1));
-    send(label, "setTextAlignment:", int64_t(NSTextAlignmentCenter));
-    Box centred = darkBox(*renderView(background.get(), 1));
-    send(label, "setTextAlignment:", int64_t(NSTextAlignmentRight));
-    Box right = darkBox(*renderView(background.get(), 1));
+    Box left = darkBox(render(background, 1));
+    send(label, sel("setTextAlignment:"), int64_t(NSTextAlignmentCenter));
+    Box centred = darkBox(render(background, 1));
+    send(label, sel("setTextAlignment:"), int64_t(NSTextAlignmentRight));
+    Box right = darkBox(render(background, 1));
     EXPECT_LT(left.right, 60);
     EXPECT_NEAR((centred.left + centred.right) / 2.0, 150, 4);
     EXPECT_GT(right.left, 240);
@@ -103,13 +115,13 @@ TEST_F(RenderTest, HiddenViewsAndTheirSubviewsAreNotDrawn)
 {
     auto background = makeView("UIView", CGRectMake(0, 0, 100, 40));
     auto group = makeView("UIView", CGRectMake(0, 0, 100, 40));
-    send(group, "setBackgroundColor:", rgb(0, 1, 0));
-    send(background, "addSubview:", group);
+    send(group, sel("setBackgroundColor:"), rgb(0, 1, 0));
+    send(background, sel("addSubview:"), group);
     addLabel(group, "Hidden", CGRectMake(0, 0, 100, 40));
-    send(group, "setHidden:", true);
-    auto image = renderView(background.get(), 1);
-    EXPECT_EQ(image->pixelAt(50, 20).alpha, 0);
-    EXPECT_TRUE(darkBox(*image).empty());
+    send(group, sel("setHidden:"), true);
+    UIImage& image = render(background, 1);
+    EXPECT_EQ(image.pixelAt(50, 20).alpha, 0);
+    EXPECT_TRUE(darkBox(image).empty());
 }
 
 TEST_F(RenderTest, SubviewsDrawBackToFrontAtTheirFramesWithTheDrawingHook)
@@ -117,26 +129,26 @@ TEST_F(RenderTest, SubviewsDrawBackToFrontAtTheirFramesWithTheDrawingHook)
     auto background = makeView("UIView", CGRectMake(0, 0, 100, 100));
     auto square = makeView("SquareView", CGRectMake(50, 50, 40, 40));
     auto cover = makeView("UIView", CGRectMake(0, 0, 60, 60));
-    send(cover, "setBackgroundColor:", rgb(1, 0, 0));
-    send(background, "addSubview:", square);
-    send(background, "addSubview:", cover);
-    auto image = renderView(background.get(), 1);
-    EXPECT_EQ(image->pixelAt(65, 65), (UIImage::RGBA { 0, 0, 255, 255 })) << "the hook drew at the subview's origin";
-    EXPECT_EQ(image->pixelAt(55, 55), (UIImage::RGBA { 255, 0, 0, 255 })) << "the later subview is in front";
-    EXPECT_EQ(image->pixelAt(80, 80).alpha, 0) << "outside the square's own drawing";
+    send(cover, sel("setBackgroundColor:"), rgb(1, 0, 0));
+    send(background, sel("addSubview:"), square);
+    send(background, sel("addSubview:"), cover);
+    UIImage& image = render(background, 1);
+    EXPECT_EQ(image.pixelAt(65, 65), (UIImage::RGBA { 0, 0, 255, 255 })) << "drawRect: drew at the subview's origin";
+    EXPECT_EQ(image.pixelAt(55, 55), (UIImage::RGBA { 255, 0, 0, 255 })) << "the later subview is in front";
+    EXPECT_EQ(image.pixelAt(80, 80).alpha, 0) << "outside the square's own drawing";
 }
 
 TEST_F(RenderTest, AnImageViewFitsItsImageKeepingTheAspectRatio)
 {
     auto wide = solidImage(CGSizeMake(20, 10), 1, rgb(0, 0, 1));
-    auto imageView = makeView<UIImageView>("UIImageView", CGRectMake(0, 0, 40, 40));
-    send(imageView, "setImage:", wide);
-    send(imageView, "setContentMode:", int64_t(UIViewContentModeScaleAspectFit));
-    EXPECT_EQ(send<RefPtr<UIImage>>(imageView, "image"), wide);
-    auto image = renderView(imageView.get(), 1);
-    EXPECT_EQ(image->pixelAt(20, 5).alpha, 0) << "letterboxed above";
-    EXPECT_EQ(image->pixelAt(0, 20), (UIImage::RGBA { 0, 0, 255, 255 })) << "full width";
-    EXPECT_EQ(image->pixelAt(20, 35).alpha, 0) << "letterboxed below";
+    auto imageView = makeView("UIImageView", CGRectMake(0, 0, 40, 40));
+    send(imageView, sel("setImage:"), wide);
+    send(imageView, sel("setContentMode:"), int64_t(UIViewContentModeScaleAspectFit));
+    EXPECT_EQ(send<id>(imageView, sel("image")), wide);
+    UIImage& image = render(imageView, 1);
+    EXPECT_EQ(image.pixelAt(20, 5).alpha, 0) << "letterboxed above";
+    EXPECT_EQ(image.pixelAt(0, 20), (UIImage::RGBA { 0, 0, 255, 255 })) << "full width";
+    EXPECT_EQ(image.pixelAt(20, 35).alpha, 0) << "letterboxed below";
 
     EXPECT_EQ(UIImageView::imageRect(CGSizeMake(10, 20), CGRectMake(0, 0, 40, 40), UIViewContentModeScaleAspectFit),
         CGRectMake(10, 0, 20, 40));
@@ -147,25 +159,26 @@ TEST_F(RenderTest, AnImageViewFitsItsImageKeepingTheAspectRatio)
 TEST_F(RenderTest, InitWithImageSizesTheViewToTheImage)
 {
     auto icon = solidImage(CGSizeMake(29, 29), 2, rgb(0, 0, 0));
-    auto allocated = send<RefPtr<Object>>(UIImageView::runtimeClass(), "alloc");
-    auto imageView = send<RefPtr<UIImageView>>(allocated, "initWithImage:", icon);
-    EXPECT_EQ(send<CGRect>(imageView, "frame"), CGRectMake(0, 0, 29, 29));
+    RetainPtr imageView = adopt(send<id>(send<id>(UIImageView::runtimeClass(), sel("alloc")), sel("initWithImage:"), icon));
+    EXPECT_EQ(send<CGRect>(imageView, sel("frame")), CGRectMake(0, 0, 29, 29));
 }
 
 TEST_F(RenderTest, ARenderedImageIsWrittenAsAReadablePNG)
 {
     auto view = makeView("UIView", CGRectMake(0, 0, 30, 10));
-    send(view, "setBackgroundColor:", rgb(0, 0.5, 1));
-    auto image = renderView(view.get(), 2);
+    send(view, sel("setBackgroundColor:"), rgb(0, 0.5, 1));
+    id image = renderView(view, 2);
     std::string path = hostPath("/tmp/render.png");
-    ASSERT_TRUE(writePNG(image.get(), path));
-    auto readBack = UIImage::imageWithContentsOfFile(NSString::create("/tmp/render.png").ptr());
+    ASSERT_TRUE(writePNG(image, path));
+    UIImage* readBack = UIImage::from(UIImage::imageWithContentsOfFile(text("/tmp/render.png")));
     ASSERT_NE(readBack, nullptr);
     EXPECT_EQ(readBack->size(), CGSizeMake(60, 20)) << "pixels at scale 1 once read from a file";
-    EXPECT_EQ(readBack->pixelAt(1, 1), image->pixelAt(1, 1));
+    EXPECT_EQ(readBack->pixelAt(1, 1), UIImage::from(image)->pixelAt(1, 1));
     EXPECT_FALSE(writePNG(nullptr, path));
-    EXPECT_FALSE(writePNG(image.get(), hostPath("/tmp/no/such/folder/x.png") + "/"));
+    EXPECT_FALSE(writePNG(text("not an image"), path));
+    EXPECT_FALSE(writePNG(image, hostPath("/tmp/no/such/folder/x.png") + "/"));
     EXPECT_EQ(renderView(nullptr), nullptr);
+    EXPECT_EQ(renderView(text("not a view")), nullptr);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
-// Shared set-up for the UIKit tests: a clean runtime registry, a throw-away device root, and
-// small helpers to make views and images the way app code does.
+// Shared set-up for the UIKit tests: a throw-away device root, and small helpers to make views
+// and images the way app code does. The UIKit classes are registered when the library loads.
 #pragma once
 
 #include "platform/fs/DeviceRoot.h"
 #include "platform/uikit/UIKit.h"
-#include "runtime/RuntimeTesting.h"
+#include "runtime/CxxClass.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,14 +21,13 @@ inline void PrintTo(const CGSize& size, std::ostream* stream) { *stream << size.
 
 namespace UIKitTesting {
 
-using namespace Runtime;
+using namespace ObjC;
 using namespace UIKit;
 
 class UIKitTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        resetRegistryForTesting();
         char pattern[] = "/tmp/uikit-tests-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_root = pattern;
@@ -54,32 +54,37 @@ protected:
     std::filesystem::path m_root;
 };
 
-// [[ClassName alloc] initWithFrame:frame].
-template <typename T = UIView> RefPtr<T> makeView(const char* className, CGRect frame)
+// [[ClassName alloc] initWithFrame:frame], owned.
+inline RetainPtr makeView(const char* className, CGRect frame)
 {
-    auto allocated = send<RefPtr<Object>>(getClass(className), "alloc");
-    return send<RefPtr<T>>(allocated, "initWithFrame:", frame);
+    return adopt(send<id>(send<id>(getClass(className), sel("alloc")), sel("initWithFrame:"), frame));
 }
 
+// The C++ state of an instance of a CxxClass.
+template<typename T> T& stateOf(id object) { return *CxxClass<T>::state(object); }
+
 // An image of one colour made in an image context.
-inline RefPtr<UIImage> solidImage(CGSize size, CGFloat scale, RefPtr<UIColor> color)
+inline RetainPtr solidImage(CGSize size, CGFloat scale, id color)
 {
     UIGraphicsBeginImageContextWithOptions(size, false, scale);
-    send(color, "setFill");
+    send(color, sel("setFill"));
     UIRectFill({ {}, size });
-    auto image = UIGraphicsGetImageFromCurrentImageContext();
+    RetainPtr image = UIGraphicsGetImageFromCurrentImageContext();
     UIGraphicsEndImageContext();
     return image;
 }
 
-inline RefPtr<UIColor> rgb(double red, double green, double blue)
+inline id rgb(double red, double green, double blue)
 {
-    return send<RefPtr<UIColor>>(UIColor::runtimeClass(), "colorWithRed:green:blue:alpha:", red, green, blue, 1.0);
+    return send<id>(UIColor::runtimeClass(), sel("colorWithRed:green:blue:alpha:"), red, green, blue, 1.0);
 }
 
 inline bool isDark(UIImage::RGBA pixel)
 {
     return pixel.alpha > 200 && pixel.red < 90 && pixel.green < 90 && pixel.blue < 90;
 }
+
+// An NSString of the text (autoreleased).
+inline id text(const char* utf8) { return ObjC::string(utf8); }
 
 } // namespace UIKitTesting

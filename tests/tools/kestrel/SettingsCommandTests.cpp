@@ -55,13 +55,14 @@ std::optional<std::string> readIfPresent(const std::string& path)
 }
 
 // The environment for kestrel: ours, except that a sanitizer build's leak checker is told
-// to overlook fontconfig's caches, which the drawing library never frees. Leaks of our own
+// to overlook fontconfig's caches, which the drawing library never frees, the Objective-C
+// runtime's one-time allocations and the one object Foundation's log keeps. Leaks of our own
 // code still fail the run.
 std::vector<std::string> childEnvironment(const std::string& scratch)
 {
     std::string suppressions = scratch + "/leak-suppressions";
     if (!fs::exists(suppressions))
-        std::ofstream(suppressions) << "leak:libfontconfig.so\n";
+        std::ofstream(suppressions) << "leak:libfontconfig.so\nleak:libobjc.so.4\nleak:NSLogv\n";
     std::vector<std::string> environment;
     std::string leakOptions = "LSAN_OPTIONS=suppressions=" + suppressions + ":print_suppressions=0";
     for (char** variable = environ; *variable; ++variable) {
@@ -254,12 +255,12 @@ TEST_F(SettingsCommandTest, ListShowsEveryRowWithItsDefaultAndTheHeaderAndFooter
     const auto& listing = outcome.out;
     EXPECT_EQ(listed(listing, "header", 1, "KestrelBannerCell")[2], "\"Kestrel / Developed by PloverDev\"");
     for (const char* key : { "Enabled", "DisableIfNotifications" })
-        EXPECT_EQ(valueOf(listing, "switch", key), "yes") << key;
+        EXPECT_EQ(valueOf(listing, "switch", key), "on") << key;
     for (const char* key :
         { "DisableIfMusic", "DisableIfFlashlight", "BlockForTouch", "DelayBeforeUnlock", "AutoRetry" })
-        EXPECT_EQ(valueOf(listing, "switch", key), "no") << key;
-    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "2");
-    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "1");
+        EXPECT_EQ(valueOf(listing, "switch", key), "off") << key;
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "2.0 s");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "1.0 s");
     EXPECT_EQ(listed(listing, "button", 2, "respring").size(), 4u);
     EXPECT_EQ(listed(listing, "button", 2, "twitterlink").size(), 4u);
     EXPECT_FALSE(fs::exists(devicePath(settingsPath))) << "listing writes nothing";
@@ -271,10 +272,12 @@ TEST_F(SettingsCommandTest, ListShowsTheValuesTheSettingsFileHoldsNow)
         Dictionary::fromEntries({ { "Enabled", Value::boolean(false) }, { "DisableIfMusic", Value::integer(1) },
             { "DelayTime", Value::real(4.5) }, { "RetryInterval", Value::integer(3) } }));
     auto listing = settings({ "list" }).out;
-    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "no");
-    EXPECT_EQ(valueOf(listing, "switch", "DisableIfMusic"), "1") << "shown as stored";
-    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "4.5");
-    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "3");
+    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "off");
+    EXPECT_EQ(valueOf(listing, "switch", "DisableIfMusic"), "on");
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "4.5 s");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "3.0 s");
+    for (auto& row : table(listing))
+        EXPECT_LE(row.size(), 4u) << "nothing to note: " << row[0];
 }
 
 TEST_F(SettingsCommandTest, TheFooterShowsTheVersionThePackageDatabaseRecords)
@@ -379,12 +382,75 @@ TEST_F(SettingsCommandTest, AHostileSettingsFileNeitherHangsNorBreaksTheListing)
     ASSERT_EQ(::mkfifo(devicePath(settingsPath).c_str(), 0600), 0);
     auto outcome = settings({ "list" });
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(valueOf(outcome.out, "switch", "Enabled"), "yes");
+    EXPECT_EQ(valueOf(outcome.out, "switch", "Enabled"), "on");
     fs::remove(devicePath(settingsPath));
     std::ofstream(devicePath(settingsPath)) << "bplist00\x01\x02garbage";
     outcome = settings({ "list" });
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(valueOf(outcome.out, "slider", "DelayTime"), "2");
+    EXPECT_EQ(valueOf(outcome.out, "slider", "DelayTime"), "2.0 s");
+}
+
+// What the engine makes of stored values the pane would never write: the list shows that,
+// and says what is stored when it differs, or lies beyond the slider.
+TEST_F(SettingsCommandTest, ListShowsWhatTheEngineUsesAndMarksWhatIsStoredOtherwise)
+{
+    writeSettings(Dictionary::fromEntries({ { "Enabled", Value::integer(5) }, { "DelayTime", Value::string("abc") },
+        { "RetryInterval", Value::real(7.25) }, { "AutoRetry", Value::string("yes") },
+        { "DisableIfMusic", Value::real(0.5) } }));
+    auto listing = settings({ "list" }).out;
+    auto row = [&](std::string_view type, std::string_view key) { return listed(listing, type, 2, key); };
+    EXPECT_EQ(row("switch", "Enabled"), (std::vector<std::string> { "switch", "\"Enabled\"", "Enabled", "on", "stored: 5" }));
+    EXPECT_EQ(row("slider", "DelayTime"),
+        (std::vector<std::string> { "slider", "\"Delay time\"", "DelayTime", "0.0 s", "stored: \"abc\"" }));
+    EXPECT_EQ(row("switch", "AutoRetry").back(), "stored: \"yes\"") << "text is no switch position to the engine";
+    EXPECT_EQ(row("switch", "AutoRetry")[3], "off");
+    EXPECT_EQ(row("switch", "DisableIfMusic")[3], "on");
+    EXPECT_EQ(row("slider", "RetryInterval")[3], "7.25 s") << "shown as stored, beyond the slider";
+    EXPECT_EQ(row("slider", "RetryInterval")[4], "out of the slider's range 0.1 to 5.0");
+
+    // The engine agrees: Enabled 5 acts, a DelayTime it reads as 0 dismisses at once.
+    writeSettings(Dictionary::fromEntries({ { "Enabled", Value::integer(5) }, { "DelayBeforeUnlock", Value::boolean(true) },
+        { "DelayTime", Value::string("abc") } }));
+    std::ofstream(m_scratch + "/delay.scenario")
+        << "boot\nface match\nexpect decision delay-scheduled\nexpect lockscreen dismissed\n";
+    auto ran = ::run({ "run", m_device, m_scratch + "/delay.scenario" }, m_scratch);
+    EXPECT_EQ(ran.exitCode, 0) << ran.out << ran.err;
+
+    // The pane's image writes the number as the list does: 7.25, not 7.2.
+    ASSERT_EQ(settings({ "set", "DelayTime", "7.25" }).exitCode, 0);
+    EXPECT_EQ(valueOf(settings({ "list" }).out, "slider", "DelayTime"), "7.25 s");
+}
+
+// One way to read a typed value: a switch takes its words in any case, a slider a plain
+// decimal number, and a refusal echoes the word as typed.
+TEST_F(SettingsCommandTest, SetReadsSwitchWordsAndNumbersOneWay)
+{
+    for (auto [word, on] : { std::pair { "ON", true }, std::pair { "Off", false }, std::pair { "TRUE", true },
+             std::pair { "false", false }, std::pair { "1", true }, std::pair { "0", false }, std::pair { "Yes", true },
+             std::pair { "NO", false } }) {
+        ASSERT_EQ(settings({ "set", "Enabled", word }).exitCode, 0) << word;
+        EXPECT_EQ(*settingsFile()->find("Enabled"), Value::boolean(on)) << word;
+    }
+    for (auto [word, number] : { std::pair { "+2", 2.0 }, std::pair { ".5", 0.5 }, std::pair { "5.", 5.0 },
+             std::pair { "1e1", 10.0 }, std::pair { "4.9e-324", 4.9e-324 }, std::pair { "-0", 0.0 } }) {
+        ASSERT_EQ(settings({ "set", "DelayTime", word }).exitCode, 0) << word;
+        EXPECT_EQ(settingsFile()->find("DelayTime")->doubleValue(), number) << word;
+    }
+    auto refused = settings({ "set", "Enabled", "maybe" });
+    EXPECT_EQ(refused.err, "kestrel: Enabled is a switch: use yes/no, on/off, true/false or 1/0, not maybe\n");
+    refused = settings({ "set", "DelayTime", "1E+1x" });
+    EXPECT_EQ(refused.err, "kestrel: DelayTime is a slider: use a number, not 1E+1x\n");
+    refused = settings({ "set", "DelayTime", "+11" });
+    EXPECT_EQ(refused.err, "kestrel: DelayTime is a slider from 0 to 10: +11 is outside it\n");
+    refused = settings({ "set", "DelayTime", "\x1b[2J" });
+    EXPECT_EQ(refused.err, "kestrel: DelayTime is a slider: use a number, not \\x1b[2J\n") << "control bytes escaped";
+
+    // The scenario language reads the same words the same way.
+    std::ofstream(m_scratch + "/pane.scenario") << "pane set Enabled OFF\nexpect setting Enabled=no\n"
+                                                   "pane set DelayTime +.5e1\nexpect setting DelayTime=5.0\n"
+                                                   "settings DelayTime=.5\nexpect setting DelayTime=0.5\n";
+    auto ran = ::run({ "run", m_device, m_scratch + "/pane.scenario" }, m_scratch);
+    EXPECT_EQ(ran.exitCode, 0) << ran.out << ran.err;
 }
 
 // --- set ---
@@ -405,9 +471,9 @@ TEST_F(SettingsCommandTest, SetStoresASwitchAsABooleanAndASliderAsAReal)
     EXPECT_TRUE(file->find("DelayTime")->isReal()) << "a whole number typed for a slider is still a real";
 
     auto listing = settings({ "list" }).out;
-    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "no");
-    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "3");
-    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "0.25");
+    EXPECT_EQ(valueOf(listing, "switch", "Enabled"), "off");
+    EXPECT_EQ(valueOf(listing, "slider", "DelayTime"), "3.0 s");
+    EXPECT_EQ(valueOf(listing, "slider", "RetryInterval"), "0.25 s");
 }
 
 TEST_F(SettingsCommandTest, SetKeepsTheOtherEntriesAndAcceptsTheSlidersEnds)

@@ -63,7 +63,7 @@ struct Post {
 };
 struct PaneSet {
     std::string key;
-    ScenarioValue value; // nil is refused when it runs: no row holds nothing
+    std::string word; // as typed: the row reads it by its kind when it runs
 };
 struct PaneTap {
     std::string action;

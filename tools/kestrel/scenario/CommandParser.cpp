@@ -1,8 +1,12 @@
 #include "tools/kestrel/scenario/CommandParser.h"
 
 #include "host/device/Words.h"
+#include "platform/notify/NotifyMessage.h"
+#include "tools/kestrel/scenario/LineReader.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -428,16 +432,18 @@ const std::map<std::string, Parser, std::less<>>& parsers()
             [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
                 if (words.size() != 2 || Device::unquote(words[1]).empty())
                     return usage(error, "post NAME");
-                return Post { Device::unquote(words[1]) };
+                auto name = Device::unquote(words[1]);
+                if (!Platform::isValidNotificationName(name))
+                    return failure(error,
+                        "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
+                            + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
+                            + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")"));
+                return Post { name };
             } },
         { "pane",
             [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                if (words.size() == 4 && words[1] == "set") {
-                    auto value = parseValue(words[3], error);
-                    if (!value)
-                        return std::nullopt;
-                    return PaneSet { Device::unquote(words[2]), std::move(*value) };
-                }
+                if (words.size() == 4 && words[1] == "set")
+                    return PaneSet { Device::unquote(words[2]), words[3] };
                 if (words.size() == 3 && words[1] == "tap")
                     return PaneTap { Device::unquote(words[2]) };
                 return usage(error, "pane set KEY VALUE | pane tap ACTION");
@@ -470,18 +476,14 @@ std::optional<ScenarioValue> parseValue(std::string_view word, std::string& erro
         }
         return Value::string(Device::unquote(word));
     }
-    if (auto integer = Device::parseInteger(word))
-        return Value::integer(*integer);
     // Whole numbers are integers: one that does not fit in 64 bits is an error, not a real.
-    std::string_view digits = word.starts_with('-') ? word.substr(1) : word;
-    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos) {
-        error = "the integer " + std::string(word) + " does not fit in 64 bits";
+    std::string why;
+    if (auto number = Device::parseNumber(word, why))
+        return number->isInteger ? Value::integer(number->integer) : Value::real(number->real);
+    if (!why.empty()) {
+        error = why;
         return std::nullopt;
     }
-    bool looksNumeric
-        = !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '.');
-    if (auto real = Device::parseReal(word); real && looksNumeric)
-        return Value::real(*real);
     error = "bad value " + std::string(word) + " (use yes, no, a number, nil or \"text\")";
     return std::nullopt;
 }
@@ -508,9 +510,7 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
         parsed.error = "a NUL byte in the line";
         return parsed;
     }
-    // Far more than any command needs, and small enough that what it carries to
-    // SpringBoard and back always fits a line of the driver protocol.
-    constexpr size_t maximumLength = 64 * 1024;
+    constexpr size_t maximumLength = maximumLineLength;
     if (line.size() > maximumLength) {
         parsed.error = "a line longer than " + std::to_string(maximumLength) + " bytes";
         return parsed;
@@ -554,6 +554,34 @@ std::optional<Scenario> parseScenario(std::string_view text, std::string& error)
             break;
     }
     return scenario;
+}
+
+std::optional<Scenario> readScenario(int descriptor, std::string& error)
+{
+    Scenario scenario;
+    ScenarioPhase phase;
+    LineReader reader(descriptor, maximumLineLength);
+    std::string line;
+    for (int number = 1;; ++number) {
+        auto status = reader.next(line);
+        if (status == LineReader::Status::End)
+            return scenario;
+        if (status == LineReader::Status::Error) {
+            error = std::to_string(number) + ": cannot read the scenario: " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (status == LineReader::Status::TooLong) {
+            error = std::to_string(number) + ": a line longer than " + std::to_string(maximumLineLength) + " bytes";
+            return std::nullopt;
+        }
+        auto parsed = parseCommand(line, phase);
+        if (!parsed.ok()) {
+            error = std::to_string(number) + ": " + parsed.error;
+            return std::nullopt;
+        }
+        if (parsed.command)
+            scenario.lines.push_back({ number, std::move(*parsed.command) });
+    }
 }
 
 } // namespace Kestrel

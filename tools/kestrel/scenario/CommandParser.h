@@ -22,6 +22,10 @@ struct ParsedLine {
     bool ok() const { return error.empty(); }
 };
 
+// The longest line of a scenario: far more than any command needs, and small enough that what
+// it carries to SpringBoard and back always fits a line of the driver protocol.
+inline constexpr size_t maximumLineLength = 64 * 1024;
+
 // One line of a scenario (or of standard input, or of a request to the server).
 // A boot moves the phase on.
 ParsedLine parseCommand(std::string_view line, ScenarioPhase&);
@@ -39,5 +43,7 @@ struct Scenario {
 // Parses a whole scenario text, every line before anything of it runs. On the first
 // bad line, nullopt and "LINE: WHAT" in error.
 std::optional<Scenario> parseScenario(std::string_view text, std::string& error);
+// The same, read from a file line by line under the line limit, never whole.
+std::optional<Scenario> readScenario(int descriptor, std::string& error);
 
 } // namespace Kestrel

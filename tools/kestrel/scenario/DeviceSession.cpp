@@ -421,11 +421,8 @@ std::optional<std::string> DeviceSession::writeSettings(const Command& command)
 std::optional<std::string> DeviceSession::pane(const Command& command)
 {
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
-    if (auto* set = std::get_if<PaneSet>(&command)) {
-        if (!set->value)
-            return "a row cannot be set to nil";
-        return paneSet(set->key, *set->value);
-    }
+    if (auto* set = std::get_if<PaneSet>(&command))
+        return paneSet(set->key, set->word);
     const auto& action = std::get<PaneTap>(command).action;
     auto error = paneTap(action);
     // A restart the pane asked for settles as one asked for by `respring`.

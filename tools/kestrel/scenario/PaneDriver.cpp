@@ -7,6 +7,9 @@ namespace Kestrel {
 std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work)
 {
     SettingsHost::configureScreenFromDevice();
+    // The pane's objects live in this pool: it may be a thread of a server that runs Foundation
+    // code nowhere else.
+    ObjC::AutoreleasePool pool;
     std::string error;
     auto pane = SettingsHost::SettingsPane::open(error);
     if (!pane)
@@ -15,10 +18,10 @@ std::optional<std::string> usePane(const std::function<void(SettingsHost::Settin
     return std::nullopt;
 }
 
-std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value& value)
+std::optional<std::string> paneSet(const std::string& key, const std::string& word)
 {
     std::optional<std::string> problem;
-    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, value); }))
+    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, word); }))
         return error;
     return problem;
 }

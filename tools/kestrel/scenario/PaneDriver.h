@@ -15,7 +15,7 @@ namespace Kestrel {
 std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work);
 
 // Both answer nullopt on success, else what went wrong.
-std::optional<std::string> paneSet(const std::string& key, const Platform::Plist::Value&);
+std::optional<std::string> paneSet(const std::string& key, const std::string& word);
 std::optional<std::string> paneTap(const std::string& action);
 
 } // namespace Kestrel

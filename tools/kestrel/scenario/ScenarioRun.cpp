@@ -1,5 +1,7 @@
 #include "tools/kestrel/scenario/ScenarioRun.h"
 
+#include "host/device/Words.h"
+
 #include <cstdio>
 
 namespace Kestrel {
@@ -49,7 +51,7 @@ bool ScenarioRun::runLine(const ScenarioLine& line)
         problem = result.error;
     }
     ++m_failures;
-    std::fprintf(stderr, "kestrel: line %d: %s\n", line.number, problem.c_str());
+    std::fprintf(stderr, "kestrel: line %d: %s\n", line.number, Device::printable(problem).c_str());
     return false;
 }
 

@@ -1,7 +1,11 @@
 #include "tools/kestrel/serve/ServeCommand.h"
 
+#include "host/device/DeviceLayout.h"
+#include "platform/plist/PropertyList.h"
+#include "tools/kestrel/PaneListing.h"
 #include "tools/kestrel/serve/SessionRecording.h"
 #include "tools/kestrel/serve/SimulatorServer.h"
+#include "tools/kestrel/serve/StockDevice.h"
 #include "tools/kestrel/serve/TimelineFeed.h"
 
 #include <atomic>
@@ -10,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Kestrel {
@@ -32,6 +37,37 @@ int fail(const std::string& message)
 {
     std::fprintf(stderr, "kestrel: %s\n", message.c_str());
     return 2;
+}
+
+// What the page's sentences read of the device: its settings file, and whether it loads the engine.
+EventNarrator::Sources narratorSources(const std::string& root)
+{
+    EventNarrator::Sources sources;
+    sources.settings = [root]() -> std::optional<Platform::Plist::Dictionary> {
+        auto file = Platform::Plist::readFile(root + Device::Paths::settingsFile);
+        if (!file.ok() || !file.value.asDictionary())
+            return std::nullopt;
+        return *file.value.asDictionary();
+    };
+    sources.engineInstalled = [root] {
+        struct stat status;
+        return ::stat((root + Device::Paths::engineLibrary).c_str(), &status) == 0;
+    };
+    return sources;
+}
+
+// The pane's labels of the settings keys; none on a device without the pane.
+std::map<std::string, std::string> paneLabels(DeviceSession& session)
+{
+    std::map<std::string, std::string> labels;
+    [[maybe_unused]] auto error = session.withPane([&](SettingsHost::SettingsPane& pane) {
+        for (auto& row : paneListing(pane)) {
+            if (row.key && row.label)
+                labels[*row.key] = *row.label;
+        }
+    });
+    ::malloc_trim(0);
+    return labels;
 }
 
 } // namespace
@@ -57,14 +93,21 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     auto session = DeviceSession::open(root, { options.realTime }, problem);
     if (!session)
         return fail(problem);
-    TimelineFeed feed(*session);
-    SimulatorServer server(*session, feed, std::move(setUp));
+    TimelineFeed feed(*session, narratorSources(root));
+    std::unique_ptr<StockDevice> stock;
+    if (options.compare) {
+        stock = StockDevice::start(options.realTime, problem);
+        if (!stock)
+            return fail(problem);
+    }
+    SimulatorServer server(*session, feed, std::move(setUp), stock.get());
     auto port = server.bind(options.port, problem);
     if (!port)
         return fail(problem);
     auto booted = session->run(Boot {}, "boot");
     if (!booted.ok)
         return fail(booted.error);
+    feed.setLabels(paneLabels(*session));
 
     std::atomic<bool> endedByItself { false };
     server.start([&] {
@@ -73,6 +116,8 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     });
     std::printf("Serving the device at %s on http://127.0.0.1:%d/ (%s time; Ctrl-C stops)\n", root.c_str(), *port,
         options.realTime ? "real" : "virtual");
+    if (stock)
+        std::printf("Beside it, a stock device at %s (removed on exit)\n", stock->root().c_str());
     std::fflush(stdout);
 
     char byte = 0;
@@ -80,6 +125,8 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     // A command under way (a wait of seconds) must not hold the stop up.
     session->interrupt();
     server.stop();
+    if (stock)
+        stock->stop();
     session->shutdown();
     if (endedByItself)
         return fail("the server stopped listening");

@@ -97,10 +97,11 @@ std::optional<std::string> scenarioWord(const json& value)
     else if (value.is_number_float() && std::isfinite(value.get<double>()))
         converted = Value::real(value.get<double>());
     else if (value.is_string() && Device::fitsOnALine(value.get_ref<const std::string&>()))
-        converted = Value::string(value.get<std::string>());
+        // A string is a word as typed: "yes" sets a switch, "2.5" a slider, and text that is
+        // no plain word goes in quotes.
+        return Device::displayWord(value.get<std::string>());
     else if (!value.is_null())
         return std::nullopt;
-    // Text always in quotes: the text "yes" is no switch position.
     return describeValue(converted);
 }
 

@@ -8,6 +8,7 @@
 #include "tools/kestrel/serve/RequestGuard.h"
 #include "tools/kestrel/serve/ServeJson.h"
 #include "tools/kestrel/serve/SessionRecording.h"
+#include "tools/kestrel/serve/StockDevice.h"
 
 #include <chrono>
 #include <cstdio>
@@ -125,36 +126,56 @@ json timelineLines(const std::vector<SessionEvent>& events)
     return lines;
 }
 
-// An event as the event stream sends it; a line break in its text continues the data.
-std::string streamMessage(const SessionEvent& event)
+// A message as the event stream sends it (its data is one line of JSON).
+std::string streamMessage(const TimelineFeed::Message& message)
 {
-    std::string message = "id: " + std::to_string(event.sequence) + "\ndata: ";
-    for (char character : timelineLine(event))
-        message += character == '\n' ? std::string("\ndata: ") : std::string(1, character);
-    return message + "\n\n";
+    return "id: " + std::to_string(message.sequence) + "\ndata: " + message.data + "\n\n";
+}
+
+// The page asks for refusals with status 200: a browser reports every answer of 400 or
+// more as an error of the page, and a refused command is no error of the page's.
+int refusalStatus(const httplib::Request& request)
+{
+    return request.get_header_value("Kestrel-Refusal-Status") == "200" ? 200 : 400;
+}
+
+bool opensStream(std::string_view requestLine)
+{
+    for (std::string_view path : { "GET /api/events", "GET /api/stock/events" }) {
+        if (requestLine.starts_with(path)
+            && (requestLine.size() == path.size() || requestLine[path.size()] == ' '
+                || requestLine[path.size()] == '?'))
+            return true;
+    }
+    return false;
+}
+
+GatedServer::Limits serverLimits()
+{
+    GatedServer::Limits limits;
+    limits.connections = SimulatorServer::maxConnections;
+    limits.streamThreads = SimulatorServer::maxEventStreams;
+    limits.maxBody = SimulatorServer::maxBody;
+    return limits;
 }
 
 } // namespace
 
-SimulatorServer::SimulatorServer(DeviceSession& session, TimelineFeed& feed, std::vector<std::string> setUp)
+SimulatorServer::SimulatorServer(
+    DeviceSession& session, TimelineFeed& feed, std::vector<std::string> setUp, StockDevice* stock)
     : m_session(session)
     , m_feed(feed)
     , m_setUp(std::move(setUp))
-    , m_server(std::make_unique<httplib::Server>())
+    , m_stock(stock)
+    , m_server(std::make_unique<GatedServer>(serverLimits(), opensStream))
 {
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(connectionThreads); };
-    m_server->set_payload_max_length(maxBody);
-    m_server->set_tcp_nodelay(true);
-    // Every request comes over the loopback at once: a connection that sends half a request,
-    // or sits idle between requests, gives its thread back soon.
-    m_server->set_read_timeout(std::chrono::seconds(2));
-    m_server->set_keep_alive_timeout(2);
     // The library's default shares the port with any other server that asks (SO_REUSEPORT),
     // and then requests alternate between two devices. Only a closing socket's port is reused.
     m_server->set_socket_options([](socket_t socket) {
         int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
+    m_server->set_keep_alive_timeout(2);
     m_server->set_default_headers({ { "X-Content-Type-Options", "nosniff" }, { "Referrer-Policy", "no-referrer" },
         { "Cache-Control", "no-store" }, { "X-Frame-Options", "DENY" } });
     addRoutes();
@@ -164,25 +185,24 @@ SimulatorServer::~SimulatorServer() { stop(); }
 
 std::optional<int> SimulatorServer::bind(int port, std::string& error)
 {
-    bool bound
-        = port ? m_server->bind_to_port("127.0.0.1", port) : (port = m_server->bind_to_any_port("127.0.0.1")) > 0;
+    auto bound = m_server->bindLoopback(port);
     if (!bound) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (is it in use? --port 0 picks a free port)";
         return std::nullopt;
     }
-    m_port = port;
-    return port;
+    m_port = *bound;
+    return bound;
 }
 
 void SimulatorServer::start(std::function<void()> ended)
 {
     m_thread = std::thread([this, ended = std::move(ended)] {
-        m_server->listen_after_bind();
+        m_server->serve();
         if (!m_stopping && ended)
             ended();
     });
     // A stop that came before the server ran would find nothing to stop.
-    for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+    for (int i = 0; i < 500 && !m_server->serving(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
@@ -191,6 +211,8 @@ void SimulatorServer::stop()
     if (m_stopping.exchange(true))
         return;
     m_feed.stop();
+    if (m_stock)
+        m_stock->feed().stop();
     m_server->stop();
     if (m_thread.joinable())
         m_thread.join();
@@ -250,7 +272,21 @@ void SimulatorServer::addRoutes()
     server.Post("/api/command",
         [this](const httplib::Request& request, httplib::Response& response) { command(request, response); });
     server.Get("/api/events",
-        [this](const httplib::Request& request, httplib::Response& response) { events(request, response); });
+        [this](const httplib::Request& request, httplib::Response& response) { events(m_feed, request, response); });
+    server.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) { devices(response); });
+    // The stock device beside this one, when there is one: its own server answers.
+    auto relayed = [this](const httplib::Request& request, httplib::Response& response) { relay(request, response); };
+    server.Get("/api/stock/state", relayed);
+    server.Post("/api/stock/command", relayed);
+    server.Get("/api/stock/session.scenario", relayed);
+    server.Get("/api/stock/events", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!m_stock) {
+            sendError(response, 404,
+                "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
+            return;
+        }
+        events(m_stock->feed(), request, response);
+    });
     server.Get("/api/pane", [this](const httplib::Request&, httplib::Response& response) { pane(response); });
     server.Post("/api/pane",
         [this](const httplib::Request& request, httplib::Response& response) { changePane(request, response); });
@@ -259,12 +295,41 @@ void SimulatorServer::addRoutes()
         "/api/session.scenario", [this](const httplib::Request&, httplib::Response& response) { recording(response); });
 }
 
-void SimulatorServer::state(httplib::Response& response)
+// The state as /api/state and a command's answer give it.
+static json sessionStateJson(DeviceSession& session)
 {
-    auto object = stateJson(m_session.state());
-    object["clock"] = m_session.realTime() ? "real" : "virtual";
-    object["time"] = double(m_session.now()) / 1e9;
-    sendJson(response, 200, object);
+    auto object = stateJson(session.state());
+    object["clock"] = session.realTime() ? "real" : "virtual";
+    object["time"] = double(session.now()) / 1e9;
+    return object;
+}
+
+void SimulatorServer::state(httplib::Response& response) { sendJson(response, 200, sessionStateJson(m_session)); }
+
+void SimulatorServer::devices(httplib::Response& response)
+{
+    json list = json::array();
+    if (m_stock)
+        list.push_back({ { "name", "stock" }, { "label", "Stock iOS" }, { "api", "/api/stock/" }, { "pane", false } });
+    list.push_back({ { "name", "kestrel" }, { "label", "Kestrel" }, { "api", "/api/" }, { "pane", true } });
+    sendJson(response, 200, json { { "devices", std::move(list) } });
+}
+
+void SimulatorServer::relay(const httplib::Request& request, httplib::Response& response)
+{
+    if (!m_stock) {
+        sendError(
+            response, 404, "nothing is served at this path: there is no stock device (kestrel serve DIR --compare)");
+        return;
+    }
+    std::string path = "/api/" + request.path.substr(std::string_view("/api/stock/").size());
+    auto answer = request.method == "POST"
+        ? m_stock->post(path, request.body, request.get_header_value("Kestrel-Refusal-Status"))
+        : m_stock->get(path);
+    response.status = answer.status;
+    response.set_content(answer.body, answer.contentType.empty() ? "application/octet-stream" : answer.contentType);
+    if (path == "/api/session.scenario" && answer.status == 200)
+        response.set_header("Content-Disposition", "attachment; filename=\"kestrel-stock-session.scenario\"");
 }
 
 void SimulatorServer::command(const httplib::Request& request, httplib::Response& response)
@@ -277,7 +342,7 @@ void SimulatorServer::command(const httplib::Request& request, httplib::Response
         sendError(response, 400, "expected {\"command\": \"a scenario command\"}");
         return;
     }
-    runText(found->get<std::string>(), response);
+    runText(found->get<std::string>(), refusalStatus(request), response);
 }
 
 void SimulatorServer::changePane(const httplib::Request& request, httplib::Response& response)
@@ -292,7 +357,7 @@ void SimulatorServer::changePane(const httplib::Request& request, httplib::Respo
     if (key != body->end() && value != body->end() && action == body->end() && key->is_string() && body->size() == 2) {
         auto word = scenarioWord(*value);
         if (!word) {
-            sendError(response, 400, "a row's value is yes or no, a number or one line of text");
+            sendError(response, refusalStatus(request), "a row's value is yes or no, a number or one line of text");
             return;
         }
         text = "pane set " + Device::displayWord(key->get<std::string>()) + " " + *word;
@@ -302,14 +367,14 @@ void SimulatorServer::changePane(const httplib::Request& request, httplib::Respo
         sendError(response, 400, "expected {\"key\": KEY, \"value\": VALUE} or {\"action\": ACTION}");
         return;
     }
-    runText(text, response);
+    runText(text, refusalStatus(request), response);
 }
 
 // One command, parsed as `kestrel run` parses a scenario line, run by the session.
-void SimulatorServer::runText(const std::string& given, httplib::Response& response)
+void SimulatorServer::runText(const std::string& given, int refused, httplib::Response& response)
 {
     if (given.find('\n') != std::string::npos) {
-        sendError(response, 400, "one command at a time: the text holds a line break");
+        sendError(response, refused, "one command at a time: the text holds a line break");
         return;
     }
     size_t first = given.find_first_not_of(" \t\r");
@@ -318,28 +383,31 @@ void SimulatorServer::runText(const std::string& given, httplib::Response& respo
     ScenarioPhase phase { m_session.bootStarted() };
     auto parsed = parseCommand(text, phase);
     if (!parsed.ok()) {
-        sendError(response, 400, parsed.error);
+        sendError(response, refused, parsed.error);
         return;
     }
     if (!parsed.command) {
-        sendError(response, 400, "no command: the text is empty or only a comment");
+        sendError(response, refused, "no command: the text is empty or only a comment");
         return;
     }
     if (isCheckCommand(*parsed.command)) {
-        sendError(response, 400, "expect is a check for scenario files; the device runs commands");
+        sendError(response, refused, "expect is a check for scenario files; the device runs commands");
         return;
     }
     if (auto* wait = std::get_if<Wait>(&*parsed.command);
         wait && m_session.realTime() && wait->nanoseconds > longestRealTimeWait) {
-        sendError(response, 400, "in real time a wait holds the device: wait at most 10 seconds at a time");
+        sendError(response, refused, "in real time a wait holds the device: wait at most 10 seconds at a time");
         return;
     }
     auto result = m_session.run(*parsed.command, text);
     if (!result.ok) {
-        sendError(response, 400, result.error);
+        sendError(response, refused, result.error);
         return;
     }
-    sendJson(response, 200, OrderedJson { { "ok", true }, { "events", timelineLines(result.events) } });
+    // The answer carries the state the command left, so a page draws it without asking again.
+    sendJson(response, 200,
+        OrderedJson {
+            { "ok", true }, { "events", timelineLines(result.events) }, { "state", sessionStateJson(m_session) } });
 }
 
 void SimulatorServer::pane(httplib::Response& response)
@@ -393,40 +461,32 @@ void SimulatorServer::recording(httplib::Response& response)
     response.set_header("Content-Disposition", "attachment; filename=\"kestrel-session.scenario\"");
 }
 
-void SimulatorServer::events(const httplib::Request& request, httplib::Response& response)
+void SimulatorServer::events(TimelineFeed& feed, const httplib::Request& request, httplib::Response& response)
 {
-    if (++m_streams > maxEventStreams) {
-        --m_streams;
-        sendError(response, 503, "too many event streams are open (at most " + std::to_string(maxEventStreams) + ")");
-        return;
-    }
     // A browser that reconnects says where it left off; a place this session never
     // reached was in an earlier server's session, and this one's timeline starts over.
     auto last = std::make_shared<uint64_t>(0);
     if (auto given = header(request, "Last-Event-ID")) {
         auto number = Device::parseInteger(*given);
-        *last = number && *number > 0 && uint64_t(*number) <= m_feed.lastSequence() ? uint64_t(*number) : 0;
+        *last = number && *number > 0 && uint64_t(*number) <= feed.lastSequence() ? uint64_t(*number) : 0;
     }
     auto first = std::make_shared<bool>(true);
-    response.set_chunked_content_provider(
-        "text/event-stream",
-        [this, last, first](size_t, httplib::DataSink& sink) {
-            auto events = m_feed.waitAfter(*last, *first ? std::chrono::milliseconds(0) : streamHeartbeat);
-            if (m_feed.stopped()) {
-                sink.done();
-                return true;
-            }
-            std::string chunk = *first ? "retry: 1000\n\n" : "";
-            *first = false;
-            for (auto& event : events) {
-                chunk += streamMessage(event);
-                *last = event.sequence;
-            }
-            if (chunk.empty())
-                chunk = ": idle\n\n";
-            return sink.write(chunk.data(), chunk.size());
-        },
-        [this](bool) { --m_streams; });
+    response.set_chunked_content_provider("text/event-stream", [&feed, last, first](size_t, httplib::DataSink& sink) {
+        auto messages = feed.waitAfter(*last, *first ? std::chrono::milliseconds(0) : streamHeartbeat);
+        if (feed.stopped()) {
+            sink.done();
+            return true;
+        }
+        std::string chunk = *first ? "retry: 1000\n\n" : "";
+        *first = false;
+        for (auto& message : messages) {
+            chunk += streamMessage(message);
+            *last = message.sequence;
+        }
+        if (chunk.empty())
+            chunk = ": idle\n\n";
+        return sink.write(chunk.data(), chunk.size());
+    });
 }
 
 } // namespace Kestrel

@@ -1,15 +1,17 @@
 // The simulator's HTTP server: the page, the device's state and timeline, the
-// settings pane, and the commands a person gives, all over one session. It listens
-// on 127.0.0.1 only and refuses what RequestGuard refuses.
+// settings pane, and the commands a person gives, all over one session; with the
+// compare view, also the stock device beside it, relayed to its own server. It
+// listens on 127.0.0.1 only and refuses what RequestGuard refuses.
 //
-// Connections are served by a fixed pool of threads; an event stream holds its thread
-// for as long as it is open, so streams are bounded (maxEventStreams) and the pool has
-// room beyond them for the requests that drive the device.
+// Connections pass the GatedServer's gate: requests arrive whole before a thread
+// handles them, and event streams (bounded, maxEventStreams) hold threads of their own.
 #pragma once
 
+#include "tools/kestrel/serve/GatedServer.h"
 #include "tools/kestrel/serve/TimelineFeed.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,21 +19,23 @@
 #include <vector>
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 } // namespace httplib
 
 namespace Kestrel {
 
+class StockDevice;
+
 class SimulatorServer {
 public:
-    static constexpr int maxEventStreams = 16;
-    static constexpr size_t connectionThreads = 64;
+    static constexpr size_t maxEventStreams = 16;
+    static constexpr size_t maxConnections = 512;
     static constexpr size_t maxBody = 64 * 1024;
 
     // setUp: the lines that give a fresh device this one's set-up (for the recording).
-    SimulatorServer(DeviceSession&, TimelineFeed&, std::vector<std::string> setUp);
+    // stock: the compare view's second device, or nullptr.
+    SimulatorServer(DeviceSession&, TimelineFeed&, std::vector<std::string> setUp, StockDevice* stock = nullptr);
     ~SimulatorServer();
     SimulatorServer(const SimulatorServer&) = delete;
     SimulatorServer& operator=(const SimulatorServer&) = delete;
@@ -40,29 +44,30 @@ public:
     std::optional<int> bind(int port, std::string& error);
     // Serves on a thread of its own until stop(). `ended` runs if serving ends by itself.
     void start(std::function<void()> ended);
-    // Closes the event streams and the listening socket and waits for every connection
-    // thread. Idempotent.
+    // Ends the event streams, closes the listening socket and waits for every worker. Idempotent.
     void stop();
 
 private:
     void addRoutes();
     void command(const httplib::Request&, httplib::Response&);
     void changePane(const httplib::Request&, httplib::Response&);
-    void runText(const std::string& text, httplib::Response&);
+    void runText(const std::string& text, int refusalStatus, httplib::Response&);
     void state(httplib::Response&);
     void pane(httplib::Response&);
     void paneImage(httplib::Response&);
     void recording(httplib::Response&);
-    void events(const httplib::Request&, httplib::Response&);
+    void devices(httplib::Response&);
+    void events(TimelineFeed&, const httplib::Request&, httplib::Response&);
+    void relay(const httplib::Request&, httplib::Response&);
 
     DeviceSession& m_session;
     TimelineFeed& m_feed;
     const std::vector<std::string> m_setUp;
-    std::unique_ptr<httplib::Server> m_server;
+    StockDevice* const m_stock;
+    std::unique_ptr<GatedServer> m_server;
     int m_port { 0 };
     std::thread m_thread;
     std::atomic<bool> m_stopping { false };
-    std::atomic<int> m_streams { 0 };
 };
 
 } // namespace Kestrel

@@ -1,16 +1,27 @@
 #include "tools/kestrel/serve/TimelineFeed.h"
 
+#include "tools/kestrel/serve/EventJson.h"
+#include "tools/kestrel/serve/ServeJson.h"
+
 #include <algorithm>
 
 namespace Kestrel {
 
-TimelineFeed::TimelineFeed(DeviceSession& session)
-    : m_session(session)
+TimelineFeed::TimelineFeed() = default;
+
+TimelineFeed::TimelineFeed(DeviceSession& session, EventNarrator::Sources sources)
+    : m_session(&session)
+    , m_narrator(std::make_unique<EventNarrator>(std::move(sources)))
 {
-    m_subscription = m_session.subscribe([this](const SessionEvent& event) {
+    m_subscription = m_session->subscribe([this](const SessionEvent& event) {
+        auto object = eventJson(event);
         {
             std::lock_guard guard(m_lock);
+            m_narrator->narrate(object);
             m_events.push_back(event);
+            std::string line = jsonLine(object);
+            line.pop_back();
+            append({ event.sequence, std::move(line) });
         }
         m_arrived.notify_all();
     });
@@ -18,26 +29,42 @@ TimelineFeed::TimelineFeed(DeviceSession& session)
 
 TimelineFeed::~TimelineFeed()
 {
-    m_session.unsubscribe(m_subscription);
+    if (m_session)
+        m_session->unsubscribe(m_subscription);
     stop();
 }
 
-std::vector<SessionEvent> TimelineFeed::after(uint64_t sequence)
+void TimelineFeed::append(Message message) { m_messages.push_back(std::move(message)); }
+
+void TimelineFeed::add(uint64_t sequence, std::string data)
 {
-    // Sequence numbers rise with the position, so the first newer event is found by halving.
-    auto first = std::upper_bound(m_events.begin(), m_events.end(), sequence,
-        [](uint64_t wanted, const SessionEvent& event) { return wanted < event.sequence; });
-    return { first, m_events.end() };
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_messages.empty() && sequence <= m_messages.back().sequence)
+            return;
+        append({ sequence, std::move(data) });
+    }
+    m_arrived.notify_all();
 }
 
-std::vector<SessionEvent> TimelineFeed::waitAfter(uint64_t sequence, std::chrono::milliseconds timeout)
+void TimelineFeed::setLabels(std::map<std::string, std::string> labels)
+{
+    std::lock_guard guard(m_lock);
+    if (m_narrator)
+        m_narrator->setLabels(std::move(labels));
+}
+
+std::vector<TimelineFeed::Message> TimelineFeed::waitAfter(uint64_t sequence, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_lock);
     m_arrived.wait_for(
-        lock, timeout, [&] { return m_stopped || (!m_events.empty() && m_events.back().sequence > sequence); });
+        lock, timeout, [&] { return m_stopped || (!m_messages.empty() && m_messages.back().sequence > sequence); });
     if (m_stopped)
         return {};
-    return after(sequence);
+    // Sequence numbers rise with the position, so the first newer message is found by halving.
+    auto first = std::upper_bound(m_messages.begin(), m_messages.end(), sequence,
+        [](uint64_t wanted, const Message& message) { return wanted < message.sequence; });
+    return { first, m_messages.end() };
 }
 
 std::vector<SessionEvent> TimelineFeed::all()
@@ -49,7 +76,7 @@ std::vector<SessionEvent> TimelineFeed::all()
 uint64_t TimelineFeed::lastSequence()
 {
     std::lock_guard guard(m_lock);
-    return m_events.empty() ? 0 : m_events.back().sequence;
+    return m_messages.empty() ? 0 : m_messages.back().sequence;
 }
 
 void TimelineFeed::stop()

@@ -19,7 +19,9 @@ TEST(ServeJson, ValuesFromThePageReadBackAsTheSameScenarioValues)
         { 2.0, Value::real(2.0) },
         { 0.1, Value::real(0.1) },
         { 1e300, Value::real(1e300) },
-        { "yes", Value::string("yes") },
+        { "yes", Value::boolean(true) }, // a string is a word as typed
+        { "2.5", Value::real(2.5) },
+        { "two words", Value::string("two words") },
         { "a \"quoted\" \\ # word", Value::string("a \"quoted\" \\ # word") },
         { "", Value::string("") },
         { nullptr, std::nullopt },

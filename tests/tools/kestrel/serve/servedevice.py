@@ -16,9 +16,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../
 import devicerig  # noqa: E402  (shared with the reliability scripts)
 
 
-KILLALL_FOUND_NONE = "No matching processes belonging to you were found\n"
-
-
 class ServedDevice:
     def __init__(self, kestrel, extra=(), companion=False):
         self.kestrel = devicerig.find_kestrel(kestrel)
@@ -35,6 +32,11 @@ class ServedDevice:
             raise RuntimeError(f"kestrel serve printed no URL: {line!r} {self.process.stderr.read()!r}")
         self.port = int(match.group(1))
         self.url = f"http://127.0.0.1:{self.port}/"
+        # With --compare, the stock device beside it: where it was laid out.
+        self.stock_root = None
+        if "--compare" in extra:
+            beside = re.search(r"stock device at (\S+) ", self.process.stdout.readline())
+            self.stock_root = beside.group(1) if beside else None
         # Keep the pipes drained so the server never blocks on them.
         threading.Thread(target=self.process.stdout.read, daemon=True).start()
         threading.Thread(target=self._read_errors, daemon=True).start()
@@ -48,10 +50,6 @@ class ServedDevice:
                 if self.errors and set(self.errors[-1].strip()) == {"-"}:
                     self.errors.pop()
             elif summary and (not line.strip() or line.startswith(("  ", "-----"))):
-                continue
-            elif line == KILLALL_FOUND_NONE:
-                # The device's killall, run by a restart that another restart overtook,
-                # says so on the standard error it shares with SpringBoard and the server.
                 continue
             else:
                 summary = False

@@ -1,61 +1,40 @@
-// The simulator page. It shows only what the device reports: after every command and
-// every timeline event it asks the server for the state again and draws that. The
-// Settings pane is drawn from the rows the real pane code lists.
+// The simulator page. It draws only what the devices report: each phone from the state
+// its server gives (with every command's answer, and again after events), and the
+// timeline, the decision panel and the sentences from the typed events of the device's
+// event stream, whose sentences the server builds. With the compare view, a stock device
+// stands beside the Kestrel one and the same controls drive both at the same moment.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
 
-const api = {
-  async get(path) {
-    const response = await fetch(path, { cache: "no-store" });
+// A refusal is an answer, not a failure of the page: the server gives it with status 200
+// when asked (a browser reports every 4xx answer as an error of the page).
+const refusalHeaders = { "Content-Type": "application/json", "Kestrel-Refusal-Status": "200" };
+
+async function getJson(path, timeout = 0) {
+  const abort = new AbortController();
+  const timer = timeout ? setTimeout(() => abort.abort(), timeout) : null;
+  try {
+    const response = await fetch(path, { cache: "no-store", signal: abort.signal });
     const body = await response.json();
     if (!response.ok) throw new Error(body.error || response.statusText);
     return body;
-  },
-  async post(path, payload) {
-    const response = await fetch(path, {
-      method: "POST",
-      headers: { "Content-Type": "application/json" },
-      body: JSON.stringify(payload),
-    });
-    let body;
-    try {
-      body = await response.json();
-    } catch {
-      body = { ok: false, error: response.statusText };
-    }
-    return body;
-  },
-};
-
-let current = null; // the last state the server gave
-let paneLabels = {}; // settings key -> the pane's label for it
-
-// ---- The state, fetched again whenever something may have changed. ----
-
-let stateFetch = null;
-let stateAgain = false;
-
-function refreshState() {
-  if (stateFetch) {
-    stateAgain = true;
-    return stateFetch;
+  } finally {
+    if (timer) clearTimeout(timer);
   }
-  stateFetch = (async () => {
+}
+
+async function postJson(path, payload) {
+  try {
+    const response = await fetch(path, { method: "POST", headers: refusalHeaders, body: JSON.stringify(payload) });
     try {
-      do {
-        stateAgain = false;
-        try {
-          drawState(await api.get("/api/state"));
-        } catch (error) {
-          say(`The state could not be read: ${error.message}`, "error");
-        }
-      } while (stateAgain);
-    } finally {
-      stateFetch = null;
+      return await response.json();
+    } catch {
+      return { ok: false, error: response.statusText || "the server's answer was no JSON" };
     }
-  })();
-  return stateFetch;
+  } catch {
+    return { ok: false, error: "the server does not answer", unreachable: true };
+  }
 }
 
 function setText(element, text) {
@@ -79,153 +58,413 @@ function appFor(section) {
   return knownApps[section] || { name: section, message: "New notification.", color: "#636366" };
 }
 
-function clockText(state) {
-  if (state.clock === "virtual") {
-    const total = Math.floor(state.time);
-    const minutes = Math.floor(total / 60);
-    const seconds = String(total % 60).padStart(2, "0");
-    return `${minutes}:${seconds}`;
+const kindWords = {
+  kept: "Lock screen kept", dismissed: "Lock screen dismissed", waiting: "Waiting", passed: "Passed through",
+  failed: "Did not unlock", retry: "Retrying", info: "Device",
+};
+
+function stampText(seconds) {
+  return `t=${seconds.toFixed(3)}`;
+}
+
+const shownNotifications = 4;
+const maxTimelineLines = 1000;
+
+// ---- One device: its phone, its panel, its timeline ----
+
+class Device {
+  constructor(info) {
+    this.name = info.name;
+    this.label = info.label;
+    this.api = info.api;
+    this.hasPane = info.pane;
+    this.state = null;
+    this.stopped = false;
+    this.brief = null;
+    this.inFlight = 0;
+    this.eventsWhileInFlight = false;
+    this.lastId = 0;
+    this.count = 0;
+    this.pending = [];
+    this.flushTimer = null;
+
+    this.card = $("device-template").content.firstElementChild.cloneNode(true);
+    this.card.id = `device-${this.name}`;
+    this.card.dataset.device = this.name;
+    this.phone = this.card.querySelector(".phone");
+    this.phone.id = `phone-${this.name}`;
+    setText(this.card.querySelector(".device-title"), this.label);
+    this.part = (name) => this.card.querySelector(`.${name}`);
+    $("phones").append(this.card);
+
+    this.timelineCard = $("timeline-template").content.firstElementChild.cloneNode(true);
+    this.timelineCard.id = `timeline-${this.name}`;
+    setText(this.timelineCard.querySelector(".timeline-title"), `Timeline: ${this.label}`);
+    this.timeline = this.timelineCard.querySelector(".timeline");
+    this.timeline.setAttribute("aria-label", `Timeline of the ${this.label} device`);
+    const download = this.timelineCard.querySelector(".download");
+    download.href = `${this.api}session.scenario`;
+    download.setAttribute("download", this.name === "stock" ? "kestrel-stock-session.scenario" : "kestrel-session.scenario");
+    setText(download, `Download the ${this.label} session as a scenario`);
+    $("timelines").append(this.timelineCard);
+
+    this.stateFetch = null;
+    this.stateAgain = false;
   }
-  return new Date().toLocaleTimeString([], { hour: "numeric", minute: "2-digit" }).replace(/\s?[AP]M$/i, "");
-}
 
-function drawClock() {
-  if (!current) return;
-  const text = clockText(current);
-  setText($("sb-time"), text);
-  setText($("lock-time"), text);
-  setText($("home-time"), text);
-  if (current.clock === "virtual") {
-    setText($("lock-date"), `Virtual time: ${current.time.toFixed(3)} s`);
-    setText($("virtual-now"), `The device's clock stands at ${current.time.toFixed(3)} s; it moves only when you wait.`);
-  } else {
-    setText($("lock-date"), new Date().toLocaleDateString([], { weekday: "long", day: "numeric", month: "long" }));
+  refreshState() {
+    if (this.stateFetch) {
+      this.stateAgain = true;
+      return this.stateFetch;
+    }
+    this.stateFetch = (async () => {
+      try {
+        do {
+          this.stateAgain = false;
+          try {
+            this.drawState(await getJson(`${this.api}state`, 3000));
+          } catch {
+            // The event stream says when the device has stopped; a state that cannot be read
+            // now is read again after the next event.
+          }
+        } while (this.stateAgain);
+      } finally {
+        this.stateFetch = null;
+      }
+    })();
+    return this.stateFetch;
+  }
+
+  async run(command) {
+    this.inFlight++;
+    this.eventsWhileInFlight = false;
+    let answer;
+    try {
+      answer = await postJson(`${this.api}command`, { command });
+      if (answer.state) this.drawState(answer.state);
+    } finally {
+      this.inFlight--;
+    }
+    if (answer.unreachable) this.check();
+    else if (this.eventsWhileInFlight || !answer.state) this.refreshState();
+    return answer;
+  }
+
+  drawClock() {
+    const state = this.state;
+    if (!state) return;
+    let text;
+    if (state.clock === "virtual") {
+      const total = Math.floor(state.time);
+      text = `${Math.floor(total / 60)}:${String(total % 60).padStart(2, "0")}`;
+      setText(this.part("lock-date"), `Virtual time: ${state.time.toFixed(3)} s`);
+    } else {
+      text = new Date().toLocaleTimeString([], { hour: "numeric", minute: "2-digit" }).replace(/\s?[AP]M$/i, "");
+      setText(this.part("lock-date"), new Date().toLocaleDateString([], { weekday: "long", day: "numeric", month: "long" }));
+    }
+    setText(this.part("sb-time"), text);
+    setText(this.part("lock-time"), text);
+    setText(this.part("home-time"), text);
+  }
+
+  drawNotifications(list) {
+    const holder = this.part("notifications");
+    const key = JSON.stringify(list);
+    if (holder.dataset.key === key) return;
+    holder.dataset.key = key;
+    holder.replaceChildren();
+    // As the lock screen shows them: the newest first.
+    const newestFirst = list.slice().reverse();
+    newestFirst.slice(0, shownNotifications).forEach((section, index) => {
+      const app = appFor(section);
+      const item = document.createElement("li");
+      item.className = "notification";
+      item.dataset.section = section === null ? "" : section;
+      const icon = Object.assign(document.createElement("span"), { className: "app-icon", textContent: app.name.charAt(0).toUpperCase() });
+      icon.style.background = app.color;
+      icon.setAttribute("aria-hidden", "true");
+      item.append(icon,
+        Object.assign(document.createElement("span"), { className: "app-name", textContent: app.name }),
+        Object.assign(document.createElement("span"), { className: "when", textContent: index === 0 ? "now" : "earlier" }),
+        Object.assign(document.createElement("span"), { className: "message", textContent: app.message }));
+      holder.append(item);
+    });
+    if (list.length > shownNotifications) {
+      const more = list.length - shownNotifications;
+      holder.append(Object.assign(document.createElement("li"), { className: "notification more", textContent: `${more} earlier notification${more === 1 ? "" : "s"}` }));
+    }
+  }
+
+  summary(state) {
+    if (this.stopped) return "The device stopped: its server no longer answers.";
+    if (state.springboard !== "running") return state.springboard === "not-booted" ? "The device has not booted." : "SpringBoard is restarting…";
+    const parts = [];
+    if (state.lockscreen === "dismissed") parts.push("Home screen: the lock screen was dismissed");
+    else parts.push(state.device === "locked" ? "Lock screen shown, device locked" : "Lock screen shown, device unlocked");
+    if (state.audio === "playing") parts.push("music playing");
+    if (state.flashlight !== 0) parts.push("flashlight on");
+    const count = state.notifications.length;
+    if (count) {
+      const notices = state.notifications.filter((section) => section === "com.apple.donotdisturb").length;
+      parts.push(`${count} notification${count === 1 ? "" : "s"} waiting${notices ? ` (${notices === count ? (count === 1 ? "the" : "all") : notices} Do Not Disturb notice${notices === 1 ? "" : "s"})` : ""}`);
+    }
+    return parts.join(" · ");
+  }
+
+  drawState(state) {
+    this.state = state;
+    const phone = this.phone;
+    const running = state.springboard === "running";
+    setFlag(phone, "data-springboard", state.springboard);
+    setFlag(phone, "data-generation", String(state.generation));
+    setText(this.part("phone-summary"), this.summary(state));
+    if (running) {
+      setFlag(phone, "data-lockscreen", state.lockscreen);
+      setFlag(phone, "data-device", state.device);
+      setFlag(phone, "data-flashlight", state.flashlight !== 0 ? "on" : "off");
+      setFlag(phone, "data-audio", state.audio);
+      setFlag(phone, "data-notifications", String(state.notifications.length));
+      const companion = state.companion === "installed";
+      setFlag(phone, "data-aod", companion && state.device === "locked" && state.lockscreen === "shown" ? "yes" : "no");
+      setText(this.part("padlock-text"), state.device === "locked" ? "Locked" : "Unlocked");
+      setText(this.part("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Unlocked: swipe up to open");
+      this.part("music").hidden = state.audio !== "playing";
+      this.part("sb-flashlight").toggleAttribute("hidden", state.flashlight === 0);
+      this.drawNotifications(state.notifications);
+      this.drawClock();
+    } else {
+      setText(this.part("restarting-text"), state.springboard === "not-booted" ? "The device has not booted" : "SpringBoard is starting");
+    }
+    drawControls();
+  }
+
+  // What the device's latest explained event said, in the panel.
+  drawPanel(kind, sentence, seconds) {
+    const box = this.part("decision");
+    box.dataset.kind = kind;
+    const badge = this.part("decision-badge");
+    badge.replaceChildren(kindWords[kind] || kind);
+    if (seconds !== undefined) badge.append(" · ", Object.assign(document.createElement("span"), { className: "stamp", textContent: stampText(seconds) }));
+    setText(this.part("decision-text"), sentence);
+  }
+
+  clearTimeline() {
+    this.pending = [];
+    this.timeline.replaceChildren();
+    this.count = 0;
+    this.brief = null;
+  }
+
+  // Events come in bursts (a command's, a restart's): they are drawn together, a moment
+  // later, so the phone's own redraw is not held up by the timeline's.
+  addEvent(event) {
+    this.pending.push(event);
+    if (!this.flushTimer) this.flushTimer = setTimeout(() => this.flushEvents(), 15);
+  }
+
+  flushEvents() {
+    this.flushTimer = null;
+    const events = this.pending;
+    this.pending = [];
+    const list = this.timeline;
+    const atBottom = list.scrollHeight - list.scrollTop - list.clientHeight < 40;
+    const items = document.createDocumentFragment();
+    let latest = null;
+    for (const event of events) {
+      const item = document.createElement("li");
+      item.dataset.type = event.type;
+      item.append(Object.assign(document.createElement("span"), { className: "stamp", textContent: stampText(event.t) }),
+        Object.assign(document.createElement("span"), { className: "text", textContent: event.text }));
+      if (event.sentence) {
+        item.classList.add("explained");
+        const explanation = document.createElement("span");
+        explanation.className = "explain";
+        explanation.append(Object.assign(document.createElement("span"), { className: `kind ${event.kind}`, textContent: kindWords[event.kind] || event.kind }), event.sentence);
+        item.append(explanation);
+        latest = event;
+      }
+      items.append(item);
+    }
+    list.append(items);
+    if (latest) {
+      this.drawPanel(latest.kind, latest.sentence, latest.t);
+      this.brief = latest.brief;
+      drawCompareSummary();
+    }
+    // A long session keeps its whole timeline in the downloadable scenario; the page shows the latest.
+    while (list.childElementCount > maxTimelineLines) list.firstElementChild.remove();
+    this.count += events.length;
+    setText(this.timelineCard.querySelector(".timeline-count"), `${this.count} event${this.count === 1 ? "" : "s"}`);
+    if (atBottom) list.scrollTop = list.scrollHeight;
+  }
+
+  listen() {
+    const stream = new EventSource(`${this.api}events`);
+    stream.onopen = () => {
+      if (this.stopped) this.resume();
+      drawConnection();
+    };
+    stream.onerror = () => this.check();
+    stream.onmessage = (message) => {
+      const id = Number(message.lastEventId);
+      if (id <= this.lastId) this.clearTimeline(); // a new server: its timeline starts again
+      this.lastId = id;
+      let event;
+      try {
+        event = JSON.parse(message.data);
+      } catch {
+        return;
+      }
+      this.addEvent(event);
+      if (this.inFlight) this.eventsWhileInFlight = true;
+      else this.refreshState();
+    };
+    this.stream = stream;
+  }
+
+  // The stream broke: a device whose server does not answer has stopped.
+  async check() {
+    if (this.checking || this.stopped) return;
+    this.checking = true;
+    try {
+      await getJson(`${this.api}state`, 1500);
+    } catch {
+      this.stop();
+    } finally {
+      this.checking = false;
+    }
+    drawConnection();
+  }
+
+  stop() {
+    this.stopped = true;
+    setFlag(this.phone, "data-stopped", "yes");
+    setText(this.part("phone-summary"), this.summary(this.state || {}));
+    this.drawPanel("info", "The device stopped: what the phone showed last is greyed out, and nothing here acts on it any more.");
+    this.brief = "stopped";
+    drawCompareSummary();
+    drawControls();
+  }
+
+  resume() {
+    this.stopped = false;
+    setFlag(this.phone, "data-stopped", "no");
+    this.refreshState();
   }
 }
 
-function drawNotifications(list) {
-  const holder = $("notifications");
-  const shown = list.slice(0, 4);
-  const key = JSON.stringify(list);
-  if (holder.dataset.key === key) return;
-  holder.dataset.key = key;
-  holder.replaceChildren();
-  shown.forEach((section, index) => {
-    const app = appFor(section);
-    const item = document.createElement("li");
-    item.className = "notification";
-    const icon = document.createElement("span");
-    icon.className = "app-icon";
-    icon.style.background = app.color;
-    icon.textContent = app.name.charAt(0).toUpperCase();
-    icon.setAttribute("aria-hidden", "true");
-    const name = document.createElement("span");
-    name.className = "app-name";
-    name.textContent = app.name;
-    const when = document.createElement("span");
-    when.className = "when";
-    when.textContent = index === list.length - 1 ? "now" : "earlier";
-    const message = document.createElement("span");
-    message.className = "message";
-    message.textContent = app.message;
-    item.append(icon, name, when, message);
-    holder.append(item);
-  });
-  if (list.length > shown.length) {
-    const more = document.createElement("li");
-    more.className = "notification more";
-    more.textContent = `${list.length - shown.length} more`;
-    holder.append(more);
+let devices = [];
+
+const live = () => devices.filter((device) => !device.stopped && device.state && device.state.springboard === "running");
+const kestrel = () => devices.find((device) => device.name === "kestrel");
+
+function drawConnection() {
+  const connection = $("connection");
+  const stopped = devices.length && devices.every((device) => device.stopped);
+  const some = devices.some((device) => device.stopped);
+  connection.dataset.connected = stopped ? "stopped" : some ? "partly" : "yes";
+  setText(connection.querySelector(".text"), stopped ? "The device stopped" : some ? "A device stopped" : "Live");
+}
+
+function drawCompareSummary() {
+  const summary = $("compare-summary");
+  if (devices.length < 2) return;
+  const said = devices.filter((device) => device.brief);
+  summary.hidden = !said.length;
+  setText(summary, said.map((device) => `${device.label}: ${device.brief}`).join(" · "));
+}
+
+// ---- Controls: what they offer follows what the phones show ----
+
+// The phones a swipe up opens: unlocked, with the lock screen still up.
+const swipeable = (device) => device.state && device.state.device === "unlocked" && device.state.lockscreen === "shown";
+
+function drawControls() {
+  const phones = live();
+  const main = kestrel();
+  const state = main && main.state && main.state.springboard === "running" ? main.state : phones[0] && phones[0].state;
+
+  const face = $("face-match");
+  const allOpen = phones.length && phones.every((device) => device.state.lockscreen === "dismissed");
+  setText(face, allOpen ? "Face match (already open: changes nothing)" : "Face match");
+  face.title = allOpen ? "The phone shows its home screen: a match makes an attempt that has no lock screen to dismiss." : "";
+
+  const swipe = $("swipe-up");
+  const open = phones.filter(swipeable);
+  setFlag(swipe, "aria-disabled", String(!open.length));
+  let why = "";
+  if (!open.length) {
+    if (phones.some((device) => device.state.device === "locked"))
+      why = "Swiping up opens a phone that is unlocked with its lock screen still up; a locked phone would ask for its passcode.";
+    else if (phones.length) why = "The lock screen is already gone.";
+  } else if (open.length < phones.length) {
+    why = `Opens ${open.map((device) => device.label).join(" and ")}: the other phone has nothing to swipe away.`;
+  }
+  setText($("swipe-up-why"), why);
+
+  if (state) {
+    const music = $("music-toggle");
+    const playing = state.audio === "playing";
+    setFlag(music, "aria-pressed", String(playing));
+    music.dataset.command = playing ? "audio stopped" : "audio playing";
+    setText(music, playing ? "Music playing: stop it" : "Play music in another app");
+    const light = $("flashlight-toggle");
+    const lit = state.flashlight !== 0;
+    setFlag(light, "aria-pressed", String(lit));
+    light.dataset.command = lit ? "flashlight 0" : "flashlight 1";
+    setText(light, lit ? "Flashlight on: turn it off" : "Turn the flashlight on");
+    for (const device of devices) device.part("flashlight").dataset.command = light.dataset.command;
+    $("aod-controls").hidden = !phones.some((device) => device.state.companion === "installed");
+    $("clock-controls").hidden = state.clock !== "virtual";
+    if (state.clock === "virtual") setText($("virtual-now"), `The clock stands at ${state.time.toFixed(3)} s; it moves only when you wait.`);
+    setText($("clock-mode"), `${state.clock === "virtual" ? "Virtual" : "Real"} time · iOS ${state.ios || "?"} · ${devices.length > 1 ? "stock iOS beside Kestrel" : `SpringBoard generation ${state.generation}`}`);
   }
 }
-
-function describePhone(state) {
-  if (state.springboard !== "running") return state.springboard === "not-booted" ? "The device has not booted." : "SpringBoard is restarting…";
-  const parts = [];
-  if (state.lockscreen === "dismissed") parts.push("Home screen: the lock screen was dismissed");
-  else parts.push(state.device === "locked" ? "Lock screen shown, device locked" : "Lock screen shown, device unlocked");
-  if (state.audio === "playing") parts.push("music playing");
-  if (state.flashlight !== 0) parts.push("flashlight on");
-  const count = state.notifications.length;
-  if (count) parts.push(`${count} notification${count === 1 ? "" : "s"} waiting`);
-  return parts.join(" · ");
-}
-
-function drawState(state) {
-  current = state;
-  const phone = $("phone");
-  const running = state.springboard === "running";
-  setFlag(phone, "data-springboard", state.springboard);
-  setFlag(phone, "data-generation", String(state.generation));
-  setText($("clock-mode"), `${state.clock === "virtual" ? "Virtual" : "Real"} time · ${running ? `iOS ${state.ios}, SpringBoard generation ${state.generation}` : "SpringBoard not running"}`);
-  setText($("phone-summary"), describePhone(state));
-  if (!running) {
-    setText($("restarting-text"), state.springboard === "not-booted" ? "The device has not booted" : "SpringBoard is starting");
-    return;
-  }
-  setFlag(phone, "data-lockscreen", state.lockscreen);
-  setFlag(phone, "data-device", state.device);
-  setFlag(phone, "data-flashlight", state.flashlight !== 0 ? "on" : "off");
-  setFlag(phone, "data-audio", state.audio);
-  setFlag(phone, "data-notifications", String(state.notifications.length));
-  const companion = state.companion === "installed";
-  setFlag(phone, "data-aod", companion && state.device === "locked" && state.lockscreen === "shown" ? "yes" : "no");
-
-  setText($("padlock-text"), state.device === "locked" ? "Locked" : "Unlocked");
-  setText($("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Swipe up to open");
-  $("music").hidden = state.audio !== "playing";
-  $("sb-flashlight").toggleAttribute("hidden", state.flashlight === 0);
-  drawNotifications(state.notifications);
-
-  const music = $("music-toggle");
-  const playing = state.audio === "playing";
-  setFlag(music, "aria-pressed", String(playing));
-  music.dataset.command = playing ? "audio stopped" : "audio playing";
-  setText(music, playing ? "Music playing: stop it" : "Play music in another app");
-  const light = $("flashlight-toggle");
-  const lit = state.flashlight !== 0;
-  setFlag(light, "aria-pressed", String(lit));
-  light.dataset.command = lit ? "flashlight 0" : "flashlight 1";
-  setText(light, lit ? "Flashlight on: turn it off" : "Turn the flashlight on");
-  $("lock-flashlight").dataset.command = light.dataset.command;
-
-  $("aod-controls").hidden = !companion;
-  $("clock-controls").hidden = state.clock !== "virtual";
-  drawClock();
-}
-
-// ---- Commands ----
 
 function say(text, kind) {
   const status = $("command-status");
   status.dataset.kind = kind;
-  status.textContent = text;
+  setText(status, text);
 }
 
-let commandsInFlight = 0;
-
-async function run(command) {
-  commandsInFlight++;
-  try {
-    const answer = await api.post("/api/command", { command });
-    if (answer.ok) say(`${command}${answer.events.length ? ` → ${answer.events[answer.events.length - 1].replace(/^t=\S+ /, "")}` : ""}`, "ok");
-    else say(`${command}: ${answer.error}`, "error");
-    return answer;
-  } catch (error) {
-    say(`${command}: ${error.message}`, "error");
-    return { ok: false };
-  } finally {
-    commandsInFlight--;
-    await refreshState();
+// Runs a command on every phone (or those `which` picks) at the same moment.
+async function runOnPhones(command, which = () => true) {
+  const targets = devices.filter((device) => !device.stopped && which(device));
+  if (!targets.length) {
+    say(`${command}: no phone to run it on`, "error");
+    return [];
   }
+  const answers = await Promise.all(targets.map((device) => device.run(command)));
+  const refused = answers.map((answer, index) => [targets[index], answer]).filter(([, answer]) => !answer.ok);
+  if (!refused.length) say(command, "ok");
+  else if (targets.length === 1) say(`${command}: ${refused[0][1].error}`, "error");
+  else say(`${command}: ${refused.map(([device, answer]) => `${device.label}: ${answer.error}`).join("; ")}`, "error");
+  return answers;
+}
+
+function swipeUp() {
+  const open = live().filter(swipeable);
+  if (!open.length) {
+    say(`Swipe up: ${$("swipe-up-why").textContent || "nothing to swipe away"}`, "error");
+    return;
+  }
+  // A passcode-free dismissal, as the home indicator gives one on an unlocked phone.
+  runOnPhones("host ui-locked no", swipeable);
 }
 
 function bindCommands() {
   document.addEventListener("click", (event) => {
+    if (event.target.closest("[data-swipe]")) {
+      swipeUp();
+      return;
+    }
     const target = event.target.closest("[data-command]");
     if (!target || target.disabled) return;
-    run(target.dataset.command);
+    const command = target.dataset.command;
+    if (command.startsWith("aod ")) runOnPhones(command, (device) => device.state && device.state.companion === "installed");
+    else runOnPhones(command);
   });
+  $("swipe-up").addEventListener("click", swipeUp);
   $("notification-app").addEventListener("change", () => {
     $("notification-other-row").hidden = $("notification-app").value !== "other";
   });
@@ -237,13 +476,19 @@ function bindCommands() {
       $("notification-other").focus();
       return;
     }
-    run(`notification add ${quoteWord(section)}`);
+    runOnPhones(`notification add ${quoteWord(section)}`);
   });
-  $("wait-custom").addEventListener("click", () => run(`wait ${$("wait-seconds").value || 0}`));
-  $("command-form").addEventListener("submit", (event) => {
+  $("wait-custom").addEventListener("click", () => runOnPhones(`wait ${$("wait-seconds").value || 0}`));
+  $("command-form").addEventListener("submit", async (event) => {
     event.preventDefault();
     const text = $("command-text").value.trim();
-    if (text) run(text);
+    if (!text) {
+      say("Type a scenario command first, for example: notification add com.example.chat", "error");
+      return;
+    }
+    await runOnPhones(text);
+    // A command may have changed the settings the pane shows.
+    refreshPane();
   });
 }
 
@@ -253,21 +498,28 @@ function quoteWord(text) {
   return `"${text.replace(/[\\"]/g, (c) => `\\${c}`)}"`;
 }
 
-// ---- The Settings pane ----
+// ---- The Settings pane (the Kestrel device's) ----
+
+let paneShape = null;
+let paneBusy = false;
 
 async function refreshPane() {
+  if (!kestrel() || !kestrel().hasPane) return;
   try {
-    drawPane((await api.get("/api/pane")).rows);
+    drawPane((await getJson("/api/pane")).rows);
   } catch (error) {
+    paneShape = null;
     $("pane").replaceChildren(Object.assign(document.createElement("p"), { className: "subtle", textContent: `The pane could not be loaded: ${error.message}` }));
   }
 }
 
 async function changePane(payload, label) {
-  const answer = await api.post("/api/pane", payload);
-  if (answer.ok) say(`${label}`, "ok");
+  paneBusy = true;
+  const answer = await postJson("/api/pane", payload);
+  paneBusy = false;
+  if (answer.ok) say(label, "ok");
   else say(`${label}: ${answer.error}`, "error");
-  await Promise.all([refreshPane(), refreshState()]);
+  await Promise.all([refreshPane(), kestrel().refreshState()]);
 }
 
 function formatNumber(value) {
@@ -285,13 +537,14 @@ function cellFor(row, index) {
     toggle.type = "button";
     toggle.className = "switch";
     toggle.setAttribute("role", "switch");
-    toggle.setAttribute("aria-checked", String(row.value === true));
     toggle.setAttribute("aria-labelledby", `${id}-label`);
     toggle.dataset.key = row.key;
     toggle.innerHTML = '<span class="mark mark-on" aria-hidden="true">I</span><span class="mark mark-off" aria-hidden="true">O</span>';
+    // The switch keeps keyboard focus while its change goes through: it is never disabled.
     toggle.addEventListener("click", () => {
-      toggle.disabled = true;
+      if (toggle.getAttribute("aria-busy") === "true") return;
       const on = toggle.getAttribute("aria-checked") !== "true";
+      toggle.setAttribute("aria-busy", "true");
       changePane({ key: row.key, value: on }, `${label}: ${on ? "on" : "off"}`);
     });
     cell.append(text, toggle);
@@ -299,10 +552,8 @@ function cellFor(row, index) {
     const text = Object.assign(document.createElement("label"), { className: "cell-label", htmlFor: id, textContent: label });
     const output = document.createElement("output");
     output.htmlFor = id;
-    const value = typeof row.value === "number" ? row.value : row.min ?? 0;
-    output.textContent = `${formatNumber(value)} s`;
     const slider = document.createElement("input");
-    Object.assign(slider, { type: "range", id, min: row.min ?? 0, max: row.max ?? 10, step: 0.1, value });
+    Object.assign(slider, { type: "range", id, min: row.min ?? 0, max: row.max ?? 10, step: 0.1 });
     slider.dataset.key = row.key;
     slider.addEventListener("input", () => { output.textContent = `${formatNumber(Number(slider.value))} s`; });
     slider.addEventListener("change", () => changePane({ key: row.key, value: Number(slider.value) }, `${label}: ${slider.value} s`));
@@ -315,26 +566,53 @@ function cellFor(row, index) {
     button.addEventListener("click", () => changePane({ action: row.action }, `${label} pressed`));
     cell.append(button);
   } else {
-    cell.append(Object.assign(document.createElement("span"), { className: "cell-label", textContent: label }));
-    if ("value" in row) cell.append(Object.assign(document.createElement("span"), { className: "subtle", textContent: String(row.value ?? "") }));
+    cell.append(Object.assign(document.createElement("span"), { className: "cell-label", textContent: label }),
+      Object.assign(document.createElement("span"), { className: "subtle cell-value" }));
   }
+  cell.dataset.row = String(index);
   return cell;
 }
 
-function drawPane(rows) {
+// The rows' values, drawn into cells that already stand for them.
+function fillPane(rows) {
   const pane = $("pane");
-  const focused = document.activeElement && pane.contains(document.activeElement)
-    ? (document.activeElement.dataset.key || document.activeElement.dataset.action) : null;
+  rows.forEach((row, index) => {
+    const cell = pane.querySelector(`[data-row="${index}"]`);
+    if (!cell) return;
+    if (row.type === "switch") {
+      const toggle = cell.querySelector(".switch");
+      setFlag(toggle, "aria-checked", String(row.value === true));
+      toggle.removeAttribute("aria-busy");
+    } else if (row.type === "slider") {
+      const slider = cell.querySelector("input");
+      const value = typeof row.value === "number" ? row.value : row.min ?? 0;
+      if (Number(slider.value) !== value) slider.value = value;
+      setText(cell.querySelector("output"), `${formatNumber(value)} s`);
+    } else if (row.type !== "button" && "value" in row) {
+      setText(cell.querySelector(".cell-value"), String(row.value ?? ""));
+    }
+  });
+}
+
+function drawPane(rows) {
+  const shape = JSON.stringify(rows.map((row) => [row.type, row.key, row.label, row.action, row.text, row.note]));
+  // The same rows as before: only their values change, and focus stays where it is.
+  if (shape === paneShape) {
+    fillPane(rows);
+    return;
+  }
+  const pane = $("pane");
+  const active = document.activeElement;
+  const focused = active && pane.contains(active) ? active.dataset.key || active.dataset.action : null;
   const parts = [];
   let group = null;
   let note = null;
   const close = () => {
-    if (group) parts.push(group);
+    if (group && group.children.length) parts.push(group);
     if (note) parts.push(Object.assign(document.createElement("p"), { className: "note", textContent: note }));
     group = null;
     note = null;
   };
-  paneLabels = {};
   rows.forEach((row, index) => {
     if (row.type === "header") {
       close();
@@ -346,141 +624,49 @@ function drawPane(rows) {
         Object.assign(document.createElement("div"), { className: "subtitle", textContent: subtitle || "" }));
       parts.push(banner);
       note = row.note || null;
-      group = document.createElement("ul");
-      group.className = "group";
+      group = Object.assign(document.createElement("ul"), { className: "group" });
     } else if (row.type === "footer") {
       close();
       parts.push(Object.assign(document.createElement("p"), { className: "pane-footer", textContent: row.text }));
     } else if (row.type === "group") {
       close();
       if (row.label) parts.push(Object.assign(document.createElement("h3"), { className: "group-label", textContent: row.label }));
-      group = document.createElement("ul");
-      group.className = "group";
+      group = Object.assign(document.createElement("ul"), { className: "group" });
       note = row.note || null;
     } else {
-      if (!group) {
-        group = document.createElement("ul");
-        group.className = "group";
-      }
-      if (row.key) paneLabels[row.key] = row.label || row.key;
+      if (!group) group = Object.assign(document.createElement("ul"), { className: "group" });
       group.append(cellFor(row, index));
     }
   });
   close();
-  pane.replaceChildren(...parts.filter((part) => !(part.tagName === "UL" && !part.children.length)));
+  pane.replaceChildren(...parts);
+  paneShape = shape;
+  fillPane(rows);
   if (focused) {
     const again = pane.querySelector(`[data-key="${CSS.escape(focused)}"], [data-action="${CSS.escape(focused)}"]`);
     if (again) again.focus();
   }
 }
 
-// ---- The timeline, with each decision in words ----
-
-function setting(key) {
-  return `'${paneLabels[key] || key}'`;
-}
-
-// Kind (for the badge) and one plain sentence for a decision or delayed-unlock line.
-function explain(text) {
-  let match = /^decision outcome=(\S+)(?: reason=(\S+))?/.exec(text);
-  if (match) {
-    const [, outcome, reason] = match;
-    if (outcome === "blocked") {
-      const why = {
-        music: `music is playing and ${setting("DisableIfMusic")} is on`,
-        flashlight: `the flashlight is on and ${setting("DisableIfFlashlight")} is on`,
-        notifications: `notifications are waiting and ${setting("DisableIfNotifications")} is on`,
-        external: "another part of the system asked to keep it",
-      }[reason] || `a condition held (${reason})`;
-      return ["kept", `Kept the lock screen: ${why}. The device is unlocked underneath.`];
-    }
-    if (outcome === "pass-through") {
-      if (reason === "disabled") return ["passed", `Left the unlock as the system made it: ${setting("Enabled")} is off.`];
-      if (reason === "re-send") return ["dismissed", "The delay is over: the unlock was sent again to dismiss the lock screen."];
-      return ["passed", "Left the unlock as the system made it."];
-    }
-    return {
-      "touch-hold": ["kept", `Kept the lock screen: the screen was touched before the match and ${setting("BlockForTouch")} is on.`],
-      "unlock-now": ["dismissed", "Dismissed the lock screen at once: nothing was holding it."],
-      "delay-not-biometric": ["passed", `${setting("DelayBeforeUnlock")} is on, but this was no face match: left the attempt as it was.`],
-      "delay-refused": ["passed", `${setting("DelayBeforeUnlock")} is on, but the unlock failed: nothing was scheduled.`],
-      "delay-scheduled": ["waiting", `Unlocked the device; the lock screen goes away after ${setting("DelayTime")} unless the screen is touched first.`],
-    }[outcome] || ["passed", `Decided: ${outcome}.`];
-  }
-  match = /^delayed-unlock (\S+)/.exec(text);
-  if (match) {
-    return {
-      sent: ["dismissed", "The delay is over: dismissing the lock screen now."],
-      "skipped-touched": ["kept", "The delay is over, but the screen was touched meanwhile: the lock screen stays."],
-      "skipped-gone": ["passed", "The delay is over, but the lock screen it was for is gone: nothing to do."],
-    }[match[1]] || ["passed", `Delayed unlock: ${match[1]}.`];
-  }
-  return null;
-}
-
-const kindWords = { kept: "Lock screen kept", dismissed: "Lock screen dismissed", waiting: "Waiting", passed: "Passed through" };
-let timelineCount = 0;
-const maxTimelineLines = 2000;
-
-function clearTimeline() {
-  $("timeline").replaceChildren();
-  timelineCount = 0;
-}
-
-function addTimelineLine(line) {
-  const list = $("timeline");
-  const atBottom = list.scrollHeight - list.scrollTop - list.clientHeight < 40;
-  const match = /^t=(\S+) (.*)$/s.exec(line);
-  const stamp = match ? match[1] : "";
-  const text = match ? match[2] : line;
-  const item = document.createElement("li");
-  item.append(Object.assign(document.createElement("span"), { className: "stamp", textContent: stamp }),
-    Object.assign(document.createElement("span"), { className: "text", textContent: text }));
-  const explained = explain(text);
-  if (explained) {
-    const [kind, sentence] = explained;
-    item.classList.add("decision-line");
-    const explanation = document.createElement("span");
-    explanation.className = "explain";
-    explanation.append(Object.assign(document.createElement("span"), { className: `kind ${kind}`, textContent: kindWords[kind] }), sentence);
-    item.append(explanation);
-    const box = $("decision");
-    box.dataset.kind = kind;
-    setText($("decision-badge"), `${kindWords[kind]} · t=${stamp}`);
-    setText($("decision-text"), sentence);
-  }
-  list.append(item);
-  // A long session keeps its whole timeline in the downloadable scenario; the page shows the latest.
-  while (list.childElementCount > maxTimelineLines) list.firstElementChild.remove();
-  timelineCount++;
-  setText($("timeline-count"), `${timelineCount} event${timelineCount === 1 ? "" : "s"}`);
-  if (atBottom) list.scrollTop = list.scrollHeight;
-}
-
-function listen() {
-  const stream = new EventSource("/api/events");
-  const connection = $("connection");
-  stream.onopen = () => {
-    connection.dataset.connected = "yes";
-    setText(connection.querySelector(".text"), "Live");
-  };
-  stream.onerror = () => {
-    connection.dataset.connected = "no";
-    setText(connection.querySelector(".text"), "Reconnecting");
-  };
-  let lastId = 0;
-  stream.onmessage = (event) => {
-    const id = Number(event.lastEventId);
-    if (id <= lastId) clearTimeline(); // a new server: its timeline starts again
-    lastId = id;
-    addTimelineLine(event.data);
-    refreshState();
-  };
-}
-
 // ---- Start ----
 
-bindCommands();
-refreshPane().then(() => listen());
-refreshState();
-setInterval(drawClock, 10000);
+async function start() {
+  let list;
+  try {
+    list = (await getJson("/api/devices")).devices;
+  } catch {
+    list = [{ name: "kestrel", label: "Kestrel", api: "/api/", pane: true }];
+  }
+  devices = list.map((info) => new Device(info));
+  $("layout").dataset.compare = devices.length > 1 ? "yes" : "no";
+  if (devices.length > 1) document.title = "Kestrel simulator: stock iOS beside Kestrel";
+  bindCommands();
+  await refreshPane();
+  for (const device of devices) {
+    device.refreshState();
+    device.listen();
+  }
+  setInterval(() => devices.forEach((device) => device.drawClock()), 10000);
+}
+
+start();

@@ -1,0 +1,213 @@
+// A device holds its own base system: laid out from a copy of the build, it names nothing of
+// that build and keeps booting once the copy is gone; `init` on an existing device brings the
+// base system up to date and leaves every installed package as it was.
+#include "host/device/DeviceLayout.h"
+#include "host/device/PackageManager.h"
+#include "host/device/ToolRun.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Device;
+
+const std::string buildDirectory = KESTREL_BUILD_DIR;
+
+Artifacts builtArtifacts()
+{
+    return { buildDirectory + "/bin", buildDirectory + "/lib", buildDirectory + "/packages" };
+}
+
+std::string readAll(const fs::path& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kestrel-layout-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a scratch folder");
+        m_path = fs::canonical(pattern).string();
+    }
+    ~Scratch()
+    {
+        std::error_code error;
+        fs::remove_all(m_path, error);
+    }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Runs the build's kestrel on a scenario; true when every check held.
+bool bootsAndUnlocks(const std::string& root, const std::string& scratch, std::string& output)
+{
+    std::string scenario = scratch + "/unlock.scenario";
+    std::ofstream(scenario) << "boot\nface match\nexpect decision unlock-now\nexpect lockscreen dismissed\n";
+    auto run = runTool({ buildDirectory + "/bin/kestrel", "run", root, scenario });
+    output = run.output;
+    return run.succeeded();
+}
+
+std::string installedVersion(const std::string& root, const char* package)
+{
+    return PackageManager(root).installedVersion(package).value_or("absent");
+}
+
+// Everything under the folders, file by file: what a refused init must leave alone.
+std::map<std::string, std::string> snapshot(const std::string& root)
+{
+    std::map<std::string, std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file())
+            files[entry.path().string()] = readAll(entry.path());
+    }
+    return files;
+}
+
+TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
+{
+    Scratch scratch;
+    // A copy of the build's packages and staged base system, as if built elsewhere.
+    std::string copy = scratch.path() + "/build-copy";
+    fs::create_directories(copy + "/bin");
+    fs::create_directories(copy + "/lib");
+    fs::copy(buildDirectory + "/packages", copy + "/packages", fs::copy_options::recursive);
+    Artifacts copied { copy + "/bin", copy + "/lib", copy + "/packages" };
+    std::string problem;
+    auto files = readBaseSystemManifest(copied, problem);
+    ASSERT_TRUE(files) << problem;
+    std::string root = scratch.path() + "/device";
+    InitOptions options;
+    options.companion = true;
+    ASSERT_EQ(initDevice(root, options, copied), std::nullopt);
+
+    bool springBoard = false, library = false;
+    for (auto& file : *files) {
+        springBoard = springBoard || file.path == std::string(Paths::springBoard).substr(1);
+        library = library || file.path.starts_with("usr/lib/lib");
+        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copy + "/packages/base-system/files/" + file.path))
+            << file.path;
+    }
+    EXPECT_TRUE(springBoard && library) << "the host program and its libraries are the device's own";
+
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::string contents = readAll(entry.path());
+        for (auto& folder : { copy, buildDirectory })
+            EXPECT_EQ(contents.find(folder), std::string::npos) << entry.path() << " names " << folder;
+        if (!contents.starts_with("\x7f"
+                                  "ELF"))
+            continue;
+        auto dynamic = runTool({ "/usr/bin/readelf", "-d", "-W", entry.path().string() });
+        ASSERT_TRUE(dynamic.succeeded()) << dynamic.output;
+        std::istringstream lines(dynamic.output);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("(RUNPATH)") == std::string::npos && line.find("(RPATH)") == std::string::npos)
+                continue;
+            std::string paths = line.substr(line.find('[') + 1, line.rfind(']') - line.find('[') - 1);
+            std::istringstream entries(paths);
+            for (std::string path; std::getline(entries, path, ':');)
+                EXPECT_TRUE(path.starts_with("$ORIGIN")) << entry.path() << ": run path " << path;
+        }
+    }
+
+    fs::remove_all(copy);
+    std::string output;
+    EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
+}
+
+TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
+{
+    Scratch scratch;
+    std::string root = scratch.path() + "/device";
+    InitOptions first;
+    first.companion = true;
+    first.firmwareVersion = "13.0";
+    std::string summary;
+    ASSERT_EQ(initDevice(root, first, builtArtifacts(), &summary), std::nullopt);
+    EXPECT_EQ(summary, "device ready at " + root);
+
+    // An upgrade installed by hand, a base system of yesterday: one library changed, the host
+    // program gone, and a library this build no longer has.
+    std::string tree = scratch.path() + "/upgrade";
+    ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--raw-extract", builtArtifacts().kestrelPackage(), tree }).succeeded());
+    std::string control = readAll(tree + "/DEBIAN/control");
+    size_t version = control.find("Version: ");
+    control.replace(version, control.find('\n', version) - version, "Version: 1.0.1");
+    std::ofstream(tree + "/DEBIAN/control", std::ios::trunc) << control;
+    ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, tree + ".deb" }).succeeded());
+    ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok);
+
+    std::string problem;
+    auto files = readBaseSystemManifest(builtArtifacts(), problem);
+    ASSERT_TRUE(files) << problem;
+    std::string library;
+    for (auto& file : *files) {
+        if (file.path.starts_with("usr/lib/"))
+            library = file.path;
+    }
+    ASSERT_FALSE(library.empty());
+    std::ofstream(root + "/" + library, std::ios::trunc) << "an older build";
+    fs::remove(root + Paths::springBoard);
+    std::ofstream(root + "/usr/lib/libRetired.so") << "gone from this build";
+    std::ofstream(root + "/var/lib/dpkg/info/firmware.list", std::ios::app) << "/usr/lib/libRetired.so\n";
+
+    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
+    EXPECT_EQ(summary,
+        "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION
+        "; brought the base system up to date (replaced SpringBoard, "
+            + fs::path(library).filename().string() + "; removed libRetired.so)");
+    EXPECT_EQ(readAll(root + "/" + library), readAll(buildDirectory + "/packages/base-system/files/" + library));
+    EXPECT_FALSE(fs::exists(root + "/usr/lib/libRetired.so"));
+    EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "1.0.1");
+    EXPECT_EQ(installedVersion(root, PackageNames::companion), KESTREL_VERSION);
+    EXPECT_EQ(installedVersion(root, PackageNames::firmware), "13.0") << "the device keeps its system version";
+
+    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
+    EXPECT_EQ(
+        summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
+    std::string output;
+    EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
+
+    // Changing what is installed is for install and remove: init refuses and names the command.
+    auto before = snapshot(root);
+    InitOptions stock;
+    stock.stock = true;
+    auto refused = initDevice(root, stock, builtArtifacts());
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->find("kestrel remove " + root), std::string::npos) << *refused;
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok);
+    before = snapshot(root);
+    EXPECT_NE(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    InitOptions companion;
+    companion.companion = true;
+    refused = initDevice(root, companion, builtArtifacts());
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->find("kestrel install " + root + " " + builtArtifacts().companionPackage()), std::string::npos)
+        << *refused;
+    EXPECT_EQ(snapshot(root), before) << "a refused init changes nothing";
+
+    // A stock device stays stock.
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok);
+    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
+    EXPECT_EQ(summary, "kept the device's packages (no tweak is installed); base system up to date");
+    EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "absent");
+    auto audit = runTool({ "/usr/bin/dpkg", "--root=" + root, "--admindir=" + root + "/var/lib/dpkg", "--audit" });
+    EXPECT_TRUE(audit.succeeded() && audit.output.empty()) << audit.output;
+}
+
+} // namespace
