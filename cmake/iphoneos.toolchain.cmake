@@ -23,9 +23,9 @@ find_program(CMAKE_RANLIB llvm-ranlib-16)
 set(KESTREL_LIBCXX_HEADERS /usr/lib/llvm-16/include/c++/v1)
 set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -nostdlibinc -isystem ${KESTREL_LIBCXX_HEADERS} -Wno-unused-command-line-argument")
 set(CMAKE_C_FLAGS_INIT "-nostdlibinc -Wno-unused-command-line-argument")
-# ld64.lld by path (clang would look for ld64.lld without the version), no crt or libSystem
-# of a missing SDK, and an ad hoc signature.
-set(KESTREL_IPHONEOS_LINK_FLAGS "--ld-path=${KESTREL_IPHONEOS_LD} -nostdlib -Wl,-adhoc_codesign")
+# ld64.lld (clang 16 finds lld 16's beside itself), no crt or libSystem of a missing SDK, and an
+# ad hoc signature.
+set(KESTREL_IPHONEOS_LINK_FLAGS "-fuse-ld=lld -nostdlib -Wl,-adhoc_codesign")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${KESTREL_IPHONEOS_LINK_FLAGS})
 set(CMAKE_MODULE_LINKER_FLAGS_INIT ${KESTREL_IPHONEOS_LINK_FLAGS})
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${KESTREL_IPHONEOS_LINK_FLAGS})

@@ -28,7 +28,8 @@ void refuseHook(Class, SEL, const char* reason);
 // type. A method whose type encoding is not that is left alone, with a warning.
 template<typename R, typename... A> void hookMessage(Class cls, SEL selector, R (*replacement)(id, SEL, A...), R (**saved)(id, SEL, A...))
 {
-    static_assert(!(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
+    // (Where BOOL is bool, as on Apple's arm64, there is nothing to tell apart.)
+    static_assert(std::is_same_v<BOOL, bool> || !(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
         "the runtime passes BOOL, not bool: declare the replacement with BOOL");
     if (cls && selector && replacement) {
         if (Method method = class_getInstanceMethod(cls, selector)) {

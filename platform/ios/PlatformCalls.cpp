@@ -119,9 +119,6 @@ template<> struct TypeEncoding<OperatingSystemVersion> {
 template<> struct TypeEncoding<unsigned long*> {
     static constexpr const char* value = "^Q";
 };
-template<> struct TypeEncoding<id*> {
-    static constexpr const char* value = "^@";
-};
 } // namespace ObjC
 #endif
 
