@@ -28,8 +28,8 @@ ssize_t read(int fd, void* buffer, size_t count);
 pid_t waitpid(pid_t, int* status, int options);
 int* __error(void);
 char*** _NSGetEnviron(void);
-int posix_spawn(pid_t*, const char* path, const posix_spawn_file_actions_t*, const posix_spawnattr_t*, char* const argv[],
-    char* const envp[]);
+int posix_spawn(pid_t*, const char* path, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+    char* const argv[], char* const envp[]);
 int posix_spawn_file_actions_init(posix_spawn_file_actions_t*);
 int posix_spawn_file_actions_destroy(posix_spawn_file_actions_t*);
 int posix_spawn_file_actions_adddup2(posix_spawn_file_actions_t*, int fd, int newFd);
@@ -99,8 +99,8 @@ id readPropertyList(const char* path, PlatformFileState* state)
     if (!path || access(path, existsMode))
         found = PlatformFileMissing;
     else if (id data = dataWithContentsOfFile(path))
-        propertyList = send<id>(getClass("NSPropertyListSerialization"), propertyListWithData, data, immutableContainers,
-            static_cast<unsigned long*>(nullptr), static_cast<id*>(nullptr));
+        propertyList = send<id>(getClass("NSPropertyListSerialization"), propertyListWithData, data,
+            immutableContainers, static_cast<unsigned long*>(nullptr), static_cast<id*>(nullptr));
     if (found == PlatformFileRead && !propertyList)
         found = PlatformFileUnreadable;
     if (state)

@@ -192,7 +192,8 @@ id PlatformStringWithUTF8Data(id data)
     unsigned long size = start ? send<unsigned long>(data, length) : 0;
     if (!isStrictUtf8(start, size))
         return nullptr;
-    id text = send<id>(send<id>(getClass("NSString"), alloc), initWithBytes, static_cast<const void*>(start), size, utf8Encoding);
+    id text = send<id>(
+        send<id>(getClass("NSString"), alloc), initWithBytes, static_cast<const void*>(start), size, utf8Encoding);
     return send<id>(text, autorelease);
 }
 }

@@ -21,7 +21,10 @@ size_t append(char* line, size_t capacity, size_t length, const char* text)
 
 } // namespace
 
-void setHookWarningHandler(void (*handler)(const char*)) { __atomic_store_n(&s_warningHandler, handler, __ATOMIC_RELEASE); }
+void setHookWarningHandler(void (*handler)(const char*))
+{
+    __atomic_store_n(&s_warningHandler, handler, __ATOMIC_RELEASE);
+}
 
 namespace Detail {
 
