@@ -9,7 +9,7 @@ using namespace ObjC;
 
 namespace {
 
-constexpr const char* companionLibraryPath = "/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib";
+constexpr const char* companionLibraryPath = KESTREL_JAILBREAK_PATH("/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib");
 // dlopen's RTLD_NOW, the same number on every system the engine runs on.
 constexpr int openNow = 2;
 

@@ -24,7 +24,7 @@ void restartCallback(CFNotificationCenterRef, void*, CFStringRef, const void*, C
     // when it ends, so a killall that kills nothing leaves no zombie.
     char* const environment[] = { nullptr };
     int pid;
-    PlatformSpawn(&pid, "/usr/bin/killall", arguments, environment);
+    PlatformSpawn(&pid, KESTREL_JAILBREAK_PATH("/usr/bin/killall"), arguments, environment);
 }
 
 } // namespace

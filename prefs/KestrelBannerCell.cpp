@@ -1,6 +1,7 @@
 #include "prefs/KestrelBannerCell.h"
 
 #include "platform/foundation/CoreGraphics.h"
+#include "platform/foundation/PlatformCalls.h"
 #include "platform/uikit/UIGraphics.h"
 #include "runtime/ClassDefinition.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 ObjC::ClassReference const s_bannerClass("KestrelBannerCell");
 
-constexpr const char* iconPath = "/Library/PreferenceBundles/KestrelPrefs.bundle/KestrelIcon.png";
+constexpr const char* iconPath = KESTREL_JAILBREAK_PATH("/Library/PreferenceBundles/KestrelPrefs.bundle/KestrelIcon.png");
 constexpr float bannerTop = 15.0f;
 constexpr double bannerHeight = 100.0;
 constexpr float gap = 5.0f;

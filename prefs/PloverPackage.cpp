@@ -56,7 +56,7 @@ id packageWithIdentifier(id, SEL, id identifier)
         // read whole (too much of it, or no memory left) is not trusted for a version.
         bool isText = ObjC::send<bool>(identifier, isKindOfClass, s_stringClass.get());
         const char* arguments[] = { "-s", isText ? ObjC::utf8(identifier) : "" };
-        id output = PlatformRunAndReadOutput("/usr/bin/dpkg-query", arguments, 2);
+        id output = PlatformRunAndReadOutput(KESTREL_JAILBREAK_PATH("/usr/bin/dpkg-query"), arguments, 2);
         id recorded = ObjC::send<id>(parsePackageFields(output), objectForKey, ObjC::string("Version"));
         if (recorded)
             ObjC::send(package, setVersionSelector, recorded);

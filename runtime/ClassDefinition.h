@@ -30,7 +30,8 @@ template<typename T> constexpr size_t argumentSize()
 
 template<typename R, typename... A> const char* methodTypesOf()
 {
-    static_assert(!(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
+    // (Where BOOL is bool, as on Apple's arm64, there is nothing to tell apart.)
+    static_assert(std::is_same_v<BOOL, bool> || !(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
         "the runtime passes BOOL, not bool: declare the implementation with BOOL");
     using Parts = SignatureParts<R, A...>;
     static constexpr size_t sizes[] = { argumentSize<R>(), sizeof(id), sizeof(SEL), argumentSize<A>()... };

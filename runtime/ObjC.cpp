@@ -1,17 +1,28 @@
-// The out-of-line parts of the typed runtime header.
+// The out-of-line parts of the typed runtime header. Apart from the report of a mismatched
+// send, which only GCC's runtime's debug builds make, the language alone: this file builds
+// for a phone too.
 #include "runtime/ObjC.h"
 
 #include "runtime/ClassDefinition.h"
 
+#if KESTREL_OBJC_GNU
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#endif
 
 namespace ObjC {
 
 namespace {
 
-bool isQualifier(char c) { return c && std::strchr("rnNoORV+", c); }
+bool isQualifier(char c)
+{
+    for (const char* qualifier = "rnNoORV+"; *qualifier; ++qualifier) {
+        if (c == *qualifier)
+            return true;
+    }
+    return false;
+}
 
 // long and long long are one type to this comparison: both are 64 bits here, and
 // compilers spell long either way.
@@ -67,6 +78,34 @@ bool encodingMatches(const char* types, const char* const* parts, size_t count)
     return *cursor == '\0';
 }
 
+namespace {
+
+// Appends text at buffer[length], keeping one byte for the terminator; the new length.
+size_t append(char* buffer, size_t capacity, size_t length, const char* text)
+{
+    while (*text && length + 1 < capacity)
+        buffer[length++] = *text++;
+    buffer[length] = '\0';
+    return length;
+}
+
+size_t appendNumber(char* buffer, size_t capacity, size_t length, size_t number)
+{
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = char('0' + number % 10);
+        number /= 10;
+    } while (number);
+    char text[24];
+    for (size_t index = 0; index < count; ++index)
+        text[index] = digits[count - 1 - index];
+    text[count] = '\0';
+    return append(buffer, capacity, length, text);
+}
+
+} // namespace
+
 const char* methodTypes(const char* const* parts, const size_t* sizes, size_t count)
 {
     // Arguments take whole words on the stack frame the offsets describe.
@@ -75,18 +114,22 @@ const char* methodTypes(const char* const* parts, const size_t* sizes, size_t co
     for (size_t index = 1; index < count; ++index)
         frame += slot(sizes[index]);
     char buffer[512];
-    int length = std::snprintf(buffer, sizeof buffer, "%s%zu", parts[0], frame);
+    size_t length = append(buffer, sizeof buffer, 0, parts[0]);
+    length = appendNumber(buffer, sizeof buffer, length, frame);
     size_t offset = 0;
-    for (size_t index = 1; index < count && length > 0 && size_t(length) < sizeof buffer; ++index) {
-        length += std::snprintf(buffer + length, sizeof buffer - length, "%s%zu", parts[index], offset);
+    for (size_t index = 1; index < count; ++index) {
+        length = append(buffer, sizeof buffer, length, parts[index]);
+        length = appendNumber(buffer, sizeof buffer, length, offset);
         offset += slot(sizes[index]);
     }
     // Kept for the life of the process, as the runtime keeps the pointer it is given.
-    char* types = new char[std::strlen(buffer) + 1];
-    std::strcpy(types, buffer);
+    char* types = new char[length + 1];
+    for (size_t index = 0; index <= length; ++index)
+        types[index] = buffer[index];
     return types;
 }
 
+#if KESTREL_OBJC_GNU
 void signatureMismatch(id receiver, SEL selector, const char* methodTypes, const char* const* parts, size_t count)
 {
     char expected[256] = {};
@@ -98,6 +141,8 @@ void signatureMismatch(id receiver, SEL selector, const char* methodTypes, const
         expected, methodTypes ? methodTypes : "none");
     std::abort();
 }
+
+#endif
 
 } // namespace Detail
 

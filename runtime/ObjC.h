@@ -60,10 +60,19 @@ KESTREL_OBJC_ENCODING(const char*, "*");
 KESTREL_OBJC_ENCODING(char*, "*");
 KESTREL_OBJC_ENCODING(void*, "^v");
 KESTREL_OBJC_ENCODING(const void*, "^v");
+// An out parameter for an object (an NSError**).
+KESTREL_OBJC_ENCODING(id*, "^@");
+#if KESTREL_OBJC_APPLE
+// Apple's arm64 BOOL is bool itself.
+template<> struct TypeEncoding<bool> {
+    static constexpr const char* value = "B";
+};
+#else
 // C++ bool crosses as the runtime's BOOL.
 template<> struct TypeEncoding<bool> {
     static constexpr const char* value = TypeEncoding<BOOL>::value;
 };
+#endif
 #undef KESTREL_OBJC_ENCODING
 
 namespace Detail {

@@ -7,6 +7,8 @@
 
 #if defined(__APPLE__)
 
+// Apple's runtime (libobjc.A.dylib) and the two calls of Foundation the header makes, as
+// their documentation gives them; every one is exported by the system's library.
 extern "C" {
 typedef struct objc_class* Class;
 typedef struct objc_object {
@@ -16,8 +18,12 @@ typedef struct objc_selector* SEL;
 typedef struct objc_method* Method;
 typedef struct objc_ivar* Ivar;
 typedef void (*IMP)(void);
-// arm64: BOOL is the C++ bool.
+// arm64: BOOL is the C++ bool, and its type encoding is "B".
 typedef bool BOOL;
+#define YES true
+#define NO false
+#define nil nullptr
+#define Nil nullptr
 
 Class objc_getClass(const char* name);
 Class objc_allocateClassPair(Class superclass, const char* name, size_t extraBytes);
@@ -27,11 +33,11 @@ Class class_getSuperclass(Class);
 const char* class_getName(Class);
 BOOL class_addMethod(Class, SEL, IMP, const char* types);
 BOOL class_addIvar(Class, const char* name, size_t size, uint8_t alignment, const char* types);
+BOOL class_respondsToSelector(Class, SEL);
 Method class_getInstanceMethod(Class, SEL);
 IMP class_getMethodImplementation(Class, SEL);
 Ivar class_getInstanceVariable(Class, const char* name);
 IMP method_getImplementation(Method);
-IMP method_setImplementation(Method, IMP);
 const char* method_getTypeEncoding(Method);
 ptrdiff_t ivar_getOffset(Ivar);
 const char* ivar_getTypeEncoding(Ivar);
@@ -39,16 +45,13 @@ id object_getIvar(id, Ivar);
 void object_setIvar(id, Ivar, id);
 SEL sel_registerName(const char*);
 const char* sel_getName(SEL);
+// Declared without a prototype, as Apple asks: every send casts it to the exact type.
 void objc_msgSend(void);
-void objc_msgSendSuper(void);
-struct objc_super {
-    id receiver;
-    Class super_class;
-};
 id objc_loadWeakRetained(id* location);
 id objc_initWeak(id* location, id value);
 void objc_destroyWeak(id* location);
 id objc_storeWeak(id* location, id value);
+// Foundation's class lookup by name.
 Class NSClassFromString(id name);
 }
 #define KESTREL_OBJC_APPLE 1

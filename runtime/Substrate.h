@@ -28,8 +28,22 @@ void refuseHook(Class, SEL, const char* reason);
 // type. A method whose type encoding is not that is left alone, with a warning.
 template<typename R, typename... A> void hookMessage(Class cls, SEL selector, R (*replacement)(id, SEL, A...), R (**saved)(id, SEL, A...))
 {
-    static_assert(!(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
+    // (Where BOOL is bool, as on Apple's arm64, there is nothing to tell apart.)
+    static_assert(std::is_same_v<BOOL, bool> || !(std::is_same_v<R, bool> || ... || std::is_same_v<A, bool>),
         "the runtime passes BOOL, not bool: declare the replacement with BOOL");
+#if KESTREL_OBJC_APPLE
+    // What the device's MSHookMessageEx refuses, refused before Substrate's own is called: its
+    // documentation does not say what it does with these.
+    const char* refusal = !cls ? "nil class"
+        : !selector            ? "nil selector"
+        : !replacement         ? "nil replacement"
+        : !class_getInstanceMethod(cls, selector) ? "no class in the hierarchy implements the selector"
+                                                  : nullptr;
+    if (refusal) {
+        Detail::refuseHook(cls, selector, refusal);
+        return;
+    }
+#endif
     if (cls && selector && replacement) {
         if (Method method = class_getInstanceMethod(cls, selector)) {
             using Parts = Detail::SignatureParts<R, A...>;

@@ -12,6 +12,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// The path of a file the jailbreak installs (a package's file, killall, dpkg-query), as the
+// build's package scheme places it: as the system names it on a rootful jailbreak, under
+// /var/jb on a rootless one. The build defines KESTREL_JAILBREAK_ROOT ("" or "/var/jb") for the
+// code that names such paths, in one place (cmake/JailbreakScheme.cmake). The user's settings
+// file is in the same place under both schemes and is never given the prefix.
+#define KESTREL_JAILBREAK_PATH(path) KESTREL_JAILBREAK_ROOT path
+
 extern "C" {
 
 // ---- libdispatch: the main queue -------------------------------------------------------------
