@@ -25,6 +25,7 @@ using namespace Platform::Plist;
 namespace {
 
 std::string hostPath(const std::string& root, const char* devicePath) { return root + devicePath; }
+std::string hostPath(const std::string& root, const std::string& devicePath) { return root + devicePath; }
 
 std::optional<mode_t> parseOctalMode(std::string_view text)
 {
@@ -124,13 +125,40 @@ std::string screenFile()
     return plistText(std::move(root));
 }
 
-// The device's dpkg-query: the machine's own tool, pointed at the device's database.
-std::string dpkgQueryScript()
+// The device's dpkg-query: the machine's own tool, pointed at the device's database. It finds
+// the device from its own place in it.
+std::string dpkgQueryScript(Scheme scheme)
 {
+    std::string up;
+    for ([[maybe_unused]] auto& part : fs::path(jailbreakPath(scheme, JailbreakPaths::programs)).relative_path())
+        up += up.empty() ? ".." : "/..";
     return "#!/bin/sh\n"
            "# The device's package query: the real dpkg-query reading this device's database.\n"
-           "root=$(cd \"$(dirname \"$0\")/../..\" && pwd)\n"
-           "exec /usr/bin/dpkg-query --admindir=\"$root/var/lib/dpkg\" \"$@\"\n";
+           "root=$(cd \"$(dirname \"$0\")/"
+        + up + "\" && pwd)\n" + "exec /usr/bin/dpkg-query --admindir=\"$root"
+        + jailbreakPath(scheme, JailbreakPaths::packageDatabase) + "\" \"$@\"\n";
+}
+
+// A file list as dpkg keeps one: every path with the folders above it, once each, in order.
+std::string withParentFolders(std::string_view listing)
+{
+    std::set<std::string> paths;
+    for (size_t start = 0; start < listing.size();) {
+        size_t end = std::min(listing.find('\n', start), listing.size());
+        if (end > start) {
+            std::string line(listing.substr(start, end - start));
+            paths.insert(line);
+            if (line.starts_with('/')) {
+                for (fs::path path = fs::path(line).parent_path(); path != path.root_path(); path = path.parent_path())
+                    paths.insert(path.string());
+            }
+        }
+        start = end + 1;
+    }
+    std::string text;
+    for (auto& path : paths)
+        text += path + "\n";
+    return text;
 }
 
 // Empty, or holding nothing but a device's top folders: a layout that was cut short.
@@ -174,30 +202,31 @@ std::optional<std::string> writeEmptyDatabase(const std::string& database)
 // The base system's records: every base package installed, with its files and folders
 // listed, so dpkg never deletes a shared folder while one of them still lists it. Their
 // checksum lists are empty: the base system's files come from the build, not from archives.
-std::optional<std::string> writeBaseRecords(const std::string& root, const std::string& firmwareVersion,
+std::optional<std::string> writeBaseRecords(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
     const Artifacts& artifacts, const std::string& firmwareList)
 {
-    std::string database = hostPath(root, Paths::packageDatabase);
+    std::string records = artifacts.baseSystemDirectory(scheme);
+    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
     if (auto failure = writeEmptyDatabase(database))
         return failure;
-    std::string records;
+    std::string contents;
     for (const char* package : basePackages) {
         if (package == std::string_view(PackageNames::firmware))
-            records = firmwareList;
-        else if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/" + package + ".list", records))
+            contents = firmwareList;
+        else if (auto failure = readWholeFile(records + "/" + package + ".list", contents))
             return failure;
-        if (auto failure = writeFile(database + "/info/" + package + ".list", records, 0644))
+        if (auto failure = writeFile(database + "/info/" + package + ".list", withParentFolders(contents), 0644))
             return failure;
         if (auto failure = writeFile(database + "/info/" + package + ".md5sums", "", 0644))
             return failure;
     }
-    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/status", records))
+    if (auto failure = readWholeFile(records + "/status", contents))
         return failure;
     constexpr std::string_view placeholder = "@FIRMWARE_VERSION@";
-    if (size_t at = records.find(placeholder); at != std::string::npos)
-        records.replace(at, placeholder.size(), firmwareVersion);
+    if (size_t at = contents.find(placeholder); at != std::string::npos)
+        contents.replace(at, placeholder.size(), firmwareVersion);
     // Written last: a database with a status file is complete.
-    return writeFile(database + "/status", records, 0644);
+    return writeFile(database + "/status", contents, 0644);
 }
 
 // A device laid out before Kestrel came as a package: the pieces were copied into place
@@ -205,12 +234,13 @@ std::optional<std::string> writeBaseRecords(const std::string& root, const std::
 // the base system, and dpkg installs the rest again.
 std::optional<std::string> clearHandMadeInstall(const std::string& root)
 {
-    std::string database = hostPath(root, Paths::packageDatabase);
+    std::string database = hostPath(root, JailbreakPaths::packageDatabase);
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
         return std::nullopt;
     std::error_code error;
-    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary,
-             Paths::preferenceBundle, Paths::preferenceLoaderEntry, Paths::packageStatus }) {
+    for (const char* path : { JailbreakPaths::engineLibrary, JailbreakPaths::engineFilter,
+             JailbreakPaths::companionLibrary, JailbreakPaths::preferenceBundle, JailbreakPaths::preferenceLoaderEntry,
+             JailbreakPaths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
             return "cannot clear " + hostPath(root, path) + ": " + error.message();
@@ -221,27 +251,14 @@ std::optional<std::string> clearHandMadeInstall(const std::string& root)
 // The firmware package's file list: the base system's fixed records, every file the build
 // stages for it and the folders that hold them, in dpkg's order.
 std::optional<std::string> firmwareFileList(
-    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, std::string& listing)
+    const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files, std::string& listing)
 {
     std::string fixed;
-    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/firmware.list", fixed))
+    if (auto failure = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/firmware.list", fixed))
         return failure;
-    std::set<std::string> paths;
-    for (size_t start = 0; start < fixed.size();) {
-        size_t end = fixed.find('\n', start);
-        if (end == std::string::npos)
-            end = fixed.size();
-        if (end > start)
-            paths.insert(fixed.substr(start, end - start));
-        start = end + 1;
-    }
-    for (auto& file : files) {
-        for (fs::path path = "/" + file.path; path != path.root_path(); path = path.parent_path())
-            paths.insert(path.string());
-    }
-    listing.clear();
-    for (auto& path : paths)
-        listing += path + "\n";
+    for (auto& file : files)
+        fixed += "\n/" + file.path;
+    listing = withParentFolders(fixed);
     return std::nullopt;
 }
 
@@ -265,16 +282,21 @@ std::set<std::string> listedFiles(const std::string& root, const std::string& li
 // Everything but the packages: folders, the base system's programs and libraries, the
 // device's tools, the package database with the base system's records, and (last)
 // SystemVersion.plist. `changed` gets the device paths of what was replaced, added or removed.
-std::optional<std::string> layBaseSystem(const std::string& root, const std::string& firmwareVersion,
+std::optional<std::string> layBaseSystem(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
     const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, bool& freshDatabase,
     std::vector<std::string>& changed)
 {
     std::string firmwareList;
-    if (auto failure = firmwareFileList(artifacts, files, firmwareList))
+    if (auto failure = firmwareFileList(artifacts, scheme, files, firmwareList))
         return failure;
-    for (const char* directory :
-        { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences", "/usr/bin",
-            "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
+    // The jailbreak's folders first: on a rootless device they make /var/jb, which says what
+    // kind of device this is even when the layout is cut short.
+    for (const char* directory : { JailbreakPaths::dynamicLibraries, JailbreakPaths::preferenceBundles,
+             JailbreakPaths::preferenceLoaderEntries, JailbreakPaths::programs, JailbreakPaths::logs }) {
+        if (auto failure = makeDirectories(hostPath(root, jailbreakPath(scheme, directory))))
+            return failure;
+    }
+    for (const char* directory : { "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
         if (auto failure = makeDirectories(hostPath(root, directory)))
             return failure;
     }
@@ -289,26 +311,29 @@ std::optional<std::string> layBaseSystem(const std::string& root, const std::str
     };
     for (auto& file : files) {
         std::string contents;
-        if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/files/" + file.path, contents))
+        if (auto failure = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/files/" + file.path, contents))
             return failure;
         if (auto failure = update("/" + file.path, contents, file.mode))
             return failure;
     }
-    if (auto failure = update(Paths::dpkgQuery, dpkgQueryScript(), 0755))
+    if (auto failure = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755))
         return failure;
     if (auto failure = update(Paths::screen, screenFile(), 0644))
         return failure;
 
-    if (auto failure = clearHandMadeInstall(root))
-        return failure;
-    freshDatabase = !fs::exists(hostPath(root, Paths::packageStatus));
+    if (scheme == Scheme::rootful) {
+        if (auto failure = clearHandMadeInstall(root))
+            return failure;
+    }
+    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
+    freshDatabase = !fs::exists(database + "/status");
     if (freshDatabase) {
-        if (auto failure = writeBaseRecords(root, firmwareVersion, artifacts, firmwareList))
+        if (auto failure = writeBaseRecords(root, scheme, firmwareVersion, artifacts, firmwareList))
             return failure;
     } else {
         // Files an earlier base system had and this one has not go, as dpkg removes the files
         // an upgrade no longer brings.
-        std::string listPath = hostPath(root, Paths::packageDatabase) + "/info/" + PackageNames::firmware + ".list";
+        std::string listPath = database + "/info/" + PackageNames::firmware + ".list";
         std::string earlier;
         if (fs::exists(listPath) && !readWholeFile(listPath, earlier)) {
             auto now = listedFiles(root, firmwareList);
@@ -320,7 +345,7 @@ std::optional<std::string> layBaseSystem(const std::string& root, const std::str
                 changed.push_back("-" + path);
             }
         }
-        PackageManager packages(root);
+        PackageManager packages(root, scheme);
         if (auto failure = packages.setFirmwareFileList(firmwareList))
             return failure;
         if (auto failure = packages.setFirmwareVersion(firmwareVersion))
@@ -349,21 +374,40 @@ Artifacts Artifacts::nextToExecutable()
     return { bin.string(), (bin.parent_path() / "lib").string(), (bin.parent_path() / "packages").string() };
 }
 
-std::string Artifacts::kestrelPackage() const
+namespace {
+
+// The build keeps a rootless device's packages in packages/rootless.
+std::string packageFile(const Artifacts& artifacts, Scheme scheme, const char* package)
 {
-    return packageDirectory + "/" + PackageNames::kestrel + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+    std::string folder = artifacts.packageDirectory;
+    if (scheme != Scheme::rootful)
+        folder += std::string("/") + facts(scheme).name;
+    return folder + "/" + package + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
 }
 
-std::string Artifacts::companionPackage() const
+} // namespace
+
+std::string Artifacts::kestrelPackage(Scheme scheme) const { return packageFile(*this, scheme, PackageNames::kestrel); }
+
+std::string Artifacts::companionPackage(Scheme scheme) const
 {
-    return packageDirectory + "/" + PackageNames::companion + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+    return packageFile(*this, scheme, PackageNames::companion);
 }
 
-std::string Artifacts::baseSystemDirectory() const { return packageDirectory + "/base-system"; }
-
-std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& artifacts, std::string& error)
+std::string Artifacts::baseSystemDirectory(Scheme scheme) const
 {
-    std::string path = artifacts.baseSystemDirectory() + "/manifest", text;
+    return packageDirectory + "/base-system/" + facts(scheme).name;
+}
+
+std::string jailbreakHostPath(const std::string& root, const char* path)
+{
+    return root + jailbreakPath(schemeOf(root), path);
+}
+
+std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(
+    const Artifacts& artifacts, Scheme scheme, std::string& error)
+{
+    std::string path = artifacts.baseSystemDirectory(scheme) + "/manifest", text;
     if (auto failure = readWholeFile(path, text)) {
         error = *failure;
         return std::nullopt;
@@ -442,7 +486,7 @@ std::optional<std::string> refusedPackageChange(
         if (options.companion && !isPresent(packages.state(PackageNames::companion)))
             return "the device has no " + std::string(PackageNames::companion)
                 + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
-                + shellWord(artifacts.companionPackage());
+                + shellWord(artifacts.companionPackage(packages.scheme()));
     } catch (const std::runtime_error& failure) {
         return failure.what();
     }
@@ -477,6 +521,24 @@ std::string baseSystemChanges(const std::vector<std::string>& changed)
     return text + ")";
 }
 
+// The scheme a device at root gets: an existing device's own (or one whose layout was cut
+// short), which asking for the other cannot change.
+std::optional<std::string> chosenScheme(
+    const std::string& directory, const std::string& root, bool existing, const InitOptions& options, Scheme& scheme)
+{
+    bool begun = existing || !fs::is_empty(root);
+    scheme = begun ? schemeOf(root) : options.scheme.value_or(Scheme::rootful);
+    if (!options.scheme || *options.scheme == scheme)
+        return std::nullopt;
+    std::string kind = std::string(facts(scheme).name) + " device";
+    std::string asked = facts(*options.scheme).name;
+    if (!existing)
+        return directory + " holds the start of a " + kind + "'s layout, not a " + asked
+            + " one; finish it with: kestrel init " + shellWord(directory);
+    return directory + " is a " + kind + ", and a device keeps the kind it was laid out as; lay out a " + asked
+        + " device in an empty folder";
+}
+
 } // namespace
 
 std::optional<std::string> initDevice(
@@ -488,39 +550,48 @@ std::optional<std::string> initDevice(
     bool existing = isDevice(directory);
     if (fs::exists(directory, error) && !existing && !isEmptyOrUnfinishedDevice(directory))
         return directory + " is not empty and is not a device; refusing to lay a device out in it";
-    std::string problem;
-    auto files = readBaseSystemManifest(artifacts, problem);
-    if (!files)
-        return problem;
     if (auto failure = makeDirectories(directory))
         return failure;
     // dpkg wants the device's root as an absolute path.
     std::string root = fs::canonical(directory, error).string();
     if (error)
         return "cannot find " + directory + ": " + error.message();
+    Scheme scheme;
+    if (auto refusal = chosenScheme(directory, root, existing, options, scheme))
+        return refusal;
+    Platform::SystemVersion asked;
+    if (options.firmwareVersion && Platform::parseSystemVersion(*options.firmwareVersion, asked)) {
+        if (auto refusal = unsupportedSystem(scheme, asked))
+            return refusal;
+    }
+    std::string problem;
+    auto files = readBaseSystemManifest(artifacts, scheme, problem);
+    if (!files)
+        return problem;
 
-    PackageManager packages(root);
-    bool hasDatabase
-        = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
+    PackageManager packages(root, scheme);
+    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
+    bool hasDatabase = fs::exists(database + "/status") && fs::exists(database + "/info/format");
     if (existing && hasDatabase) {
         if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
             return refusal;
     }
 
-    std::string version = options.firmwareVersion.value_or(
-        existing ? recordedSystemVersion(root).value_or("14.0") : std::string("14.0"));
+    std::string fallback = facts(scheme).defaultSystem;
+    std::string version
+        = options.firmwareVersion.value_or(existing ? recordedSystemVersion(root).value_or(fallback) : fallback);
     bool freshDatabase = false;
     std::vector<std::string> changed;
-    if (auto failure = layBaseSystem(root, version, artifacts, *files, freshDatabase, changed))
+    if (auto failure = layBaseSystem(root, scheme, version, artifacts, *files, freshDatabase, changed))
         return failure;
 
     if (freshDatabase) {
         if (!options.stock) {
-            if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
+            if (auto failure = installBuilt(packages, artifacts.kestrelPackage(scheme)))
                 return failure;
         }
         if (options.companion) {
-            if (auto failure = installBuilt(packages, artifacts.companionPackage()))
+            if (auto failure = installBuilt(packages, artifacts.companionPackage(scheme)))
                 return failure;
         }
         if (summary)
@@ -543,7 +614,7 @@ std::optional<std::string> setCompanionInstalled(const std::string& root, bool i
 {
     PackageManager packages(root);
     if (installed)
-        return installBuilt(packages, artifacts.companionPackage());
+        return installBuilt(packages, artifacts.companionPackage(schemeOf(root)));
     if (auto result = packages.remove(PackageNames::companion, true); !result.ok)
         return result.message;
     return std::nullopt;

@@ -175,26 +175,58 @@ std::optional<int> nextJournalEntry(const std::string& updates)
 
 bool isHalfInstalled(const PackageState& state) { return state.needsReinstall || state.status == "half-installed"; }
 
-// This build's archive of the package, if it makes one.
-std::optional<std::string> builtArchive(const std::string& package)
+// This build's archive of the package for devices of the scheme, if it makes one.
+std::optional<std::string> builtArchive(const std::string& package, Scheme scheme)
 {
     auto artifacts = Artifacts::nextToExecutable();
     std::string archive;
     if (package == PackageNames::kestrel)
-        archive = artifacts.kestrelPackage();
+        archive = artifacts.kestrelPackage(scheme);
     else if (package == PackageNames::companion)
-        archive = artifacts.companionPackage();
+        archive = artifacts.companionPackage(scheme);
     struct stat info;
     if (archive.empty() || ::stat(archive.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return archive;
 }
 
+// The paths of a package's files as `dpkg-deb --contents` lists them, tar's long listing:
+// mode, owner, size, date, time, then the path (and " -> target" for a symbolic link).
+std::vector<std::string> listedPaths(std::string_view listing)
+{
+    constexpr auto none = std::string_view::npos;
+    std::vector<std::string> paths;
+    for (auto line : split(listing, '\n')) {
+        std::string_view rest = line;
+        for (int field = 0; field < 5 && !rest.empty(); ++field) {
+            size_t start = rest.find_first_not_of(' ');
+            size_t end = start == none ? none : rest.find(' ', start);
+            rest = end == none ? std::string_view() : rest.substr(end);
+        }
+        size_t start = rest.find_first_not_of(' ');
+        if (start == none)
+            continue;
+        rest.remove_prefix(start);
+        if (line.starts_with('l'))
+            rest = rest.substr(0, rest.find(" -> "));
+        else if (line.starts_with('h'))
+            rest = rest.substr(0, rest.find(" link to "));
+        paths.emplace_back(rest);
+    }
+    return paths;
+}
+
 } // namespace
 
 PackageManager::PackageManager(std::string deviceRoot)
+    : PackageManager(deviceRoot, schemeOf(deviceRoot))
+{
+}
+
+PackageManager::PackageManager(std::string deviceRoot, Scheme scheme)
     : m_root(std::move(deviceRoot))
-    , m_adminDirectory(m_root + "/var/lib/dpkg")
+    , m_scheme(scheme)
+    , m_adminDirectory(m_root + jailbreakPath(m_scheme, JailbreakPaths::packageDatabase))
 {
 }
 
@@ -204,7 +236,8 @@ std::vector<std::string> PackageManager::dpkgCommand(std::initializer_list<std::
         dpkgProgram,
         "--root=" + m_root,
         "--admindir=" + m_adminDirectory,
-        "--log=" + (logged ? m_root + "/var/log/dpkg.log" : std::string("/dev/null")),
+        "--log="
+            + (logged ? m_root + jailbreakPath(m_scheme, JailbreakPaths::logs) + "/dpkg.log" : std::string("/dev/null")),
         // Run as root or not, dpkg acts on the device alone: no chroot, and ownership it
         // cannot set is no error.
         "--force-not-root",
@@ -281,7 +314,7 @@ std::string PackageManager::completeHalfInstalled(const std::string& package, co
 {
     if (!isHalfInstalled(state))
         return {};
-    auto archive = builtArchive(package);
+    auto archive = builtArchive(package, m_scheme);
     if (!archive || !runTool(dpkgCommand({ "--unpack", *archive })).succeeded())
         return {};
     return "unpacked " + package + " again from " + *archive + " to finish what an interrupted dpkg run began; ";
@@ -420,20 +453,28 @@ PackageResult PackageManager::installArchive(const std::string& archivePath, con
     auto fieldsRun = ToolRun::start(
         { dpkgDebProgram, "--show", "--showformat=${Package}\\t${Version}\\t${Pre-Depends}, ${Depends}", archive });
     auto treeRun = ToolRun::start({ dpkgDebProgram, "--fsys-tarfile", archive }, discard);
+    auto contentsRun = ToolRun::start({ dpkgDebProgram, "--contents", archive });
     // dpkg's own checks (architecture, conflicts, pre-dependencies), writing nothing, not even its log.
     auto checkRun = ToolRun::start(dpkgCommand({ "--no-act", "--install", archive }, false));
     auto queryRun = ToolRun::start(queryCommand());
     auto fields = fieldsRun.finish();
     auto tree = treeRun.finish();
+    auto contents = contentsRun.finish();
     auto check = checkRun.finish();
     auto query = queryRun.finish();
     if (!query.succeeded())
         return refuse("cannot read the device's package database: " + failureReason(query));
     auto installed = parsePackages(query.output);
-    for (auto* run : { &fields, &tree, &check }) {
+    for (auto* run : { &fields, &tree, &contents }) {
         if (!run->succeeded())
             return refuse(failureReason(*run));
     }
+    // A package built for the other kind of jailbreak would put its files where nothing on
+    // this device looks for them.
+    if (auto mismatch = packageSchemeMismatch(m_scheme, listedPaths(contents.output)))
+        return refuse(*mismatch);
+    if (!check.succeeded())
+        return refuse(failureReason(check));
     auto values = split(fields.output, '\t');
     if (values.size() != 3)
         return refuse("its control record cannot be read");
@@ -605,7 +646,7 @@ bool restartSpringBoard(const std::string& deviceRoot)
 {
     if (!isBooted(deviceRoot))
         return false;
-    return runTool({ deviceRoot + Paths::killall, "-9", "SpringBoard" }).succeeded();
+    return runTool({ jailbreakHostPath(deviceRoot, JailbreakPaths::killall), "-9", "SpringBoard" }).succeeded();
 }
 
 } // namespace Device

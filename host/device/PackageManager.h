@@ -3,6 +3,8 @@
 // finding the device in DPKG_ROOT. The one way anything lands in a device's Library folders.
 #pragma once
 
+#include "host/device/DeviceScheme.h"
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -35,11 +37,14 @@ struct PackageState {
 
 class PackageManager {
 public:
+    // The device's scheme is read off it (rootless when it has /var/jb), or given for a device
+    // still being laid out.
     explicit PackageManager(std::string deviceRoot);
+    PackageManager(std::string deviceRoot, Scheme);
 
     // Installs the package in the archive, or upgrades (or reinstalls) the installed one.
-    // Before dpkg changes anything, the whole archive is read and its architecture, conflicts
-    // and dependencies are checked against the device: an install refused for any of these
+    // Before dpkg changes anything, the whole archive is read and its architecture, scheme
+    // (rootful or rootless), conflicts and dependencies are checked against the device: an install refused for any of these
     // leaves the device byte for byte as it was. What dpkg finds only while it works (a file
     // another package owns, a failing maintainer script) is refused too, and dpkg records it
     // in its database and log.
@@ -71,6 +76,9 @@ public:
     // whose configuration is kept is not installed). Throws as state() does.
     std::optional<std::string> installedVersion(const std::string& package);
 
+    const std::string& root() const { return m_root; }
+    Scheme scheme() const { return m_scheme; }
+
     // Whether install and remove restart a running SpringBoard afterwards (they do by default).
     void setRestartsSpringBoard(bool restarts) { m_restartsSpringBoard = restarts; }
 
@@ -92,6 +100,7 @@ private:
     bool restartIfBooted();
 
     std::string m_root;
+    Scheme m_scheme;
     std::string m_adminDirectory;
     bool m_restartsSpringBoard { true };
 };
@@ -100,7 +109,7 @@ private:
 bool isBooted(const std::string& deviceRoot);
 
 // Restarts the device's SpringBoard as package managers on a phone do, through the device's
-// own /usr/bin/killall -9 SpringBoard. False when no SpringBoard was there to kill.
+// own killall -9 SpringBoard (/usr/bin/killall, or /var/jb/usr/bin/killall when rootless). False when no SpringBoard was there to kill.
 bool restartSpringBoard(const std::string& deviceRoot);
 
 } // namespace Device

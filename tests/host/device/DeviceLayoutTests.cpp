@@ -77,8 +77,13 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return files;
 }
 
-TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
+// Both kinds of device: a rootless one has every file of its jailbreak and its packages under
+// /var/jb and nothing of theirs outside it.
+class BaseSystemOfEachScheme : public testing::TestWithParam<Scheme> { };
+
+TEST_P(BaseSystemOfEachScheme, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
 {
+    Scheme scheme = GetParam();
     Scratch scratch;
     // A copy of the build's packages and staged base system, as if built elsewhere.
     std::string copy = scratch.path() + "/build-copy";
@@ -87,18 +92,21 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     fs::copy(buildDirectory + "/packages", copy + "/packages", fs::copy_options::recursive);
     Artifacts copied { copy + "/bin", copy + "/lib", copy + "/packages" };
     std::string problem;
-    auto files = readBaseSystemManifest(copied, problem);
+    auto files = readBaseSystemManifest(copied, scheme, problem);
     ASSERT_TRUE(files) << problem;
     std::string root = scratch.path() + "/device";
     InitOptions options;
     options.companion = true;
+    options.scheme = scheme;
     ASSERT_EQ(initDevice(root, options, copied), std::nullopt);
+    ASSERT_EQ(schemeOf(root), scheme);
+    std::string jailbreak(facts(Scheme::rootless).jailbreakRoot);
 
     bool springBoard = false, library = false;
     for (auto& file : *files) {
         springBoard = springBoard || file.path == std::string(Paths::springBoard).substr(1);
         library = library || file.path.starts_with("usr/lib/lib");
-        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copy + "/packages/base-system/files/" + file.path))
+        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copied.baseSystemDirectory(scheme) + "/files/" + file.path))
             << file.path;
     }
     EXPECT_TRUE(springBoard && library) << "the host program and its libraries are the device's own";
@@ -106,6 +114,12 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     for (auto& entry : fs::recursive_directory_iterator(root)) {
         if (!entry.is_regular_file())
             continue;
+        std::string path = entry.path().string().substr(root.size());
+        bool jailbreaks = path.starts_with("/Library/") || path.starts_with("/usr/bin/") || path.starts_with("/var/lib/")
+            || path.starts_with(jailbreak + "/");
+        if (jailbreaks) {
+            EXPECT_EQ(path.starts_with(jailbreak + "/"), scheme == Scheme::rootless) << path;
+        }
         std::string contents = readAll(entry.path());
         for (auto& folder : { copy, buildDirectory })
             EXPECT_EQ(contents.find(folder), std::string::npos) << entry.path() << " names " << folder;
@@ -128,7 +142,15 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     fs::remove_all(copy);
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
+    if (scheme == Scheme::rootless) {
+        auto query = runTool({ root + jailbreak + "/usr/bin/dpkg-query", "--show", "--showformat=${Package} ", PackageNames::kestrel, PackageNames::companion });
+        EXPECT_EQ(query.output, "com.plover.kestrel com.plover.nightjar ") << "its dpkg-query reads its own database";
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(BaseSystem, BaseSystemOfEachScheme, testing::Values(Scheme::rootful, Scheme::rootless),
+    [](const testing::TestParamInfo<Scheme>& info) { return std::string(facts(info.param).name); });
+
 
 TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
 {
@@ -153,7 +175,7 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok);
 
     std::string problem;
-    auto files = readBaseSystemManifest(builtArtifacts(), problem);
+    auto files = readBaseSystemManifest(builtArtifacts(), Scheme::rootful, problem);
     ASSERT_TRUE(files) << problem;
     std::string library;
     for (auto& file : *files) {
@@ -171,7 +193,7 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
         "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION
         "; brought the base system up to date (replaced SpringBoard, "
             + fs::path(library).filename().string() + "; removed libRetired.so)");
-    EXPECT_EQ(readAll(root + "/" + library), readAll(buildDirectory + "/packages/base-system/files/" + library));
+    EXPECT_EQ(readAll(root + "/" + library), readAll(builtArtifacts().baseSystemDirectory(Scheme::rootful) + "/files/" + library));
     EXPECT_FALSE(fs::exists(root + "/usr/lib/libRetired.so"));
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "1.0.1");
     EXPECT_EQ(installedVersion(root, PackageNames::companion), KESTREL_VERSION);

@@ -63,6 +63,12 @@ std::string describeState(const SessionState& state)
     return text.str();
 }
 
+std::optional<std::string> DeviceSession::refusal(const std::string& root, const Command& command)
+{
+    auto* ios = std::get_if<SetIos>(&command);
+    return ios ? Device::unsupportedSystem(Device::schemeOf(root), ios->version) : std::nullopt;
+}
+
 std::unique_ptr<DeviceSession> DeviceSession::open(const std::string& root, SessionOptions options, std::string& error)
 {
     auto hold = Device::DeviceHold::take(root);
@@ -79,6 +85,9 @@ DeviceSession::DeviceSession(std::string root, SessionOptions options, std::uniq
     , m_hold(std::move(hold))
     , m_origin(monotonicNanoseconds())
 {
+    m_scheme = Device::schemeOf(m_root);
+    // A device runs its scheme's default system unless the scenario says otherwise.
+    Platform::parseSystemVersion(Device::facts(m_scheme).defaultSystem, m_boot.ios);
     m_boot.virtualClock = !m_options.realTime;
     m_boot.origin = m_origin;
     Platform::setDeviceRoot(m_root);
@@ -202,8 +211,11 @@ CommandResult DeviceSession::perform(const Command& command)
                 return { false, "a check is not a command the device runs", {} };
             else if constexpr (isDeviceCommand<T>)
                 return outcome(deviceCommand(alternative));
-            else if constexpr (std::is_same_v<T, SetIos>)
+            else if constexpr (std::is_same_v<T, SetIos>) {
+                if (auto refused = Device::unsupportedSystem(m_scheme, alternative.version))
+                    return { false, *refused, {} };
                 m_boot.ios = alternative.version;
+            }
             else if constexpr (std::is_same_v<T, SetCoreFoundation>)
                 m_boot.coreFoundation = alternative.number;
             else if constexpr (std::is_same_v<T, SetNotificationsRoute>)
@@ -259,7 +271,8 @@ std::optional<std::string> DeviceSession::changePackages(const Command& command)
     packages.setRestartsSpringBoard(false);
     Device::PackageResult result;
     if (auto* install = std::get_if<PackageInstall>(&command))
-        result = packages.install(install->file.value_or(Device::Artifacts::nextToExecutable().kestrelPackage()));
+        result = packages.install(
+            install->file.value_or(Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(m_root))));
     else
         result = packages.remove(Device::PackageNames::kestrel, std::get<PackageRemove>(command).purge);
     if (!result.ok)

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "host/device/DeviceHold.h"
+#include "host/device/DeviceScheme.h"
 #include "host/device/DriverProtocol.h"
 #include "host/device/Supervisor.h"
 #include "host/settings/SettingsPane.h"
@@ -61,6 +62,9 @@ public:
     // Takes the device at root (an existing device, its real path) for this process.
     // Nullptr and one line in error when another process holds it.
     static std::unique_ptr<DeviceSession> open(const std::string& root, SessionOptions, std::string& error);
+    // Why a session on the device at root refuses the command whatever comes before it (an iOS
+    // profile its jailbreak does not run), in one line; nullopt when it may run.
+    static std::optional<std::string> refusal(const std::string& root, const Command&);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -135,6 +139,7 @@ private:
     std::atomic<int64_t> m_virtualNow { 0 };
 
     std::mutex m_commandLock;
+    Device::Scheme m_scheme;
     Device::BootConfiguration m_boot;
     std::unique_ptr<Device::Supervisor> m_supervisor;
     std::vector<AcceptedCommand> m_accepted;

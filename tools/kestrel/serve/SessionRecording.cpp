@@ -123,7 +123,7 @@ std::vector<std::string> deviceSetUp(const std::string& root)
 {
     std::vector<std::string> lines;
     struct stat status;
-    if (::stat((root + Device::Paths::companionLibrary).c_str(), &status) == 0)
+    if (::stat(Device::jailbreakHostPath(root, Device::JailbreakPaths::companionLibrary).c_str(), &status) == 0)
         lines.push_back("companion installed");
     try {
         Device::PackageManager packages(root);

@@ -58,7 +58,7 @@ std::string firstLine(int descriptor)
 
 } // namespace
 
-std::unique_ptr<StockDevice> StockDevice::start(bool realTime, std::string& error)
+std::unique_ptr<StockDevice> StockDevice::start(Device::Scheme scheme, bool realTime, std::string& error)
 {
     const char* temporary = std::getenv("TMPDIR");
     std::string pattern = std::string(temporary && *temporary ? temporary : "/tmp") + "/kestrel-stock.XXXXXX";
@@ -77,6 +77,7 @@ std::unique_ptr<StockDevice> StockDevice::start(bool realTime, std::string& erro
     };
     Device::InitOptions options;
     options.stock = true;
+    options.scheme = scheme;
     if (auto failure = Device::initDevice(root, options, Device::Artifacts::nextToExecutable()))
         return giveUp("cannot lay out the stock device: " + *failure);
 
