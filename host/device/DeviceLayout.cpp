@@ -1,7 +1,9 @@
 #include "host/device/DeviceLayout.h"
 
 #include "host/device/PackageManager.h"
+#include "platform/Lines.h"
 #include "platform/fs/ExecutablePath.h"
+#include "platform/fs/ReplaceFile.h"
 #include "platform/plist/PropertyList.h"
 
 #include <algorithm>
@@ -46,34 +48,17 @@ std::optional<std::string> makeDirectories(const std::string& path)
     return std::nullopt;
 }
 
-// Writes beside the target and renames over it, so a running program keeps
-// the file it started from and a reader never sees half a file.
+// Writes beside the target and renames over it, so a running program keeps the file it
+// started from and a reader never sees half a file. A layout is made again by the next init,
+// so nothing waits for the disk.
 std::optional<std::string> writeFile(const std::string& path, std::string_view contents, mode_t mode)
 {
-    if (auto error = makeDirectories(fs::path(path).parent_path()))
-        return error;
-    std::string temporary = path + ".installing";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t count = ::write(fd, contents.data() + written, contents.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return "cannot write " + path + ": " + std::strerror(errno);
-        }
-        written += size_t(count);
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + std::strerror(errno);
-    }
+    Platform::ReplaceOptions options;
+    options.mode = mode;
+    options.durable = false;
+    options.makeFolders = true;
+    if (auto written = Platform::replaceFile(path, contents, options); !written)
+        return written.error();
     return std::nullopt;
 }
 
@@ -143,17 +128,14 @@ std::string dpkgQueryScript(Scheme scheme)
 std::string withParentFolders(std::string_view listing)
 {
     std::set<std::string> paths;
-    for (size_t start = 0; start < listing.size();) {
-        size_t end = std::min(listing.find('\n', start), listing.size());
-        if (end > start) {
-            std::string line(listing.substr(start, end - start));
-            paths.insert(line);
-            if (line.starts_with('/')) {
-                for (fs::path path = fs::path(line).parent_path(); path != path.root_path(); path = path.parent_path())
-                    paths.insert(path.string());
-            }
+    for (auto line : Platform::lines(listing)) {
+        if (line.empty())
+            continue;
+        paths.emplace(line);
+        if (line.starts_with('/')) {
+            for (fs::path path = fs::path(line).parent_path(); path != path.root_path(); path = path.parent_path())
+                paths.insert(path.string());
         }
-        start = end + 1;
     }
     std::string text;
     for (auto& path : paths)
@@ -266,15 +248,11 @@ std::optional<std::string> firmwareFileList(
 std::set<std::string> listedFiles(const std::string& root, const std::string& listing)
 {
     std::set<std::string> files;
-    for (size_t start = 0; start < listing.size();) {
-        size_t end = listing.find('\n', start);
-        if (end == std::string::npos)
-            end = listing.size();
-        std::string path = listing.substr(start, end - start);
+    for (auto line : Platform::lines(listing)) {
+        std::string path(line);
         struct stat info;
         if (path.starts_with("/") && ::lstat((root + path).c_str(), &info) == 0 && S_ISREG(info.st_mode))
             files.insert(path);
-        start = end + 1;
     }
     return files;
 }
@@ -346,10 +324,10 @@ std::optional<std::string> layBaseSystem(const std::string& root, Scheme scheme,
             }
         }
         PackageManager packages(root, scheme);
-        if (auto failure = packages.setFirmwareFileList(firmwareList))
-            return failure;
-        if (auto failure = packages.setFirmwareVersion(firmwareVersion))
-            return failure;
+        if (auto listed = packages.setFirmwareFileList(firmwareList); !listed)
+            return listed.error();
+        if (auto recorded = packages.setFirmwareVersion(firmwareVersion); !recorded)
+            return recorded.error();
     }
 
     // Written last: from here on the directory counts as a device.
@@ -361,8 +339,8 @@ std::optional<std::string> installBuilt(PackageManager& packages, const std::str
     std::error_code error;
     if (!fs::is_regular_file(archive, error))
         return "missing build artifact " + archive + " (build the project first)";
-    if (auto result = packages.install(archive); !result.ok)
-        return result.message;
+    if (auto installed = packages.install(archive); !installed)
+        return installed.error();
     return std::nullopt;
 }
 
@@ -413,12 +391,7 @@ std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(
         return std::nullopt;
     }
     std::vector<BaseSystemFile> files;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string_view line(text.data() + start, end - start);
-        start = end + 1;
+    for (auto line : Platform::lines(text)) {
         if (line.empty())
             continue;
         size_t tab = line.find('\t');
@@ -468,36 +441,38 @@ std::string shellWord(const std::string& word)
     return quoted + "'";
 }
 
-bool isPresent(const std::optional<PackageState>& state)
-{
-    return state && state->status != "config-files" && state->status != "half-installed" && !state->needsReinstall;
-}
-
 // Nothing is changed before these refusals: what is installed is install's and remove's to change.
 std::optional<std::string> refusedPackageChange(
     PackageManager& packages, const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
-    try {
-        if (options.stock) {
-            if (auto state = packages.state(PackageNames::kestrel); isPresent(state))
-                return "the device has " + std::string(PackageNames::kestrel) + " " + state->version
-                    + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
-        }
-        if (options.companion && !isPresent(packages.state(PackageNames::companion)))
+    if (options.stock) {
+        auto kestrel = packages.state(PackageNames::kestrel);
+        if (!kestrel)
+            return kestrel.error();
+        if (*kestrel && (*kestrel)->isPresent())
+            return "the device has " + std::string(PackageNames::kestrel) + " " + (*kestrel)->version
+                + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
+    }
+    if (options.companion) {
+        auto companion = packages.state(PackageNames::companion);
+        if (!companion)
+            return companion.error();
+        if (!*companion || !(*companion)->isPresent())
             return "the device has no " + std::string(PackageNames::companion)
                 + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
                 + shellWord(artifacts.companionPackage(packages.scheme()));
-    } catch (const std::runtime_error& failure) {
-        return failure.what();
     }
     return std::nullopt;
 }
 
 // What an existing device keeps, as its line says it: the packages beyond the base system.
-std::string keptPackages(PackageManager& packages)
+Platform::Expected<std::string> keptPackages(PackageManager& packages)
 {
+    auto installed = packages.installedPackages();
+    if (!installed)
+        return installed.failure();
     std::string kept;
-    for (auto& [name, version] : packages.installedPackages()) {
+    for (auto& [name, version] : *installed) {
         if (std::find(std::begin(basePackages), std::end(basePackages), name) == std::end(basePackages))
             kept += (kept.empty() ? "" : ", ") + name + " " + version;
     }
@@ -600,13 +575,14 @@ std::optional<std::string> initDevice(
     }
 
     // What a killed dpkg run left is finished, as the next dpkg command would.
-    try {
-        std::string repaired = packages.finishInterruptedWork();
-        if (summary)
-            *summary = repaired + keptPackages(packages) + "; " + baseSystemChanges(changed);
-    } catch (const std::runtime_error& failure) {
-        return failure.what();
-    }
+    auto repaired = packages.finishInterruptedWork();
+    if (!repaired)
+        return repaired.error();
+    auto kept = keptPackages(packages);
+    if (!kept)
+        return kept.error();
+    if (summary)
+        *summary = *repaired + *kept + "; " + baseSystemChanges(changed);
     return std::nullopt;
 }
 
@@ -615,8 +591,8 @@ std::optional<std::string> setCompanionInstalled(const std::string& root, bool i
     PackageManager packages(root);
     if (installed)
         return installBuilt(packages, artifacts.companionPackage(schemeOf(root)));
-    if (auto result = packages.remove(PackageNames::companion, true); !result.ok)
-        return result.message;
+    if (auto removed = packages.remove(PackageNames::companion, true); !removed)
+        return removed.error();
     return std::nullopt;
 }
 

@@ -184,11 +184,11 @@ int init(const Arguments& arguments)
 }
 
 // What dpkg did, or why it did nothing, in one line.
-int report(const Device::PackageResult& result)
+int report(const Platform::Expected<Device::PackageChange>& change)
 {
-    if (!result.ok)
-        return error(result.message);
-    std::printf("%s\n", result.message.c_str());
+    if (!change)
+        return error(change.error());
+    std::printf("%s\n", change->message.c_str());
     return 0;
 }
 

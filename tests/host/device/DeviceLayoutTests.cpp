@@ -63,7 +63,7 @@ bool bootsAndUnlocks(const std::string& root, const std::string& scratch, std::s
 
 std::string installedVersion(const std::string& root, const char* package)
 {
-    return PackageManager(root).installedVersion(package).value_or("absent");
+    return PackageManager(root).installedVersion(package)->value_or("absent");
 }
 
 // Everything under the folders, file by file: what a refused init must leave alone.
@@ -172,7 +172,7 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     control.replace(version, control.find('\n', version) - version, "Version: 1.0.1");
     std::ofstream(tree + "/DEBIAN/control", std::ios::trunc) << control;
     ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, tree + ".deb" }).succeeded());
-    ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok);
+    ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok());
 
     std::string problem;
     auto files = readBaseSystemManifest(builtArtifacts(), Scheme::rootful, problem);
@@ -212,7 +212,7 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     auto refused = initDevice(root, stock, builtArtifacts());
     ASSERT_TRUE(refused);
     EXPECT_NE(refused->find("kestrel remove " + root), std::string::npos) << *refused;
-    ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok);
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok());
     before = snapshot(root);
     EXPECT_NE(initDevice(root, stock, builtArtifacts()), std::nullopt);
     InitOptions companion;
@@ -224,7 +224,7 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     EXPECT_EQ(snapshot(root), before) << "a refused init changes nothing";
 
     // A stock device stays stock.
-    ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok);
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok());
     ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
     EXPECT_EQ(summary, "kept the device's packages (no tweak is installed); base system up to date");
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "absent");

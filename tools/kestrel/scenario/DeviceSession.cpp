@@ -269,17 +269,15 @@ std::optional<std::string> DeviceSession::changePackages(const Command& command)
     Device::PackageManager packages(m_root);
     // The restart comes after the change is on the timeline.
     packages.setRestartsSpringBoard(false);
-    Device::PackageResult result;
-    if (auto* install = std::get_if<PackageInstall>(&command))
-        result = packages.install(
-            install->file.value_or(Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(m_root))));
-    else
-        result = packages.remove(Device::PackageNames::kestrel, std::get<PackageRemove>(command).purge);
-    if (!result.ok)
-        return result.message;
-    publish(now(), Driver::Note { "dpkg " + result.message });
+    auto* install = std::get_if<PackageInstall>(&command);
+    auto result = install ? packages.install(install->file.value_or(
+                                Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(m_root))))
+                          : packages.remove(Device::PackageNames::kestrel, std::get<PackageRemove>(command).purge);
+    if (!result)
+        return result.error();
+    publish(now(), Driver::Note { "dpkg " + result->message });
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
-    if (result.changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
+    if (result->changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
         m_supervisor->waitFor(
             [&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
     return std::nullopt;
@@ -288,8 +286,9 @@ std::optional<std::string> DeviceSession::changePackages(const Command& command)
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
 {
     // A phone's firmware package follows the system it runs.
-    if (auto error = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios)))
-        return error;
+    if (auto recorded = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios));
+        !recorded)
+        return recorded.error();
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); },
         [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });

@@ -174,7 +174,10 @@ std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
         return CheckFailure { expected->name + " posted", got };
     }
     if (auto* expected = std::get_if<ExpectPackage>(&command)) {
-        auto installed = Device::PackageManager(m_session.root()).installedVersion(Device::PackageNames::kestrel);
+        auto read = Device::PackageManager(m_session.root()).installedVersion(Device::PackageNames::kestrel);
+        if (!read)
+            throw std::runtime_error(read.error());
+        auto& installed = *read;
         auto describe = [](const std::optional<std::string>& version) {
             return version ? "package installed " + *version : std::string("package absent");
         };

@@ -125,13 +125,11 @@ std::vector<std::string> deviceSetUp(const std::string& root)
     struct stat status;
     if (::stat(Device::jailbreakHostPath(root, Device::JailbreakPaths::companionLibrary).c_str(), &status) == 0)
         lines.push_back("companion installed");
-    try {
-        Device::PackageManager packages(root);
-        if (!packages.installedVersion(Device::PackageNames::kestrel))
-            lines.push_back("package remove");
-    } catch (const std::exception& exception) {
-        lines.push_back(std::string("# the device's package database could not be read: ") + exception.what());
-    }
+    auto installed = Device::PackageManager(root).installedVersion(Device::PackageNames::kestrel);
+    if (!installed)
+        lines.push_back("# the device's package database could not be read: " + installed.error());
+    else if (!*installed)
+        lines.push_back("package remove");
 
     lines.push_back("settings delete");
     std::string path = root + Device::Paths::settingsFile;

@@ -2,6 +2,7 @@
 
 #include "host/device/DeviceLayout.h"
 #include "host/device/Words.h"
+#include "platform/Lines.h"
 #include "tools/kestrel/serve/ServeJson.h"
 
 #include <cerrno>
@@ -196,10 +197,7 @@ void StockDevice::follow()
                 pending.erase(0, end + 2);
                 std::optional<uint64_t> id;
                 std::string message;
-                for (size_t start = 0; start < block.size();) {
-                    size_t next = block.find('\n', start);
-                    std::string_view line(block.data() + start, next - start);
-                    start = next + 1;
+                for (auto line : Platform::lines(block)) {
                     if (line.starts_with("id: "))
                         id = Device::parseInteger<uint64_t>(line.substr(4));
                     else if (line.starts_with("data: "))

@@ -106,7 +106,7 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
     EXPECT_EQ(deviceSetUp(root), std::vector<std::string> { "settings delete" }) << "a fresh device needs nothing";
 
     ASSERT_FALSE(Device::setCompanionInstalled(root, true, artifacts));
-    ASSERT_TRUE(Device::PackageManager(root).remove(Device::PackageNames::kestrel, false).ok);
+    ASSERT_TRUE(Device::PackageManager(root).remove(Device::PackageNames::kestrel, false).ok());
     std::string settings = root + Device::Paths::settingsFile;
     using Platform::Plist::Value;
     Platform::Plist::Dictionary entries;
