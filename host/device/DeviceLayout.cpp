@@ -23,6 +23,8 @@ namespace Device {
 
 namespace fs = std::filesystem;
 using namespace Platform::Plist;
+using Platform::Expected;
+using Platform::Failure;
 
 namespace {
 
@@ -39,45 +41,42 @@ std::optional<mode_t> parseOctalMode(std::string_view text)
     return mode;
 }
 
-std::optional<std::string> makeDirectories(const std::string& path)
+Expected<void> makeDirectories(const std::string& path)
 {
     std::error_code error;
     fs::create_directories(path, error);
     if (error)
-        return "cannot create " + path + ": " + error.message();
-    return std::nullopt;
+        return Failure { "cannot create " + path + ": " + error.message() };
+    return {};
 }
 
 // Writes beside the target and renames over it, so a running program keeps the file it
 // started from and a reader never sees half a file. A layout is made again by the next init,
 // so nothing waits for the disk.
-std::optional<std::string> writeFile(const std::string& path, std::string_view contents, mode_t mode)
+Expected<void> writeFile(const std::string& path, std::string_view contents, mode_t mode)
 {
     Platform::ReplaceOptions options;
     options.mode = mode;
     options.durable = false;
     options.makeFolders = true;
-    if (auto written = Platform::replaceFile(path, contents, options); !written)
-        return written.error();
-    return std::nullopt;
+    return Platform::replaceFile(path, contents, options);
 }
 
-std::optional<std::string> readWholeFile(const std::string& path, std::string& contents)
+Expected<std::string> readWholeFile(const std::string& path)
 {
     std::ifstream stream(path, std::ios::binary);
     if (!stream)
-        return "missing build artifact " + path + " (build the project first)";
+        return Failure { "missing build artifact " + path + " (build the project first)" };
     std::ostringstream buffer;
     buffer << stream.rdbuf();
-    contents = buffer.str();
-    return std::nullopt;
+    return buffer.str();
 }
 
-// Writes the file only when its contents or mode differ; `changed` tells whether it did.
-std::optional<std::string> updateFile(const std::string& path, std::string_view contents, mode_t mode, bool& changed)
+// Writes the file only when its contents or mode differ; whether it did.
+Expected<bool> updateFile(const std::string& path, std::string_view contents, mode_t mode)
 {
     struct stat info;
-    changed = true;
+    bool changed = true;
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) == mode
         && size_t(info.st_size) == contents.size()) {
         std::ifstream stream(path, std::ios::binary);
@@ -86,8 +85,10 @@ std::optional<std::string> updateFile(const std::string& path, std::string_view 
         changed = buffer.str() != contents;
     }
     if (!changed)
-        return std::nullopt;
-    return writeFile(path, contents, mode);
+        return false;
+    if (auto written = writeFile(path, contents, mode); !written)
+        return written.failure();
+    return true;
 }
 
 std::string plistText(Dictionary dictionary) { return toXml(Value(std::move(dictionary))); }
@@ -160,11 +161,11 @@ constexpr const char* basePackages[] = { "firmware", "mobilesubstrate", "prefere
 
 // The files dpkg keeps beside its records, as dpkg itself would have made them, so that
 // no later dpkg run adds any.
-std::optional<std::string> writeEmptyDatabase(const std::string& database)
+Expected<void> writeEmptyDatabase(const std::string& database)
 {
     for (const char* directory : { "/info", "/updates", "/triggers" }) {
-        if (auto failure = makeDirectories(database + directory))
-            return failure;
+        if (auto made = makeDirectories(database + directory); !made)
+            return made;
     }
     const std::tuple<const char*, const char*, mode_t> files[] = {
         { "/info/format", "1\n", 0644 },
@@ -175,73 +176,72 @@ std::optional<std::string> writeEmptyDatabase(const std::string& database)
         { "/triggers/Unincorp", "", 0644 },
     };
     for (auto& [name, contents, mode] : files) {
-        if (auto failure = writeFile(database + name, contents, mode))
-            return failure;
+        if (auto written = writeFile(database + name, contents, mode); !written)
+            return written;
     }
-    return std::nullopt;
+    return {};
 }
 
 // The base system's records: every base package installed, with its files and folders
 // listed, so dpkg never deletes a shared folder while one of them still lists it. Their
 // checksum lists are empty: the base system's files come from the build, not from archives.
-std::optional<std::string> writeBaseRecords(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
+Expected<void> writeBaseRecords(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
     const Artifacts& artifacts, const std::string& firmwareList)
 {
     std::string records = artifacts.baseSystemDirectory(scheme);
     std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
-    if (auto failure = writeEmptyDatabase(database))
-        return failure;
-    std::string contents;
+    if (auto written = writeEmptyDatabase(database); !written)
+        return written;
     for (const char* package : basePackages) {
-        if (package == std::string_view(PackageNames::firmware))
-            contents = firmwareList;
-        else if (auto failure = readWholeFile(records + "/" + package + ".list", contents))
-            return failure;
-        if (auto failure = writeFile(database + "/info/" + package + ".list", withParentFolders(contents), 0644))
-            return failure;
-        if (auto failure = writeFile(database + "/info/" + package + ".md5sums", "", 0644))
-            return failure;
+        auto list = package == std::string_view(PackageNames::firmware)
+            ? Expected<std::string>(firmwareList)
+            : readWholeFile(records + "/" + package + ".list");
+        if (!list)
+            return list.failure();
+        if (auto written = writeFile(database + "/info/" + package + ".list", withParentFolders(*list), 0644); !written)
+            return written;
+        if (auto written = writeFile(database + "/info/" + package + ".md5sums", "", 0644); !written)
+            return written;
     }
-    if (auto failure = readWholeFile(records + "/status", contents))
-        return failure;
+    auto status = readWholeFile(records + "/status");
+    if (!status)
+        return status.failure();
     constexpr std::string_view placeholder = "@FIRMWARE_VERSION@";
-    if (size_t at = contents.find(placeholder); at != std::string::npos)
-        contents.replace(at, placeholder.size(), firmwareVersion);
+    if (size_t at = status->find(placeholder); at != std::string::npos)
+        status->replace(at, placeholder.size(), firmwareVersion);
     // Written last: a database with a status file is complete.
-    return writeFile(database + "/status", contents, 0644);
+    return writeFile(database + "/status", *status, 0644);
 }
 
 // A device laid out before Kestrel came as a package: the pieces were copied into place
 // and the database held a hand-made record. Its database and those pieces give way to
 // the base system, and dpkg installs the rest again.
-std::optional<std::string> clearHandMadeInstall(const std::string& root)
+Expected<void> clearHandMadeInstall(const std::string& root)
 {
     std::string database = hostPath(root, JailbreakPaths::packageDatabase);
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
-        return std::nullopt;
+        return {};
     std::error_code error;
     for (const char* path : { JailbreakPaths::engineLibrary, JailbreakPaths::engineFilter,
              JailbreakPaths::companionLibrary, JailbreakPaths::preferenceBundle, JailbreakPaths::preferenceLoaderEntry,
              JailbreakPaths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
-            return "cannot clear " + hostPath(root, path) + ": " + error.message();
+            return Failure { "cannot clear " + hostPath(root, path) + ": " + error.message() };
     }
-    return std::nullopt;
+    return {};
 }
 
 // The firmware package's file list: the base system's fixed records, every file the build
 // stages for it and the folders that hold them, in dpkg's order.
-std::optional<std::string> firmwareFileList(
-    const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files, std::string& listing)
+Expected<std::string> firmwareFileList(const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files)
 {
-    std::string fixed;
-    if (auto failure = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/firmware.list", fixed))
-        return failure;
+    auto fixed = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/firmware.list");
+    if (!fixed)
+        return fixed;
     for (auto& file : files)
-        fixed += "\n/" + file.path;
-    listing = withParentFolders(fixed);
-    return std::nullopt;
+        *fixed += "\n/" + file.path;
+    return withParentFolders(*fixed);
 }
 
 // The regular files a file list names.
@@ -257,91 +257,98 @@ std::set<std::string> listedFiles(const std::string& root, const std::string& li
     return files;
 }
 
+// What laying the base system out did: whether the database was new, and the device paths of
+// what was replaced, added or removed ("-PATH").
+struct BaseSystemChanges {
+    bool freshDatabase { false };
+    std::vector<std::string> changed;
+};
+
 // Everything but the packages: folders, the base system's programs and libraries, the
 // device's tools, the package database with the base system's records, and (last)
-// SystemVersion.plist. `changed` gets the device paths of what was replaced, added or removed.
-std::optional<std::string> layBaseSystem(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
-    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, bool& freshDatabase,
-    std::vector<std::string>& changed)
+// SystemVersion.plist.
+Expected<BaseSystemChanges> layBaseSystem(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
+    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files)
 {
-    std::string firmwareList;
-    if (auto failure = firmwareFileList(artifacts, scheme, files, firmwareList))
-        return failure;
+    auto firmwareList = firmwareFileList(artifacts, scheme, files);
+    if (!firmwareList)
+        return firmwareList.failure();
     // The jailbreak's folders first: on a rootless device they make /var/jb, which says what
     // kind of device this is even when the layout is cut short.
     for (const char* directory : { JailbreakPaths::dynamicLibraries, JailbreakPaths::preferenceBundles,
              JailbreakPaths::preferenceLoaderEntries, JailbreakPaths::programs, JailbreakPaths::logs }) {
-        if (auto failure = makeDirectories(hostPath(root, jailbreakPath(scheme, directory))))
-            return failure;
+        if (auto made = makeDirectories(hostPath(root, jailbreakPath(scheme, directory))); !made)
+            return made.failure();
     }
     for (const char* directory : { "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
-        if (auto failure = makeDirectories(hostPath(root, directory)))
-            return failure;
+        if (auto made = makeDirectories(hostPath(root, directory)); !made)
+            return made.failure();
     }
-    auto update
-        = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> std::optional<std::string> {
-        bool replaced = false;
-        if (auto failure = updateFile(root + devicePath, contents, mode, replaced))
-            return failure;
-        if (replaced)
-            changed.push_back(devicePath);
-        return std::nullopt;
+    BaseSystemChanges laid;
+    auto update = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> Expected<void> {
+        auto replaced = updateFile(root + devicePath, contents, mode);
+        if (!replaced)
+            return replaced.failure();
+        if (*replaced)
+            laid.changed.push_back(devicePath);
+        return {};
     };
     for (auto& file : files) {
-        std::string contents;
-        if (auto failure = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/files/" + file.path, contents))
-            return failure;
-        if (auto failure = update("/" + file.path, contents, file.mode))
-            return failure;
+        auto contents = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/files/" + file.path);
+        if (!contents)
+            return contents.failure();
+        if (auto updated = update("/" + file.path, *contents, file.mode); !updated)
+            return updated.failure();
     }
-    if (auto failure = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755))
-        return failure;
-    if (auto failure = update(Paths::screen, screenFile(), 0644))
-        return failure;
+    if (auto updated = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755); !updated)
+        return updated.failure();
+    if (auto updated = update(Paths::screen, screenFile(), 0644); !updated)
+        return updated.failure();
 
     if (scheme == Scheme::rootful) {
-        if (auto failure = clearHandMadeInstall(root))
-            return failure;
+        if (auto cleared = clearHandMadeInstall(root); !cleared)
+            return cleared.failure();
     }
     std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
-    freshDatabase = !fs::exists(database + "/status");
-    if (freshDatabase) {
-        if (auto failure = writeBaseRecords(root, scheme, firmwareVersion, artifacts, firmwareList))
-            return failure;
+    laid.freshDatabase = !fs::exists(database + "/status");
+    if (laid.freshDatabase) {
+        if (auto written = writeBaseRecords(root, scheme, firmwareVersion, artifacts, *firmwareList); !written)
+            return written.failure();
     } else {
         // Files an earlier base system had and this one has not go, as dpkg removes the files
         // an upgrade no longer brings.
         std::string listPath = database + "/info/" + PackageNames::firmware + ".list";
-        std::string earlier;
-        if (fs::exists(listPath) && !readWholeFile(listPath, earlier)) {
-            auto now = listedFiles(root, firmwareList);
-            for (auto& path : listedFiles(root, earlier)) {
+        if (auto earlier = fs::exists(listPath) ? readWholeFile(listPath) : Expected<std::string>(""); earlier) {
+            auto now = listedFiles(root, *firmwareList);
+            for (auto& path : listedFiles(root, *earlier)) {
                 if (now.count(path))
                     continue;
                 if (::unlink((root + path).c_str()) != 0)
-                    return "cannot remove " + root + path + ": " + std::strerror(errno);
-                changed.push_back("-" + path);
+                    return Failure { "cannot remove " + root + path + ": " + std::strerror(errno) };
+                laid.changed.push_back("-" + path);
             }
         }
         PackageManager packages(root, scheme);
-        if (auto listed = packages.setFirmwareFileList(firmwareList); !listed)
-            return listed.error();
+        if (auto listed = packages.setFirmwareFileList(*firmwareList); !listed)
+            return listed.failure();
         if (auto recorded = packages.setFirmwareVersion(firmwareVersion); !recorded)
-            return recorded.error();
+            return recorded.failure();
     }
 
     // Written last: from here on the directory counts as a device.
-    return update(Paths::systemVersion, systemVersionFile(firmwareVersion), 0644);
+    if (auto updated = update(Paths::systemVersion, systemVersionFile(firmwareVersion), 0644); !updated)
+        return updated.failure();
+    return laid;
 }
 
-std::optional<std::string> installBuilt(PackageManager& packages, const std::string& archive)
+Expected<void> installBuilt(PackageManager& packages, const std::string& archive)
 {
     std::error_code error;
     if (!fs::is_regular_file(archive, error))
-        return "missing build artifact " + archive + " (build the project first)";
+        return Failure { "missing build artifact " + archive + " (build the project first)" };
     if (auto installed = packages.install(archive); !installed)
-        return installed.error();
-    return std::nullopt;
+        return installed.failure();
+    return {};
 }
 
 } // namespace
@@ -382,16 +389,14 @@ std::string jailbreakHostPath(const std::string& root, const char* path)
     return root + jailbreakPath(schemeOf(root), path);
 }
 
-std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(
-    const Artifacts& artifacts, Scheme scheme, std::string& error)
+Expected<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& artifacts, Scheme scheme)
 {
-    std::string path = artifacts.baseSystemDirectory(scheme) + "/manifest", text;
-    if (auto failure = readWholeFile(path, text)) {
-        error = *failure;
-        return std::nullopt;
-    }
+    std::string path = artifacts.baseSystemDirectory(scheme) + "/manifest";
+    auto text = readWholeFile(path);
+    if (!text)
+        return text.failure();
     std::vector<BaseSystemFile> files;
-    for (auto line : Platform::lines(text)) {
+    for (auto line : Platform::lines(*text)) {
         if (line.empty())
             continue;
         size_t tab = line.find('\t');
@@ -400,10 +405,8 @@ std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(
         bool plain = !file.empty() && !file.starts_with('/') && file.find('\t') == std::string::npos;
         for (auto& part : fs::path(file))
             plain = plain && part != ".." && part != ".";
-        if (!mode || !plain) {
-            error = "the build's base system manifest " + path + " has a malformed line (build the project again)";
-            return std::nullopt;
-        }
+        if (!mode || !plain)
+            return Failure { "the build's base system manifest " + path + " has a malformed line (build the project again)" };
         files.push_back({ *mode, file });
     }
     return files;
@@ -442,31 +445,31 @@ std::string shellWord(const std::string& word)
 }
 
 // Nothing is changed before these refusals: what is installed is install's and remove's to change.
-std::optional<std::string> refusedPackageChange(
+Expected<void> refusedPackageChange(
     PackageManager& packages, const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
     if (options.stock) {
         auto kestrel = packages.state(PackageNames::kestrel);
         if (!kestrel)
-            return kestrel.error();
+            return kestrel.failure();
         if (*kestrel && (*kestrel)->isPresent())
-            return "the device has " + std::string(PackageNames::kestrel) + " " + (*kestrel)->version
-                + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
+            return Failure { "the device has " + std::string(PackageNames::kestrel) + " " + (*kestrel)->version
+                + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory) };
     }
     if (options.companion) {
         auto companion = packages.state(PackageNames::companion);
         if (!companion)
-            return companion.error();
+            return companion.failure();
         if (!*companion || !(*companion)->isPresent())
-            return "the device has no " + std::string(PackageNames::companion)
+            return Failure { "the device has no " + std::string(PackageNames::companion)
                 + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
-                + shellWord(artifacts.companionPackage(packages.scheme()));
+                + shellWord(artifacts.companionPackage(packages.scheme())) };
     }
-    return std::nullopt;
+    return {};
 }
 
 // What an existing device keeps, as its line says it: the packages beyond the base system.
-Platform::Expected<std::string> keptPackages(PackageManager& packages)
+Expected<std::string> keptPackages(PackageManager& packages)
 {
     auto installed = packages.installedPackages();
     if (!installed)
@@ -498,102 +501,95 @@ std::string baseSystemChanges(const std::vector<std::string>& changed)
 
 // The scheme a device at root gets: an existing device's own (or one whose layout was cut
 // short), which asking for the other cannot change.
-std::optional<std::string> chosenScheme(
-    const std::string& directory, const std::string& root, bool existing, const InitOptions& options, Scheme& scheme)
+Expected<Scheme> chosenScheme(
+    const std::string& directory, const std::string& root, bool existing, const InitOptions& options)
 {
     bool begun = existing || !fs::is_empty(root);
-    scheme = begun ? schemeOf(root) : options.scheme.value_or(Scheme::rootful);
+    Scheme scheme = begun ? schemeOf(root) : options.scheme.value_or(Scheme::rootful);
     if (!options.scheme || *options.scheme == scheme)
-        return std::nullopt;
+        return scheme;
     std::string kind = std::string(facts(scheme).name) + " device";
     std::string asked = facts(*options.scheme).name;
     if (!existing)
-        return directory + " holds the start of a " + kind + "'s layout, not a " + asked
-            + " one; finish it with: kestrel init " + shellWord(directory);
-    return directory + " is a " + kind + ", and a device keeps the kind it was laid out as; lay out a " + asked
-        + " device in an empty folder";
+        return Failure { directory + " holds the start of a " + kind + "'s layout, not a " + asked
+            + " one; finish it with: kestrel init " + shellWord(directory) };
+    return Failure { directory + " is a " + kind + ", and a device keeps the kind it was laid out as; lay out a "
+        + asked + " device in an empty folder" };
 }
 
 } // namespace
 
-std::optional<std::string> initDevice(
-    const std::string& directory, const InitOptions& options, const Artifacts& artifacts, std::string* summary)
+Expected<std::string> initDevice(const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
     std::error_code error;
     if (fs::exists(directory, error) && !fs::is_directory(directory, error))
-        return directory + " is not a directory";
+        return Failure { directory + " is not a directory" };
     bool existing = isDevice(directory);
     if (fs::exists(directory, error) && !existing && !isEmptyOrUnfinishedDevice(directory))
-        return directory + " is not empty and is not a device; refusing to lay a device out in it";
-    if (auto failure = makeDirectories(directory))
-        return failure;
+        return Failure { directory + " is not empty and is not a device; refusing to lay a device out in it" };
+    if (auto made = makeDirectories(directory); !made)
+        return made.failure();
     // dpkg wants the device's root as an absolute path.
     std::string root = fs::canonical(directory, error).string();
     if (error)
-        return "cannot find " + directory + ": " + error.message();
-    Scheme scheme;
-    if (auto refusal = chosenScheme(directory, root, existing, options, scheme))
-        return refusal;
+        return Failure { "cannot find " + directory + ": " + error.message() };
+    auto scheme = chosenScheme(directory, root, existing, options);
+    if (!scheme)
+        return scheme.failure();
     Platform::SystemVersion asked;
     if (options.firmwareVersion && Platform::parseSystemVersion(*options.firmwareVersion, asked)) {
-        if (auto refusal = unsupportedSystem(scheme, asked))
-            return refusal;
+        if (auto refusal = unsupportedSystem(*scheme, asked))
+            return Failure { *refusal };
     }
-    std::string problem;
-    auto files = readBaseSystemManifest(artifacts, scheme, problem);
+    auto files = readBaseSystemManifest(artifacts, *scheme);
     if (!files)
-        return problem;
+        return files.failure();
 
-    PackageManager packages(root, scheme);
-    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
+    PackageManager packages(root, *scheme);
+    std::string database = hostPath(root, jailbreakPath(*scheme, JailbreakPaths::packageDatabase));
     bool hasDatabase = fs::exists(database + "/status") && fs::exists(database + "/info/format");
     if (existing && hasDatabase) {
-        if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
-            return refusal;
+        if (auto allowed = refusedPackageChange(packages, directory, options, artifacts); !allowed)
+            return allowed.failure();
     }
 
-    std::string fallback = facts(scheme).defaultSystem;
+    std::string fallback = facts(*scheme).defaultSystem;
     std::string version
         = options.firmwareVersion.value_or(existing ? recordedSystemVersion(root).value_or(fallback) : fallback);
-    bool freshDatabase = false;
-    std::vector<std::string> changed;
-    if (auto failure = layBaseSystem(root, scheme, version, artifacts, *files, freshDatabase, changed))
-        return failure;
+    auto laid = layBaseSystem(root, *scheme, version, artifacts, *files);
+    if (!laid)
+        return laid.failure();
 
-    if (freshDatabase) {
+    if (laid->freshDatabase) {
         if (!options.stock) {
-            if (auto failure = installBuilt(packages, artifacts.kestrelPackage(scheme)))
-                return failure;
+            if (auto installed = installBuilt(packages, artifacts.kestrelPackage(*scheme)); !installed)
+                return installed.failure();
         }
         if (options.companion) {
-            if (auto failure = installBuilt(packages, artifacts.companionPackage(scheme)))
-                return failure;
+            if (auto installed = installBuilt(packages, artifacts.companionPackage(*scheme)); !installed)
+                return installed.failure();
         }
-        if (summary)
-            *summary = "device ready at " + root;
-        return std::nullopt;
+        return "device ready at " + root;
     }
 
     // What a killed dpkg run left is finished, as the next dpkg command would.
     auto repaired = packages.finishInterruptedWork();
     if (!repaired)
-        return repaired.error();
+        return repaired.failure();
     auto kept = keptPackages(packages);
     if (!kept)
-        return kept.error();
-    if (summary)
-        *summary = *repaired + *kept + "; " + baseSystemChanges(changed);
-    return std::nullopt;
+        return kept.failure();
+    return *repaired + *kept + "; " + baseSystemChanges(laid->changed);
 }
 
-std::optional<std::string> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
+Expected<void> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
 {
     PackageManager packages(root);
     if (installed)
         return installBuilt(packages, artifacts.companionPackage(schemeOf(root)));
     if (auto removed = packages.remove(PackageNames::companion, true); !removed)
-        return removed.error();
-    return std::nullopt;
+        return removed.failure();
+    return {};
 }
 
 } // namespace Device

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/device/DeviceScheme.h"
+#include "platform/Expected.h"
 
 #include <optional>
 #include <string>
@@ -67,8 +68,8 @@ struct BaseSystemFile {
 };
 
 // The build's list of a scheme's base system files (programs, tools and the libraries they and
-// the packaged tweaks link). Nullopt and why when it is missing or malformed.
-std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts&, Scheme, std::string& error);
+// the packaged tweaks link); why not when it is missing or malformed.
+Platform::Expected<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts&, Scheme);
 
 struct InitOptions {
     bool companion { false };
@@ -91,12 +92,11 @@ bool isDevice(const std::string& hostDirectory);
 // to date and changes no package: every installed package keeps its version. An existing
 // device with Kestrel is refused --stock, and one without the companion --companion, with
 // the command that makes the change. Settings and logs are kept. Refuses a directory that is
-// neither empty nor a device (nor one whose layout was cut short). Returns an error message,
-// or nullopt on success; `summary` then says in one line what was done.
-std::optional<std::string> initDevice(
-    const std::string& hostDirectory, const InitOptions&, const Artifacts&, std::string* summary = nullptr);
+// neither empty nor a device (nor one whose layout was cut short). Gives one line saying what
+// was done, or why nothing was.
+Platform::Expected<std::string> initDevice(const std::string& hostDirectory, const InitOptions&, const Artifacts&);
 
 // Installs or removes the companion package of an existing device, with dpkg.
-std::optional<std::string> setCompanionInstalled(const std::string& hostDirectory, bool installed, const Artifacts&);
+Platform::Expected<void> setCompanionInstalled(const std::string& hostDirectory, bool installed, const Artifacts&);
 
 } // namespace Device

@@ -176,10 +176,10 @@ int init(const Arguments& arguments)
         options.scheme = Device::Scheme::rootless;
     if (options.companion && options.stock)
         return error("--stock lays out the base system alone; it does not go with --companion");
-    std::string summary;
-    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable(), &summary))
-        return error(*failure);
-    std::printf("%s\n", summary.c_str());
+    auto laid = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable());
+    if (!laid)
+        return error(laid.error());
+    std::printf("%s\n", laid->c_str());
     return 0;
 }
 

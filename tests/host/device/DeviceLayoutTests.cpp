@@ -91,14 +91,13 @@ TEST_P(BaseSystemOfEachScheme, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuil
     fs::create_directories(copy + "/lib");
     fs::copy(buildDirectory + "/packages", copy + "/packages", fs::copy_options::recursive);
     Artifacts copied { copy + "/bin", copy + "/lib", copy + "/packages" };
-    std::string problem;
-    auto files = readBaseSystemManifest(copied, scheme, problem);
-    ASSERT_TRUE(files) << problem;
+    auto files = readBaseSystemManifest(copied, scheme);
+    ASSERT_TRUE(files) << files.error();
     std::string root = scratch.path() + "/device";
     InitOptions options;
     options.companion = true;
     options.scheme = scheme;
-    ASSERT_EQ(initDevice(root, options, copied), std::nullopt);
+    ASSERT_TRUE(initDevice(root, options, copied).ok());
     ASSERT_EQ(schemeOf(root), scheme);
     std::string jailbreak(facts(Scheme::rootless).jailbreakRoot);
 
@@ -159,9 +158,9 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     InitOptions first;
     first.companion = true;
     first.firmwareVersion = "13.0";
-    std::string summary;
-    ASSERT_EQ(initDevice(root, first, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary, "device ready at " + root);
+    auto summary = initDevice(root, first, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary, "device ready at " + root);
 
     // An upgrade installed by hand, a base system of yesterday: one library changed, the host
     // program gone, and a library this build no longer has.
@@ -174,9 +173,8 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, tree + ".deb" }).succeeded());
     ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok());
 
-    std::string problem;
-    auto files = readBaseSystemManifest(builtArtifacts(), Scheme::rootful, problem);
-    ASSERT_TRUE(files) << problem;
+    auto files = readBaseSystemManifest(builtArtifacts(), Scheme::rootful);
+    ASSERT_TRUE(files) << files.error();
     std::string library;
     for (auto& file : *files) {
         if (file.path.starts_with("usr/lib/"))
@@ -188,8 +186,9 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     std::ofstream(root + "/usr/lib/libRetired.so") << "gone from this build";
     std::ofstream(root + "/var/lib/dpkg/info/firmware.list", std::ios::app) << "/usr/lib/libRetired.so\n";
 
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary,
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary,
         "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION
         "; brought the base system up to date (replaced SpringBoard, "
             + fs::path(library).filename().string() + "; removed libRetired.so)");
@@ -199,9 +198,10 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     EXPECT_EQ(installedVersion(root, PackageNames::companion), KESTREL_VERSION);
     EXPECT_EQ(installedVersion(root, PackageNames::firmware), "13.0") << "the device keeps its system version";
 
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
     EXPECT_EQ(
-        summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
+        *summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
 
@@ -210,23 +210,25 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     InitOptions stock;
     stock.stock = true;
     auto refused = initDevice(root, stock, builtArtifacts());
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->find("kestrel remove " + root), std::string::npos) << *refused;
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("kestrel remove " + root), std::string::npos) << refused.error();
     ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok());
     before = snapshot(root);
-    EXPECT_NE(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    EXPECT_FALSE(initDevice(root, stock, builtArtifacts()).ok());
     InitOptions companion;
     companion.companion = true;
     refused = initDevice(root, companion, builtArtifacts());
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->find("kestrel install " + root + " " + builtArtifacts().companionPackage()), std::string::npos)
-        << *refused;
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("kestrel install " + root + " " + builtArtifacts().companionPackage()),
+        std::string::npos)
+        << refused.error();
     EXPECT_EQ(snapshot(root), before) << "a refused init changes nothing";
 
     // A stock device stays stock.
     ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok());
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary, "kept the device's packages (no tweak is installed); base system up to date");
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary, "kept the device's packages (no tweak is installed); base system up to date");
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "absent");
     auto audit = runTool({ "/usr/bin/dpkg", "--root=" + root, "--admindir=" + root + "/var/lib/dpkg", "--audit" });
     EXPECT_TRUE(audit.succeeded() && audit.output.empty()) << audit.output;

@@ -156,7 +156,7 @@ TEST(FirmwareVersion, FollowsTheRunningSystemAndKeepsTheDatabaseSound)
     std::string root = scratch.path() + "/device";
     InitOptions options;
     options.firmwareVersion = "13.0";
-    ASSERT_EQ(initDevice(root, options, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, options, builtArtifacts()).ok());
     PackageManager packages(root);
     EXPECT_EQ((*packages.state(PackageNames::firmware))->version, "13.0");
 
@@ -197,7 +197,7 @@ TEST(PackageResults, AnswerInOneLine)
     std::string root = scratch.path() + "/device";
     InitOptions stock;
     stock.stock = true;
-    ASSERT_EQ(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, stock, builtArtifacts()).ok());
     PackageManager packages(root);
     EXPECT_EQ(*packages.installedVersion(PackageNames::kestrel), std::nullopt);
 
@@ -234,7 +234,7 @@ TEST(PackageFailures, AreSaidAsSuch)
     std::string root = scratch.path() + "/device";
     InitOptions stock;
     stock.stock = true;
-    ASSERT_EQ(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, stock, builtArtifacts()).ok());
     std::string admin = root + "/var/lib/dpkg";
 
     // Another process holds dpkg's lock, as a running install does.
@@ -281,8 +281,8 @@ TEST(PackageFailures, AreSaidAsSuch)
     EXPECT_EQ(said(install).find("finished configuring"), std::string::npos) << said(install);
     auto remove = packages.remove(PackageNames::kestrel, false);
     EXPECT_FALSE(remove.ok()) << said(remove);
-    std::string summary;
-    EXPECT_NE(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt) << summary;
+    auto summary = initDevice(root, {}, builtArtifacts());
+    EXPECT_FALSE(summary.ok()) << *summary;
 
     ToolResult refused;
     refused.program = "dpkg";

@@ -193,8 +193,11 @@ std::optional<std::string> DeviceSession::withPane(const std::function<void(Sett
 
 CommandResult DeviceSession::perform(const Command& command)
 {
-    auto outcome = [](std::optional<std::string> error) {
-        return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
+    auto outcome = [](auto result) {
+        if constexpr (std::is_same_v<decltype(result), Platform::Expected<void>>)
+            return result ? CommandResult {} : CommandResult { false, result.error(), {} };
+        else
+            return result ? CommandResult { false, std::move(*result), {} } : CommandResult {};
     };
     return std::visit(
         [&](const auto& alternative) -> CommandResult {

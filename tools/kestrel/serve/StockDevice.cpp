@@ -79,8 +79,8 @@ std::unique_ptr<StockDevice> StockDevice::start(Device::Scheme scheme, bool real
     Device::InitOptions options;
     options.stock = true;
     options.scheme = scheme;
-    if (auto failure = Device::initDevice(root, options, Device::Artifacts::nextToExecutable()))
-        return giveUp("cannot lay out the stock device: " + *failure);
+    if (auto laid = Device::initDevice(root, options, Device::Artifacts::nextToExecutable()); !laid)
+        return giveUp("cannot lay out the stock device: " + laid.error());
 
     char program[PATH_MAX] = {};
     ssize_t length = ::readlink("/proc/self/exe", program, sizeof(program) - 1);
