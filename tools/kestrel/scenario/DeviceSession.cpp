@@ -295,7 +295,9 @@ std::optional<std::string> DeviceSession::boot(bool finishLaunching)
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); },
         [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
-    return m_supervisor->boot(finishLaunching);
+    if (auto booted = m_supervisor->boot(finishLaunching); !booted)
+        return booted.error();
+    return std::nullopt;
 }
 
 SessionState DeviceSession::state()
