@@ -44,30 +44,27 @@ DeviceHold::~DeviceHold()
     ::close(m_fd);
 }
 
-DeviceHold::Result DeviceHold::take(const std::string& hostRoot)
+Platform::Expected<std::unique_ptr<DeviceHold>> DeviceHold::take(const std::string& hostRoot)
 {
-    Result result;
+    auto refused = [&](const std::string& why) { return Platform::Failure { "the device at " + hostRoot + ": " + why }; };
     std::string path = holdPath(hostRoot);
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        result.error = "cannot open " + path + ": " + std::strerror(errno);
-        return result;
-    }
+    if (fd < 0)
+        return refused("cannot open " + path + ": " + std::strerror(errno));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
-        if (error == EWOULDBLOCK)
-            result.holder = readHolder(fd);
-        else
-            result.error = "cannot lock " + path + ": " + std::strerror(error);
+        auto holder = error == EWOULDBLOCK ? readHolder(fd) : std::nullopt;
         ::close(fd);
-        if (error == EWOULDBLOCK && !result.holder)
-            result.error = "the device is in use by another process";
-        return result;
+        if (holder)
+            return Platform::Failure { "the device at " + hostRoot + " is in use by process " + std::to_string(*holder)
+                + " (a device runs one SpringBoard at a time)" };
+        if (error == EWOULDBLOCK)
+            return refused("the device is in use by another process");
+        return refused("cannot lock " + path + ": " + std::strerror(error));
     }
     std::string pid = std::to_string(::getpid());
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size())) { }
-    result.hold.reset(new DeviceHold(fd));
-    return result;
+    return std::unique_ptr<DeviceHold>(new DeviceHold(fd));
 }
 
 std::optional<pid_t> DeviceHold::holder(const std::string& hostRoot)
@@ -80,14 +77,6 @@ std::optional<pid_t> DeviceHold::holder(const std::string& hostRoot)
         pid = readHolder(fd).value_or(0);
     ::close(fd);
     return pid;
-}
-
-std::string DeviceHold::refusal(const std::string& hostRoot, const Result& result)
-{
-    if (result.holder)
-        return "the device at " + hostRoot + " is in use by process " + std::to_string(*result.holder)
-            + " (a device runs one SpringBoard at a time)";
-    return "the device at " + hostRoot + ": " + result.error;
 }
 
 } // namespace Device

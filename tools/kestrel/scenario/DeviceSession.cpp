@@ -72,11 +72,11 @@ std::optional<std::string> DeviceSession::refusal(const std::string& root, const
 std::unique_ptr<DeviceSession> DeviceSession::open(const std::string& root, SessionOptions options, std::string& error)
 {
     auto hold = Device::DeviceHold::take(root);
-    if (!hold.hold) {
-        error = Device::DeviceHold::refusal(root, hold);
+    if (!hold) {
+        error = hold.error();
         return nullptr;
     }
-    return std::unique_ptr<DeviceSession>(new DeviceSession(root, options, std::move(hold.hold)));
+    return std::unique_ptr<DeviceSession>(new DeviceSession(root, options, std::move(*hold)));
 }
 
 DeviceSession::DeviceSession(std::string root, SessionOptions options, std::unique_ptr<Device::DeviceHold> hold)
