@@ -4,6 +4,7 @@
 #include "host/device/DeviceLayout.h"
 #include "host/device/PackageManager.h"
 #include "host/device/ToolRun.h"
+#include "support/FileSnapshot.h"
 
 #include <filesystem>
 #include <fstream>
@@ -23,13 +24,8 @@ Artifacts builtArtifacts()
     return { buildDirectory + "/bin", buildDirectory + "/lib", buildDirectory + "/packages" };
 }
 
-std::string readAll(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
-}
+using TestSupport::readAll;
+using TestSupport::snapshot;
 
 class Scratch {
 public:
@@ -64,17 +60,6 @@ bool bootsAndUnlocks(const std::string& root, const std::string& scratch, std::s
 std::string installedVersion(const std::string& root, const char* package)
 {
     return PackageManager(root).installedVersion(package)->value_or("absent");
-}
-
-// Everything under the folders, file by file: what a refused init must leave alone.
-std::map<std::string, std::string> snapshot(const std::string& root)
-{
-    std::map<std::string, std::string> files;
-    for (auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file())
-            files[entry.path().string()] = readAll(entry.path());
-    }
-    return files;
 }
 
 // Both kinds of device: a rootless one has every file of its jailbreak and its packages under

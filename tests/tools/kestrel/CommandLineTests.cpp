@@ -1,6 +1,8 @@
 // The kestrel program as a newcomer meets it: help and version, exit statuses that tell what
 // happened, input that cannot hang it, flood it or write to the terminal, and devices that
 // keep nothing of processes long gone.
+#include "support/FileSnapshot.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -160,19 +162,9 @@ TEST_F(CommandLineTest, ExitStatusesTellTheTruth)
     EXPECT_EQ(printed.err, "");
 }
 
-// Everything under the folder, file by file.
-std::map<std::string, std::string> snapshot(const std::string& root)
-{
-    std::map<std::string, std::string> files;
-    for (auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file())
-            files[entry.path().string()] = readAll(entry.path());
-    }
-    return files;
-}
-
 TEST_F(CommandLineTest, ADeviceKeepsItsSchemeAndRefusesWhatIsBuiltForTheOther)
 {
+    using TestSupport::snapshot;
     std::string rootless = m_scratch + "/rootless";
     ASSERT_EQ(run({ "init", rootless, "--rootless" }).exitCode, 0);
     auto again = run({ "init", rootless });
