@@ -202,6 +202,14 @@ struct DeviceSession::Runner {
             return { false, "the device is already booted; set-up comes before boot", {} };
         return change();
     }
+    // A change of the boot configuration, before boot.
+    template <typename Set> CommandResult configure(Set&& set) const
+    {
+        return beforeBoot([&] {
+            set(session.m_boot);
+            return CommandResult {};
+        });
+    }
 
     template <typename T> CommandResult operator()(const T&) const = delete;
     template <typename T>
@@ -217,31 +225,19 @@ struct DeviceSession::Runner {
 
     CommandResult operator()(const SetIos& command) const
     {
-        return beforeBoot([&] {
-            session.m_boot.ios = command.version;
-            return CommandResult {};
-        });
+        return configure([&](auto& boot) { boot.ios = command.version; });
     }
     CommandResult operator()(const SetCoreFoundation& command) const
     {
-        return beforeBoot([&] {
-            session.m_boot.coreFoundation = command.number;
-            return CommandResult {};
-        });
+        return configure([&](auto& boot) { boot.coreFoundation = command.number; });
     }
     CommandResult operator()(const SetNotificationsRoute& command) const
     {
-        return beforeBoot([&] {
-            session.m_boot.route = command.route;
-            return CommandResult {};
-        });
+        return configure([&](auto& boot) { boot.route = command.route; });
     }
     CommandResult operator()(const SetProcessName& command) const
     {
-        return beforeBoot([&] {
-            session.m_boot.processName = command.name;
-            return CommandResult {};
-        });
+        return configure([&](auto& boot) { boot.processName = command.name; });
     }
     CommandResult operator()(const SetCompanion& command) const
     {
