@@ -25,3 +25,38 @@ function(kestrel_jailbreak_scheme target scheme)
     endif()
     target_compile_definitions(${target} PRIVATE "KESTREL_JAILBREAK_ROOT=\"${KESTREL_SCHEME_ROOT_${scheme}}\"")
 endfunction()
+
+# The simulator runs devices of both schemes, so every binary a package or the jailbreak's base
+# installs is built once per scheme: TARGET for rootful devices, TARGET-rootless for rootless ones,
+# in a rootless/ folder beside the first. kestrel_scheme_target gives the variant's name.
+function(kestrel_scheme_target out target scheme)
+    if(scheme STREQUAL "rootful")
+        set(${out} ${target} PARENT_SCOPE)
+    else()
+        set(${out} ${target}-${scheme} PARENT_SCOPE)
+    endif()
+endfunction()
+
+# Gives a scheme's variant its file name (name) and its folder: `folder` (the build's lib or bin
+# when empty) for rootful, its rootless/ subfolder for rootless.
+function(kestrel_scheme_output target scheme name folder)
+    get_target_property(type ${target} TYPE)
+    if(NOT folder)
+        if(type STREQUAL "EXECUTABLE")
+            set(folder ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+        else()
+            set(folder ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
+        endif()
+    endif()
+    if(NOT scheme STREQUAL "rootful")
+        get_filename_component(leaf ${folder} NAME)
+        get_filename_component(parent ${folder} DIRECTORY)
+        if(leaf MATCHES "\\.bundle$")
+            set(folder ${parent}/${scheme}/${leaf})
+        else()
+            set(folder ${folder}/${scheme})
+        endif()
+    endif()
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name}
+        LIBRARY_OUTPUT_DIRECTORY ${folder} RUNTIME_OUTPUT_DIRECTORY ${folder})
+endfunction()

@@ -1,7 +1,9 @@
 #include "host/device/DeviceLayout.h"
 
 #include "host/device/PackageManager.h"
+#include "platform/Lines.h"
 #include "platform/fs/ExecutablePath.h"
+#include "platform/fs/ReplaceFile.h"
 #include "platform/plist/PropertyList.h"
 
 #include <algorithm>
@@ -21,10 +23,13 @@ namespace Device {
 
 namespace fs = std::filesystem;
 using namespace Platform::Plist;
+using Platform::Expected;
+using Platform::Failure;
 
 namespace {
 
 std::string hostPath(const std::string& root, const char* devicePath) { return root + devicePath; }
+std::string hostPath(const std::string& root, const std::string& devicePath) { return root + devicePath; }
 
 std::optional<mode_t> parseOctalMode(std::string_view text)
 {
@@ -36,62 +41,42 @@ std::optional<mode_t> parseOctalMode(std::string_view text)
     return mode;
 }
 
-std::optional<std::string> makeDirectories(const std::string& path)
+Expected<void> makeDirectories(const std::string& path)
 {
     std::error_code error;
     fs::create_directories(path, error);
     if (error)
-        return "cannot create " + path + ": " + error.message();
-    return std::nullopt;
+        return Failure { "cannot create " + path + ": " + error.message() };
+    return {};
 }
 
-// Writes beside the target and renames over it, so a running program keeps
-// the file it started from and a reader never sees half a file.
-std::optional<std::string> writeFile(const std::string& path, std::string_view contents, mode_t mode)
+// Writes beside the target and renames over it, so a running program keeps the file it
+// started from and a reader never sees half a file. A layout is made again by the next init,
+// so nothing waits for the disk.
+Expected<void> writeFile(const std::string& path, std::string_view contents, mode_t mode)
 {
-    if (auto error = makeDirectories(fs::path(path).parent_path()))
-        return error;
-    std::string temporary = path + ".installing";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t count = ::write(fd, contents.data() + written, contents.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return "cannot write " + path + ": " + std::strerror(errno);
-        }
-        written += size_t(count);
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + std::strerror(errno);
-    }
-    return std::nullopt;
+    Platform::ReplaceOptions options;
+    options.mode = mode;
+    options.durable = false;
+    options.makeFolders = true;
+    return Platform::replaceFile(path, contents, options);
 }
 
-std::optional<std::string> readWholeFile(const std::string& path, std::string& contents)
+Expected<std::string> readWholeFile(const std::string& path)
 {
     std::ifstream stream(path, std::ios::binary);
     if (!stream)
-        return "missing build artifact " + path + " (build the project first)";
+        return Failure { "missing build artifact " + path + " (build the project first)" };
     std::ostringstream buffer;
     buffer << stream.rdbuf();
-    contents = buffer.str();
-    return std::nullopt;
+    return buffer.str();
 }
 
-// Writes the file only when its contents or mode differ; `changed` tells whether it did.
-std::optional<std::string> updateFile(const std::string& path, std::string_view contents, mode_t mode, bool& changed)
+// Writes the file only when its contents or mode differ; whether it did.
+Expected<bool> updateFile(const std::string& path, std::string_view contents, mode_t mode)
 {
     struct stat info;
-    changed = true;
+    bool changed = true;
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 07777) == mode
         && size_t(info.st_size) == contents.size()) {
         std::ifstream stream(path, std::ios::binary);
@@ -100,8 +85,10 @@ std::optional<std::string> updateFile(const std::string& path, std::string_view 
         changed = buffer.str() != contents;
     }
     if (!changed)
-        return std::nullopt;
-    return writeFile(path, contents, mode);
+        return false;
+    if (auto written = writeFile(path, contents, mode); !written)
+        return written.failure();
+    return true;
 }
 
 std::string plistText(Dictionary dictionary) { return toXml(Value(std::move(dictionary))); }
@@ -124,13 +111,37 @@ std::string screenFile()
     return plistText(std::move(root));
 }
 
-// The device's dpkg-query: the machine's own tool, pointed at the device's database.
-std::string dpkgQueryScript()
+// The device's dpkg-query: the machine's own tool, pointed at the device's database. It finds
+// the device from its own place in it.
+std::string dpkgQueryScript(Scheme scheme)
 {
+    std::string up;
+    for ([[maybe_unused]] auto& part : fs::path(jailbreakPath(scheme, JailbreakPaths::programs)).relative_path())
+        up += up.empty() ? ".." : "/..";
     return "#!/bin/sh\n"
            "# The device's package query: the real dpkg-query reading this device's database.\n"
-           "root=$(cd \"$(dirname \"$0\")/../..\" && pwd)\n"
-           "exec /usr/bin/dpkg-query --admindir=\"$root/var/lib/dpkg\" \"$@\"\n";
+           "root=$(cd \"$(dirname \"$0\")/"
+        + up + "\" && pwd)\n" + "exec /usr/bin/dpkg-query --admindir=\"$root"
+        + jailbreakPath(scheme, JailbreakPaths::packageDatabase) + "\" \"$@\"\n";
+}
+
+// A file list as dpkg keeps one: every path with the folders above it, once each, in order.
+std::string withParentFolders(std::string_view listing)
+{
+    std::set<std::string> paths;
+    for (auto line : Platform::lines(listing)) {
+        if (line.empty())
+            continue;
+        paths.emplace(line);
+        if (line.starts_with('/')) {
+            for (fs::path path = fs::path(line).parent_path(); path != path.root_path(); path = path.parent_path())
+                paths.insert(path.string());
+        }
+    }
+    std::string text;
+    for (auto& path : paths)
+        text += path + "\n";
+    return text;
 }
 
 // Empty, or holding nothing but a device's top folders: a layout that was cut short.
@@ -150,11 +161,11 @@ constexpr const char* basePackages[] = { "firmware", "mobilesubstrate", "prefere
 
 // The files dpkg keeps beside its records, as dpkg itself would have made them, so that
 // no later dpkg run adds any.
-std::optional<std::string> writeEmptyDatabase(const std::string& database)
+Expected<void> writeEmptyDatabase(const std::string& database)
 {
     for (const char* directory : { "/info", "/updates", "/triggers" }) {
-        if (auto failure = makeDirectories(database + directory))
-            return failure;
+        if (auto made = makeDirectories(database + directory); !made)
+            return made;
     }
     const std::tuple<const char*, const char*, mode_t> files[] = {
         { "/info/format", "1\n", 0644 },
@@ -165,180 +176,179 @@ std::optional<std::string> writeEmptyDatabase(const std::string& database)
         { "/triggers/Unincorp", "", 0644 },
     };
     for (auto& [name, contents, mode] : files) {
-        if (auto failure = writeFile(database + name, contents, mode))
-            return failure;
+        if (auto written = writeFile(database + name, contents, mode); !written)
+            return written;
     }
-    return std::nullopt;
+    return {};
 }
 
 // The base system's records: every base package installed, with its files and folders
 // listed, so dpkg never deletes a shared folder while one of them still lists it. Their
 // checksum lists are empty: the base system's files come from the build, not from archives.
-std::optional<std::string> writeBaseRecords(const std::string& root, const std::string& firmwareVersion,
+Expected<void> writeBaseRecords(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
     const Artifacts& artifacts, const std::string& firmwareList)
 {
-    std::string database = hostPath(root, Paths::packageDatabase);
-    if (auto failure = writeEmptyDatabase(database))
-        return failure;
-    std::string records;
+    std::string records = artifacts.baseSystemDirectory(scheme);
+    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
+    if (auto written = writeEmptyDatabase(database); !written)
+        return written;
     for (const char* package : basePackages) {
-        if (package == std::string_view(PackageNames::firmware))
-            records = firmwareList;
-        else if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/" + package + ".list", records))
-            return failure;
-        if (auto failure = writeFile(database + "/info/" + package + ".list", records, 0644))
-            return failure;
-        if (auto failure = writeFile(database + "/info/" + package + ".md5sums", "", 0644))
-            return failure;
+        auto list = package == std::string_view(PackageNames::firmware)
+            ? Expected<std::string>(firmwareList)
+            : readWholeFile(records + "/" + package + ".list");
+        if (!list)
+            return list.failure();
+        if (auto written = writeFile(database + "/info/" + package + ".list", withParentFolders(*list), 0644); !written)
+            return written;
+        if (auto written = writeFile(database + "/info/" + package + ".md5sums", "", 0644); !written)
+            return written;
     }
-    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/status", records))
-        return failure;
+    auto status = readWholeFile(records + "/status");
+    if (!status)
+        return status.failure();
     constexpr std::string_view placeholder = "@FIRMWARE_VERSION@";
-    if (size_t at = records.find(placeholder); at != std::string::npos)
-        records.replace(at, placeholder.size(), firmwareVersion);
+    if (size_t at = status->find(placeholder); at != std::string::npos)
+        status->replace(at, placeholder.size(), firmwareVersion);
     // Written last: a database with a status file is complete.
-    return writeFile(database + "/status", records, 0644);
+    return writeFile(database + "/status", *status, 0644);
 }
 
 // A device laid out before Kestrel came as a package: the pieces were copied into place
 // and the database held a hand-made record. Its database and those pieces give way to
 // the base system, and dpkg installs the rest again.
-std::optional<std::string> clearHandMadeInstall(const std::string& root)
+Expected<void> clearHandMadeInstall(const std::string& root)
 {
-    std::string database = hostPath(root, Paths::packageDatabase);
+    std::string database = hostPath(root, JailbreakPaths::packageDatabase);
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
-        return std::nullopt;
+        return {};
     std::error_code error;
-    for (const char* path : { Paths::engineLibrary, Paths::engineFilter, Paths::companionLibrary,
-             Paths::preferenceBundle, Paths::preferenceLoaderEntry, Paths::packageStatus }) {
+    for (const char* path : { JailbreakPaths::engineLibrary, JailbreakPaths::engineFilter,
+             JailbreakPaths::companionLibrary, JailbreakPaths::preferenceBundle, JailbreakPaths::preferenceLoaderEntry,
+             JailbreakPaths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
-            return "cannot clear " + hostPath(root, path) + ": " + error.message();
+            return Failure { "cannot clear " + hostPath(root, path) + ": " + error.message() };
     }
-    return std::nullopt;
+    return {};
 }
 
 // The firmware package's file list: the base system's fixed records, every file the build
 // stages for it and the folders that hold them, in dpkg's order.
-std::optional<std::string> firmwareFileList(
-    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, std::string& listing)
+Expected<std::string> firmwareFileList(const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files)
 {
-    std::string fixed;
-    if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/firmware.list", fixed))
-        return failure;
-    std::set<std::string> paths;
-    for (size_t start = 0; start < fixed.size();) {
-        size_t end = fixed.find('\n', start);
-        if (end == std::string::npos)
-            end = fixed.size();
-        if (end > start)
-            paths.insert(fixed.substr(start, end - start));
-        start = end + 1;
-    }
-    for (auto& file : files) {
-        for (fs::path path = "/" + file.path; path != path.root_path(); path = path.parent_path())
-            paths.insert(path.string());
-    }
-    listing.clear();
-    for (auto& path : paths)
-        listing += path + "\n";
-    return std::nullopt;
+    auto fixed = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/firmware.list");
+    if (!fixed)
+        return fixed;
+    for (auto& file : files)
+        *fixed += "\n/" + file.path;
+    return withParentFolders(*fixed);
 }
 
 // The regular files a file list names.
 std::set<std::string> listedFiles(const std::string& root, const std::string& listing)
 {
     std::set<std::string> files;
-    for (size_t start = 0; start < listing.size();) {
-        size_t end = listing.find('\n', start);
-        if (end == std::string::npos)
-            end = listing.size();
-        std::string path = listing.substr(start, end - start);
+    for (auto line : Platform::lines(listing)) {
+        std::string path(line);
         struct stat info;
         if (path.starts_with("/") && ::lstat((root + path).c_str(), &info) == 0 && S_ISREG(info.st_mode))
             files.insert(path);
-        start = end + 1;
     }
     return files;
 }
 
+// What laying the base system out did: whether the database was new, and the device paths of
+// what was replaced, added or removed ("-PATH").
+struct BaseSystemChanges {
+    bool freshDatabase { false };
+    std::vector<std::string> changed;
+};
+
 // Everything but the packages: folders, the base system's programs and libraries, the
 // device's tools, the package database with the base system's records, and (last)
-// SystemVersion.plist. `changed` gets the device paths of what was replaced, added or removed.
-std::optional<std::string> layBaseSystem(const std::string& root, const std::string& firmwareVersion,
-    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files, bool& freshDatabase,
-    std::vector<std::string>& changed)
+// SystemVersion.plist.
+Expected<BaseSystemChanges> layBaseSystem(const std::string& root, Scheme scheme, const std::string& firmwareVersion,
+    const Artifacts& artifacts, const std::vector<BaseSystemFile>& files)
 {
-    std::string firmwareList;
-    if (auto failure = firmwareFileList(artifacts, files, firmwareList))
-        return failure;
-    for (const char* directory :
-        { Paths::dynamicLibraries, "/Library/PreferenceBundles", "/Library/PreferenceLoader/Preferences", "/usr/bin",
-            "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
-        if (auto failure = makeDirectories(hostPath(root, directory)))
-            return failure;
+    auto firmwareList = firmwareFileList(artifacts, scheme, files);
+    if (!firmwareList)
+        return firmwareList.failure();
+    // The jailbreak's folders first: on a rootless device they make /var/jb, which says what
+    // kind of device this is even when the layout is cut short.
+    for (const char* directory : { JailbreakPaths::dynamicLibraries, JailbreakPaths::preferenceBundles,
+             JailbreakPaths::preferenceLoaderEntries, JailbreakPaths::programs, JailbreakPaths::logs }) {
+        if (auto made = makeDirectories(hostPath(root, jailbreakPath(scheme, directory))); !made)
+            return made.failure();
     }
-    auto update
-        = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> std::optional<std::string> {
-        bool replaced = false;
-        if (auto failure = updateFile(root + devicePath, contents, mode, replaced))
-            return failure;
-        if (replaced)
-            changed.push_back(devicePath);
-        return std::nullopt;
+    for (const char* directory : { "/var/mobile/Library/Preferences", "/var/log", Paths::run }) {
+        if (auto made = makeDirectories(hostPath(root, directory)); !made)
+            return made.failure();
+    }
+    BaseSystemChanges laid;
+    auto update = [&](const std::string& devicePath, std::string_view contents, mode_t mode) -> Expected<void> {
+        auto replaced = updateFile(root + devicePath, contents, mode);
+        if (!replaced)
+            return replaced.failure();
+        if (*replaced)
+            laid.changed.push_back(devicePath);
+        return {};
     };
     for (auto& file : files) {
-        std::string contents;
-        if (auto failure = readWholeFile(artifacts.baseSystemDirectory() + "/files/" + file.path, contents))
-            return failure;
-        if (auto failure = update("/" + file.path, contents, file.mode))
-            return failure;
+        auto contents = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/files/" + file.path);
+        if (!contents)
+            return contents.failure();
+        if (auto updated = update("/" + file.path, *contents, file.mode); !updated)
+            return updated.failure();
     }
-    if (auto failure = update(Paths::dpkgQuery, dpkgQueryScript(), 0755))
-        return failure;
-    if (auto failure = update(Paths::screen, screenFile(), 0644))
-        return failure;
+    if (auto updated = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755); !updated)
+        return updated.failure();
+    if (auto updated = update(Paths::screen, screenFile(), 0644); !updated)
+        return updated.failure();
 
-    if (auto failure = clearHandMadeInstall(root))
-        return failure;
-    freshDatabase = !fs::exists(hostPath(root, Paths::packageStatus));
-    if (freshDatabase) {
-        if (auto failure = writeBaseRecords(root, firmwareVersion, artifacts, firmwareList))
-            return failure;
+    if (scheme == Scheme::rootful) {
+        if (auto cleared = clearHandMadeInstall(root); !cleared)
+            return cleared.failure();
+    }
+    std::string database = hostPath(root, jailbreakPath(scheme, JailbreakPaths::packageDatabase));
+    laid.freshDatabase = !fs::exists(database + "/status");
+    if (laid.freshDatabase) {
+        if (auto written = writeBaseRecords(root, scheme, firmwareVersion, artifacts, *firmwareList); !written)
+            return written.failure();
     } else {
         // Files an earlier base system had and this one has not go, as dpkg removes the files
         // an upgrade no longer brings.
-        std::string listPath = hostPath(root, Paths::packageDatabase) + "/info/" + PackageNames::firmware + ".list";
-        std::string earlier;
-        if (fs::exists(listPath) && !readWholeFile(listPath, earlier)) {
-            auto now = listedFiles(root, firmwareList);
-            for (auto& path : listedFiles(root, earlier)) {
+        std::string listPath = database + "/info/" + PackageNames::firmware + ".list";
+        if (auto earlier = fs::exists(listPath) ? readWholeFile(listPath) : Expected<std::string>(""); earlier) {
+            auto now = listedFiles(root, *firmwareList);
+            for (auto& path : listedFiles(root, *earlier)) {
                 if (now.count(path))
                     continue;
                 if (::unlink((root + path).c_str()) != 0)
-                    return "cannot remove " + root + path + ": " + std::strerror(errno);
-                changed.push_back("-" + path);
+                    return Failure { "cannot remove " + root + path + ": " + std::strerror(errno) };
+                laid.changed.push_back("-" + path);
             }
         }
-        PackageManager packages(root);
-        if (auto failure = packages.setFirmwareFileList(firmwareList))
-            return failure;
-        if (auto failure = packages.setFirmwareVersion(firmwareVersion))
-            return failure;
+        PackageManager packages(root, scheme);
+        if (auto listed = packages.setFirmwareFileList(*firmwareList); !listed)
+            return listed.failure();
+        if (auto recorded = packages.setFirmwareVersion(firmwareVersion); !recorded)
+            return recorded.failure();
     }
 
     // Written last: from here on the directory counts as a device.
-    return update(Paths::systemVersion, systemVersionFile(firmwareVersion), 0644);
+    if (auto updated = update(Paths::systemVersion, systemVersionFile(firmwareVersion), 0644); !updated)
+        return updated.failure();
+    return laid;
 }
 
-std::optional<std::string> installBuilt(PackageManager& packages, const std::string& archive)
+Expected<void> installBuilt(PackageManager& packages, const std::string& archive)
 {
     std::error_code error;
     if (!fs::is_regular_file(archive, error))
-        return "missing build artifact " + archive + " (build the project first)";
-    if (auto result = packages.install(archive); !result.ok)
-        return result.message;
-    return std::nullopt;
+        return Failure { "missing build artifact " + archive + " (build the project first)" };
+    if (auto installed = packages.install(archive); !installed)
+        return installed.failure();
+    return {};
 }
 
 } // namespace
@@ -349,32 +359,44 @@ Artifacts Artifacts::nextToExecutable()
     return { bin.string(), (bin.parent_path() / "lib").string(), (bin.parent_path() / "packages").string() };
 }
 
-std::string Artifacts::kestrelPackage() const
+namespace {
+
+// The build keeps a rootless device's packages in packages/rootless.
+std::string packageFile(const Artifacts& artifacts, Scheme scheme, const char* package)
 {
-    return packageDirectory + "/" + PackageNames::kestrel + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+    std::string folder = artifacts.packageDirectory;
+    if (scheme != Scheme::rootful)
+        folder += std::string("/") + facts(scheme).name;
+    return folder + "/" + package + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
 }
 
-std::string Artifacts::companionPackage() const
+} // namespace
+
+std::string Artifacts::kestrelPackage(Scheme scheme) const { return packageFile(*this, scheme, PackageNames::kestrel); }
+
+std::string Artifacts::companionPackage(Scheme scheme) const
 {
-    return packageDirectory + "/" + PackageNames::companion + "_" KESTREL_VERSION "_" KESTREL_PACKAGE_ARCH ".deb";
+    return packageFile(*this, scheme, PackageNames::companion);
 }
 
-std::string Artifacts::baseSystemDirectory() const { return packageDirectory + "/base-system"; }
-
-std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& artifacts, std::string& error)
+std::string Artifacts::baseSystemDirectory(Scheme scheme) const
 {
-    std::string path = artifacts.baseSystemDirectory() + "/manifest", text;
-    if (auto failure = readWholeFile(path, text)) {
-        error = *failure;
-        return std::nullopt;
-    }
+    return packageDirectory + "/base-system/" + facts(scheme).name;
+}
+
+std::string jailbreakHostPath(const std::string& root, const char* path)
+{
+    return root + jailbreakPath(schemeOf(root), path);
+}
+
+Expected<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& artifacts, Scheme scheme)
+{
+    std::string path = artifacts.baseSystemDirectory(scheme) + "/manifest";
+    auto text = readWholeFile(path);
+    if (!text)
+        return text.failure();
     std::vector<BaseSystemFile> files;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string_view line(text.data() + start, end - start);
-        start = end + 1;
+    for (auto line : Platform::lines(*text)) {
         if (line.empty())
             continue;
         size_t tab = line.find('\t');
@@ -383,10 +405,8 @@ std::optional<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifact
         bool plain = !file.empty() && !file.starts_with('/') && file.find('\t') == std::string::npos;
         for (auto& part : fs::path(file))
             plain = plain && part != ".." && part != ".";
-        if (!mode || !plain) {
-            error = "the build's base system manifest " + path + " has a malformed line (build the project again)";
-            return std::nullopt;
-        }
+        if (!mode || !plain)
+            return Failure { "the build's base system manifest " + path + " has a malformed line (build the project again)" };
         files.push_back({ *mode, file });
     }
     return files;
@@ -424,36 +444,38 @@ std::string shellWord(const std::string& word)
     return quoted + "'";
 }
 
-bool isPresent(const std::optional<PackageState>& state)
-{
-    return state && state->status != "config-files" && state->status != "half-installed" && !state->needsReinstall;
-}
-
 // Nothing is changed before these refusals: what is installed is install's and remove's to change.
-std::optional<std::string> refusedPackageChange(
+Expected<void> refusedPackageChange(
     PackageManager& packages, const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
-    try {
-        if (options.stock) {
-            if (auto state = packages.state(PackageNames::kestrel); isPresent(state))
-                return "the device has " + std::string(PackageNames::kestrel) + " " + state->version
-                    + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory);
-        }
-        if (options.companion && !isPresent(packages.state(PackageNames::companion)))
-            return "the device has no " + std::string(PackageNames::companion)
-                + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
-                + shellWord(artifacts.companionPackage());
-    } catch (const std::runtime_error& failure) {
-        return failure.what();
+    if (options.stock) {
+        auto kestrel = packages.state(PackageNames::kestrel);
+        if (!kestrel)
+            return kestrel.failure();
+        if (*kestrel && (*kestrel)->isPresent())
+            return Failure { "the device has " + std::string(PackageNames::kestrel) + " " + (*kestrel)->version
+                + " installed, and init changes no package; remove it with: kestrel remove " + shellWord(directory) };
     }
-    return std::nullopt;
+    if (options.companion) {
+        auto companion = packages.state(PackageNames::companion);
+        if (!companion)
+            return companion.failure();
+        if (!*companion || !(*companion)->isPresent())
+            return Failure { "the device has no " + std::string(PackageNames::companion)
+                + ", and init changes no package; install it with: kestrel install " + shellWord(directory) + " "
+                + shellWord(artifacts.companionPackage(packages.scheme())) };
+    }
+    return {};
 }
 
 // What an existing device keeps, as its line says it: the packages beyond the base system.
-std::string keptPackages(PackageManager& packages)
+Expected<std::string> keptPackages(PackageManager& packages)
 {
+    auto installed = packages.installedPackages();
+    if (!installed)
+        return installed.failure();
     std::string kept;
-    for (auto& [name, version] : packages.installedPackages()) {
+    for (auto& [name, version] : *installed) {
         if (std::find(std::begin(basePackages), std::end(basePackages), name) == std::end(basePackages))
             kept += (kept.empty() ? "" : ", ") + name + " " + version;
     }
@@ -477,76 +499,97 @@ std::string baseSystemChanges(const std::vector<std::string>& changed)
     return text + ")";
 }
 
+// The scheme a device at root gets: an existing device's own (or one whose layout was cut
+// short), which asking for the other cannot change.
+Expected<Scheme> chosenScheme(
+    const std::string& directory, const std::string& root, bool existing, const InitOptions& options)
+{
+    bool begun = existing || !fs::is_empty(root);
+    Scheme scheme = begun ? schemeOf(root) : options.scheme.value_or(Scheme::rootful);
+    if (!options.scheme || *options.scheme == scheme)
+        return scheme;
+    std::string kind = std::string(facts(scheme).name) + " device";
+    std::string asked = facts(*options.scheme).name;
+    if (!existing)
+        return Failure { directory + " holds the start of a " + kind + "'s layout, not a " + asked
+            + " one; finish it with: kestrel init " + shellWord(directory) };
+    return Failure { directory + " is a " + kind + ", and a device keeps the kind it was laid out as; lay out a "
+        + asked + " device in an empty folder" };
+}
+
 } // namespace
 
-std::optional<std::string> initDevice(
-    const std::string& directory, const InitOptions& options, const Artifacts& artifacts, std::string* summary)
+Expected<std::string> initDevice(const std::string& directory, const InitOptions& options, const Artifacts& artifacts)
 {
     std::error_code error;
     if (fs::exists(directory, error) && !fs::is_directory(directory, error))
-        return directory + " is not a directory";
+        return Failure { directory + " is not a directory" };
     bool existing = isDevice(directory);
     if (fs::exists(directory, error) && !existing && !isEmptyOrUnfinishedDevice(directory))
-        return directory + " is not empty and is not a device; refusing to lay a device out in it";
-    std::string problem;
-    auto files = readBaseSystemManifest(artifacts, problem);
-    if (!files)
-        return problem;
-    if (auto failure = makeDirectories(directory))
-        return failure;
+        return Failure { directory + " is not empty and is not a device; refusing to lay a device out in it" };
+    if (auto made = makeDirectories(directory); !made)
+        return made.failure();
     // dpkg wants the device's root as an absolute path.
     std::string root = fs::canonical(directory, error).string();
     if (error)
-        return "cannot find " + directory + ": " + error.message();
+        return Failure { "cannot find " + directory + ": " + error.message() };
+    auto scheme = chosenScheme(directory, root, existing, options);
+    if (!scheme)
+        return scheme.failure();
+    Platform::SystemVersion asked;
+    if (options.firmwareVersion && Platform::parseSystemVersion(*options.firmwareVersion, asked)) {
+        if (auto refusal = unsupportedSystem(*scheme, asked))
+            return Failure { *refusal };
+    }
+    auto files = readBaseSystemManifest(artifacts, *scheme);
+    if (!files)
+        return files.failure();
 
-    PackageManager packages(root);
-    bool hasDatabase
-        = fs::exists(hostPath(root, Paths::packageStatus)) && fs::exists(root + "/var/lib/dpkg/info/format");
+    PackageManager packages(root, *scheme);
+    std::string database = hostPath(root, jailbreakPath(*scheme, JailbreakPaths::packageDatabase));
+    bool hasDatabase = fs::exists(database + "/status") && fs::exists(database + "/info/format");
     if (existing && hasDatabase) {
-        if (auto refusal = refusedPackageChange(packages, directory, options, artifacts))
-            return refusal;
+        if (auto allowed = refusedPackageChange(packages, directory, options, artifacts); !allowed)
+            return allowed.failure();
     }
 
-    std::string version = options.firmwareVersion.value_or(
-        existing ? recordedSystemVersion(root).value_or("14.0") : std::string("14.0"));
-    bool freshDatabase = false;
-    std::vector<std::string> changed;
-    if (auto failure = layBaseSystem(root, version, artifacts, *files, freshDatabase, changed))
-        return failure;
+    std::string fallback = facts(*scheme).defaultSystem;
+    std::string version
+        = options.firmwareVersion.value_or(existing ? recordedSystemVersion(root).value_or(fallback) : fallback);
+    auto laid = layBaseSystem(root, *scheme, version, artifacts, *files);
+    if (!laid)
+        return laid.failure();
 
-    if (freshDatabase) {
+    if (laid->freshDatabase) {
         if (!options.stock) {
-            if (auto failure = installBuilt(packages, artifacts.kestrelPackage()))
-                return failure;
+            if (auto installed = installBuilt(packages, artifacts.kestrelPackage(*scheme)); !installed)
+                return installed.failure();
         }
         if (options.companion) {
-            if (auto failure = installBuilt(packages, artifacts.companionPackage()))
-                return failure;
+            if (auto installed = installBuilt(packages, artifacts.companionPackage(*scheme)); !installed)
+                return installed.failure();
         }
-        if (summary)
-            *summary = "device ready at " + root;
-        return std::nullopt;
+        return "device ready at " + root;
     }
 
     // What a killed dpkg run left is finished, as the next dpkg command would.
-    try {
-        std::string repaired = packages.finishInterruptedWork();
-        if (summary)
-            *summary = repaired + keptPackages(packages) + "; " + baseSystemChanges(changed);
-    } catch (const std::runtime_error& failure) {
-        return failure.what();
-    }
-    return std::nullopt;
+    auto repaired = packages.finishInterruptedWork();
+    if (!repaired)
+        return repaired.failure();
+    auto kept = keptPackages(packages);
+    if (!kept)
+        return kept.failure();
+    return *repaired + *kept + "; " + baseSystemChanges(laid->changed);
 }
 
-std::optional<std::string> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
+Expected<void> setCompanionInstalled(const std::string& root, bool installed, const Artifacts& artifacts)
 {
     PackageManager packages(root);
     if (installed)
-        return installBuilt(packages, artifacts.companionPackage());
-    if (auto result = packages.remove(PackageNames::companion, true); !result.ok)
-        return result.message;
-    return std::nullopt;
+        return installBuilt(packages, artifacts.companionPackage(schemeOf(root)));
+    if (auto removed = packages.remove(PackageNames::companion, true); !removed)
+        return removed.failure();
+    return {};
 }
 
 } // namespace Device

@@ -3,29 +3,23 @@
 #include "host/device/DebianVersion.h"
 #include "host/device/DeviceLayout.h"
 #include "host/device/ToolRun.h"
-#include "platform/process/DeviceProcesses.h"
+#include "platform/Lines.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdexcept>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace Device {
 
 namespace {
 
-constexpr const char* dpkgProgram = "/usr/bin/dpkg";
-constexpr const char* dpkgDebProgram = "/usr/bin/dpkg-deb";
-constexpr const char* dpkgQueryProgram = "/usr/bin/dpkg-query";
-constexpr auto lockPatience = std::chrono::seconds(5);
+using Platform::Expected;
+using Platform::Failure;
+
 constexpr int journalFoldThreshold = 16;
 
 std::string_view trimmed(std::string_view text)
@@ -85,272 +79,37 @@ bool isPackageName(const std::string& name)
     return true;
 }
 
-// Upstream versions as a system reports them: "14.0", "12.4.1", "13.0b2".
-bool isFirmwareVersion(const std::string& version)
+// The paths of a package's files as `dpkg-deb --contents` lists them, tar's long listing:
+// mode, owner, size, date, time, then the path (and " -> target" for a symbolic link).
+std::vector<std::string> listedPaths(std::string_view listing)
 {
-    if (version.empty() || version.size() > 64 || !std::isdigit(static_cast<unsigned char>(version[0])))
-        return false;
-    for (char c : version) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '+' && c != '~' && c != '-')
-            return false;
-    }
-    return true;
-}
-
-std::optional<std::string> writeDurably(const std::string& path, const std::string& contents)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    bool written = ::write(fd, contents.data(), contents.size()) == ssize_t(contents.size()) && !::fsync(fd);
-    int error = errno;
-    ::close(fd);
-    if (!written)
-        return "cannot write " + path + ": " + std::strerror(error);
-    return std::nullopt;
-}
-
-// dpkg's own locks on its database, taken as dpkg takes them.
-class DatabaseLock {
-public:
-    explicit DatabaseLock(const std::string& adminDirectory)
-    {
-        auto deadline = std::chrono::steady_clock::now() + lockPatience;
-        for (const char* name : { "lock-frontend", "lock" }) {
-            std::string path = adminDirectory + "/" + name;
-            int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-            if (fd < 0) {
-                m_error = "cannot open " + path + ": " + std::strerror(errno);
-                return;
-            }
-            m_descriptors.push_back(fd);
-            struct flock lock { };
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            while (::fcntl(fd, F_SETLK, &lock) < 0) {
-                if ((errno != EACCES && errno != EAGAIN) || std::chrono::steady_clock::now() > deadline) {
-                    struct flock holder { };
-                    holder.l_type = F_WRLCK;
-                    holder.l_whence = SEEK_SET;
-                    m_error = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK
-                        ? busyDatabaseReason(std::to_string(holder.l_pid))
-                        : busyDatabaseReason({});
-                    return;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
+    constexpr auto none = std::string_view::npos;
+    std::vector<std::string> paths;
+    for (auto line : Platform::lines(listing)) {
+        std::string_view rest = line;
+        for (int field = 0; field < 5 && !rest.empty(); ++field) {
+            size_t start = rest.find_first_not_of(' ');
+            size_t end = start == none ? none : rest.find(' ', start);
+            rest = end == none ? std::string_view() : rest.substr(end);
         }
-    }
-    ~DatabaseLock()
-    {
-        for (auto it = m_descriptors.rbegin(); it != m_descriptors.rend(); ++it)
-            ::close(*it);
-    }
-    DatabaseLock(const DatabaseLock&) = delete;
-    DatabaseLock& operator=(const DatabaseLock&) = delete;
-
-    const std::optional<std::string>& error() const { return m_error; }
-
-private:
-    std::vector<int> m_descriptors;
-    std::optional<std::string> m_error;
-};
-
-// The number dpkg's next journal entry takes: one past the highest in updates/.
-std::optional<int> nextJournalEntry(const std::string& updates)
-{
-    DIR* directory = ::opendir(updates.c_str());
-    if (!directory)
-        return std::nullopt;
-    int next = 0;
-    while (auto* entry = ::readdir(directory)) {
-        std::string_view name = entry->d_name;
-        if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string_view::npos)
+        size_t start = rest.find_first_not_of(' ');
+        if (start == none)
             continue;
-        next = std::max(next, std::stoi(std::string(name)) + 1);
+        rest.remove_prefix(start);
+        if (line.starts_with('l'))
+            rest = rest.substr(0, rest.find(" -> "));
+        else if (line.starts_with('h'))
+            rest = rest.substr(0, rest.find(" link to "));
+        paths.emplace_back(rest);
     }
-    ::closedir(directory);
-    return next;
+    return paths;
 }
 
-bool isHalfInstalled(const PackageState& state) { return state.needsReinstall || state.status == "half-installed"; }
-
-// This build's archive of the package, if it makes one.
-std::optional<std::string> builtArchive(const std::string& package)
+// What dpkg can only find once it has unpacked a package, and would leave it half set up for:
+// a dependency the device does not meet. Why, in one line; nullopt when every one is met.
+std::optional<std::string> unmetDependencies(const std::string& package, const std::string& relations, Packages installed)
 {
-    auto artifacts = Artifacts::nextToExecutable();
-    std::string archive;
-    if (package == PackageNames::kestrel)
-        archive = artifacts.kestrelPackage();
-    else if (package == PackageNames::companion)
-        archive = artifacts.companionPackage();
-    struct stat info;
-    if (archive.empty() || ::stat(archive.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return archive;
-}
-
-} // namespace
-
-PackageManager::PackageManager(std::string deviceRoot)
-    : m_root(std::move(deviceRoot))
-    , m_adminDirectory(m_root + "/var/lib/dpkg")
-{
-}
-
-std::vector<std::string> PackageManager::dpkgCommand(std::initializer_list<std::string> arguments, bool logged) const
-{
-    std::vector<std::string> command {
-        dpkgProgram,
-        "--root=" + m_root,
-        "--admindir=" + m_adminDirectory,
-        "--log=" + (logged ? m_root + "/var/log/dpkg.log" : std::string("/dev/null")),
-        // Run as root or not, dpkg acts on the device alone: no chroot, and ownership it
-        // cannot set is no error.
-        "--force-not-root",
-        "--force-script-chrootless",
-        // Nobody answers questions about changed configuration files: keep the device's.
-        "--force-confdef",
-        "--force-confold",
-    };
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return command;
-}
-
-std::vector<std::string> PackageManager::queryCommand() const
-{
-    // One line a package: name, wanted, error flag, status, version, provides.
-    return { dpkgQueryProgram, "--admindir=" + m_adminDirectory, "--show",
-        "--showformat=${Package}\\t${db:Status-Want}\\t${db:Status-Eflag}\\t${db:Status-Status}"
-        "\\t${Version}\\t${Provides}\\n" };
-}
-
-PackageManager::Packages PackageManager::parsePackages(const std::string& listing)
-{
-    Packages found;
-    for (auto line : split(listing, '\n')) {
-        auto fields = split(line, '\t');
-        if (fields.size() != 6 || fields[0].empty() || fields[3] == "not-installed")
-            continue;
-        found[std::string(fields[0])] = { std::string(fields[1]), std::string(fields[3]), fields[2] == "reinstreq",
-            std::string(fields[4]), std::string(fields[5]) };
-    }
-    return found;
-}
-
-PackageManager::Packages PackageManager::packages()
-{
-    auto listing = runTool(queryCommand());
-    if (!listing.succeeded())
-        throw std::runtime_error("cannot read the device's package database: " + failureReason(listing));
-    return parsePackages(listing.output);
-}
-
-std::optional<std::string> PackageManager::databaseProblem() const
-{
-    struct stat info;
-    for (const char* record : { "/status", "/info/format" }) {
-        if (::stat((m_adminDirectory + record).c_str(), &info) != 0)
-            return "the device has no package database (bring it up to date with: kestrel init " + m_root + ")";
-    }
-    return std::nullopt;
-}
-
-std::optional<PackageState> PackageManager::state(const std::string& package)
-{
-    auto all = packages();
-    auto found = all.find(package);
-    if (found == all.end())
-        return std::nullopt;
-    return found->second;
-}
-
-std::optional<std::string> PackageManager::installedVersion(const std::string& package)
-{
-    auto found = state(package);
-    if (!found || found->status != "installed")
-        return std::nullopt;
-    return found->version;
-}
-
-// A package whose unpack was cut short has files on the device that dpkg never listed, and
-// removing it would leave them behind, still loaded by SpringBoard. When this build has the
-// package's archive, it is unpacked again in full first, so dpkg knows every file it owns.
-// Returns a note when it did so.
-std::string PackageManager::completeHalfInstalled(const std::string& package, const PackageState& state)
-{
-    if (!isHalfInstalled(state))
-        return {};
-    auto archive = builtArchive(package);
-    if (!archive || !runTool(dpkgCommand({ "--unpack", *archive })).succeeded())
-        return {};
-    return "unpacked " + package + " again from " + *archive + " to finish what an interrupted dpkg run began; ";
-}
-
-// What a dpkg run that was killed left behind: packages half unpacked are removed (their
-// archive is gone; `except`, about to be installed or removed, is left to that command), and
-// packages unpacked but not configured are configured. Returns a note when it did anything,
-// and then brings `packages` up to date; `failure` gets why when configuring failed.
-std::string PackageManager::finishInterruptedRuns(
-    const std::string& except, Packages& packages, std::optional<std::string>& failure)
-{
-    std::string note;
-    for (auto& [name, state] : packages) {
-        if (name == except || !isHalfInstalled(state))
-            continue;
-        note += completeHalfInstalled(name, state);
-        auto run = runTool(
-            dpkgCommand({ state.want == "purge" ? "--purge" : "--remove", "--force-remove-reinstreq", name }));
-        if (run.succeeded())
-            note += "removed " + name + ", which an interrupted dpkg run left half-installed; ";
-        else
-            note += "could not remove " + name + ", which an interrupted dpkg run left half-installed ("
-                + failureReason(run) + "); ";
-    }
-    if (!note.empty())
-        packages = this->packages();
-    bool unconfigured = std::any_of(packages.begin(), packages.end(), [](auto& entry) {
-        auto& status = entry.second.status;
-        return status == "unpacked" || status == "half-configured" || status.starts_with("triggers-");
-    });
-    if (unconfigured) {
-        auto run = runTool(dpkgCommand({ "--configure", "--pending" }));
-        if (!run.succeeded()) {
-            failure = note + "cannot finish configuring what an interrupted dpkg run had unpacked: " + failureReason(run);
-            return note;
-        }
-        note += "finished configuring what an interrupted dpkg run had unpacked; ";
-        packages = this->packages();
-    }
-    return note;
-}
-
-std::string PackageManager::finishInterruptedWork()
-{
-    if (auto problem = databaseProblem())
-        throw std::runtime_error(*problem);
-    auto all = packages();
-    std::optional<std::string> failure;
-    std::string note = finishInterruptedRuns({}, all, failure);
-    if (failure)
-        throw std::runtime_error(*failure);
-    return note;
-}
-
-std::vector<std::pair<std::string, std::string>> PackageManager::installedPackages()
-{
-    std::vector<std::pair<std::string, std::string>> installed;
-    for (auto& [name, state] : packages()) {
-        if (state.status == "installed")
-            installed.emplace_back(name, state.version);
-    }
-    return installed;
-}
-
-std::optional<std::string> PackageManager::unmetDependencies(
-    const std::string& package, const std::string& relations, Packages installed)
-{
-    std::erase_if(installed, [](auto& entry) { return entry.second.status != "installed"; });
+    std::erase_if(installed, [](auto& entry) { return !entry.second.isInstalled(); });
     for (auto group : split(relations, ',')) {
         if (trimmed(group).empty())
             continue;
@@ -386,73 +145,153 @@ std::optional<std::string> PackageManager::unmetDependencies(
     return std::nullopt;
 }
 
-PackageResult PackageManager::install(const std::string& archivePath)
-{
-    auto refuse = [&](const std::string& reason) {
-        return PackageResult { false, "cannot install " + archivePath + ": " + reason };
-    };
-    if (auto problem = databaseProblem())
-        return refuse(*problem);
-    try {
-        return installArchive(archivePath, refuse);
-    } catch (const std::runtime_error& error) {
-        return refuse(error.what());
-    }
-}
+// An archive as the checks read it, before dpkg changes anything.
+struct ArchiveFacts {
+    std::string package;
+    std::string version;
+    std::string relations; // Pre-Depends and Depends
+    Packages installed; // the device's database as it was read beside the archive
+};
 
-PackageResult PackageManager::installArchive(const std::string& archivePath, const Refusal& refuse)
+// Everything that can refuse the archive, at once and before anything is changed: its control
+// record and its whole file tree (dpkg itself would find a damaged tree only half-way through
+// unpacking it), its scheme, and dpkg's own checks (architecture, conflicts, pre-dependencies),
+// which write nothing, not even its log.
+Expected<ArchiveFacts> readArchive(const std::string& archive, Scheme scheme, const Dpkg& dpkg,
+    const PackageDatabase& database)
 {
-    struct stat info;
-    if (::stat(archivePath.c_str(), &info) != 0)
-        return refuse(std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        return refuse("not a package file");
-    char resolved[PATH_MAX];
-    if (!::realpath(archivePath.c_str(), resolved))
-        return refuse(std::strerror(errno));
-    std::string archive = resolved;
-
-    // Everything that can refuse the package runs before anything is changed, and at once.
-    // dpkg itself would unpack a package whose dependencies are missing and leave it half
-    // set up, and would find a damaged file tree only half-way through unpacking it.
     ToolOptions discard;
     discard.discardStandardOutput = true;
     auto fieldsRun = ToolRun::start(
-        { dpkgDebProgram, "--show", "--showformat=${Package}\\t${Version}\\t${Pre-Depends}, ${Depends}", archive });
-    auto treeRun = ToolRun::start({ dpkgDebProgram, "--fsys-tarfile", archive }, discard);
-    // dpkg's own checks (architecture, conflicts, pre-dependencies), writing nothing, not even its log.
-    auto checkRun = ToolRun::start(dpkgCommand({ "--no-act", "--install", archive }, false));
-    auto queryRun = ToolRun::start(queryCommand());
+        { Programs::dpkgDeb, "--show", "--showformat=${Package}\\t${Version}\\t${Pre-Depends}, ${Depends}", archive });
+    auto treeRun = ToolRun::start({ Programs::dpkgDeb, "--fsys-tarfile", archive }, discard);
+    auto contentsRun = ToolRun::start({ Programs::dpkgDeb, "--contents", archive });
+    auto checkRun = ToolRun::start(dpkg.command({ "--no-act", "--install", archive }, false));
+    auto queryRun = ToolRun::start(database.queryCommand());
     auto fields = fieldsRun.finish();
     auto tree = treeRun.finish();
+    auto contents = contentsRun.finish();
     auto check = checkRun.finish();
     auto query = queryRun.finish();
     if (!query.succeeded())
-        return refuse("cannot read the device's package database: " + failureReason(query));
-    auto installed = parsePackages(query.output);
-    for (auto* run : { &fields, &tree, &check }) {
+        return Failure { "cannot read the device's package database: " + failureReason(query) };
+    for (auto* run : { &fields, &tree, &contents }) {
         if (!run->succeeded())
-            return refuse(failureReason(*run));
+            return Failure { failureReason(*run) };
     }
+    // A package built for the other kind of jailbreak would put its files where nothing on
+    // this device looks for them.
+    if (auto mismatch = packageSchemeMismatch(scheme, listedPaths(contents.output)))
+        return Failure { *mismatch };
+    if (!check.succeeded())
+        return Failure { failureReason(check) };
     auto values = split(fields.output, '\t');
     if (values.size() != 3)
-        return refuse("its control record cannot be read");
-    std::string package(values[0]), version(values[1]), relations(values[2]);
-    std::replace(relations.begin(), relations.end(), '\n', ' ');
+        return Failure { "its control record cannot be read" };
+    ArchiveFacts facts { std::string(values[0]), std::string(values[1]), std::string(values[2]),
+        PackageDatabase::parse(query.output) };
+    std::replace(facts.relations.begin(), facts.relations.end(), '\n', ' ');
+    return facts;
+}
 
-    std::optional<std::string> failure;
-    std::string note = finishInterruptedRuns(package, installed, failure);
-    if (failure)
-        return refuse(*failure);
+} // namespace
+
+PackageManager::PackageManager(std::string deviceRoot)
+    : PackageManager(deviceRoot, schemeOf(deviceRoot))
+{
+}
+
+PackageManager::PackageManager(std::string deviceRoot, Scheme scheme)
+    : m_scheme(scheme)
+    , m_dpkg(std::move(deviceRoot), scheme)
+    , m_database(m_dpkg.root(), m_dpkg.adminDirectory())
+    , m_recovery(m_dpkg, m_database, scheme)
+{
+}
+
+Expected<std::optional<PackageState>> PackageManager::state(const std::string& package)
+{
+    auto all = m_database.read();
+    if (!all)
+        return all.failure();
+    auto found = all->find(package);
+    if (found == all->end())
+        return std::optional<PackageState>();
+    return std::optional<PackageState>(found->second);
+}
+
+Expected<std::optional<std::string>> PackageManager::installedVersion(const std::string& package)
+{
+    auto found = state(package);
+    if (!found)
+        return found.failure();
+    if (!*found || !(*found)->isInstalled())
+        return std::optional<std::string>();
+    return std::optional<std::string>((*found)->version);
+}
+
+Expected<std::string> PackageManager::finishInterruptedWork()
+{
+    if (auto exists = m_database.exists(); !exists)
+        return exists.failure();
+    auto all = m_database.read();
+    if (!all)
+        return all.failure();
+    return m_recovery.finishInterruptedRuns({}, *all);
+}
+
+Expected<std::vector<std::pair<std::string, std::string>>> PackageManager::installedPackages()
+{
+    auto all = m_database.read();
+    if (!all)
+        return all.failure();
+    std::vector<std::pair<std::string, std::string>> installed;
+    for (auto& [name, state] : *all) {
+        if (state.isInstalled())
+            installed.emplace_back(name, state.version);
+    }
+    return installed;
+}
+
+Expected<PackageChange> PackageManager::install(const std::string& archivePath)
+{
+    auto installed = installArchive(archivePath);
+    if (!installed)
+        return Failure { "cannot install " + archivePath + ": " + installed.error() };
+    return installed;
+}
+
+Expected<PackageChange> PackageManager::installArchive(const std::string& archivePath)
+{
+    if (auto exists = m_database.exists(); !exists)
+        return exists.failure();
+    struct stat info;
+    if (::stat(archivePath.c_str(), &info) != 0)
+        return Failure { std::strerror(errno) };
+    if (!S_ISREG(info.st_mode))
+        return Failure { "not a package file" };
+    char resolved[PATH_MAX];
+    if (!::realpath(archivePath.c_str(), resolved))
+        return Failure { std::strerror(errno) };
+    std::string archive = resolved;
+
+    auto facts = readArchive(archive, m_scheme, m_dpkg, m_database);
+    if (!facts)
+        return facts.failure();
+    auto& [package, version, relations, installed] = *facts;
+    auto recovered = m_recovery.finishInterruptedRuns(package, installed);
+    if (!recovered)
+        return recovered.failure();
+    std::string note = *recovered;
     if (auto unmet = unmetDependencies(package, relations, installed))
-        return refuse(note + *unmet);
+        return Failure { note + *unmet };
 
     std::optional<std::string> before;
-    if (auto found = installed.find(package); found != installed.end() && found->second.status == "installed")
+    if (auto found = installed.find(package); found != installed.end() && found->second.isInstalled())
         before = found->second.version;
-    auto run = runTool(dpkgCommand({ "--install", archive }));
+    auto run = runTool(m_dpkg.command({ "--install", archive }));
     if (!run.succeeded())
-        return refuse(note + failureReason(run));
+        return Failure { note + failureReason(run) };
 
     std::string done = "installed " + package + " " + version;
     if (before && compareVersions(*before, version) == 0)
@@ -460,152 +299,95 @@ PackageResult PackageManager::installArchive(const std::string& archivePath, con
     else if (before)
         done = (compareVersions(version, *before) > 0 ? "upgraded " : "downgraded ") + package + " " + *before + " to "
             + version;
-    PackageResult result { true, note + done };
-    result.changedWhatLoads = true;
-    result.restartedSpringBoard = restartIfBooted();
-    if (result.restartedSpringBoard)
-        result.message += "; restarted SpringBoard";
-    return result;
+    PackageChange change { note + done, true, restartIfBooted() };
+    if (change.restartedSpringBoard)
+        change.message += "; restarted SpringBoard";
+    return change;
 }
 
-PackageResult PackageManager::remove(const std::string& package, bool purge)
+Expected<PackageChange> PackageManager::remove(const std::string& package, bool purge)
 {
     std::string verb = purge ? "purge" : "remove";
     if (!isPackageName(package))
-        return { false, "cannot " + verb + " " + package + ": not a package name" };
-    if (auto problem = databaseProblem())
-        return { false, "cannot " + verb + " " + package + ": " + *problem };
-    try {
-        return removePackage(package, purge);
-    } catch (const std::runtime_error& error) {
-        return { false, "cannot " + verb + " " + package + ": " + error.what() };
-    }
+        return Failure { "cannot " + verb + " " + package + ": not a package name" };
+    if (auto exists = m_database.exists(); !exists)
+        return Failure { "cannot " + verb + " " + package + ": " + exists.error() };
+    return removePackage(package, purge);
 }
 
-PackageResult PackageManager::removePackage(const std::string& package, bool purge)
+Expected<PackageChange> PackageManager::removePackage(const std::string& package, bool purge)
 {
     std::string verb = purge ? "purge" : "remove";
-    auto all = packages();
-    std::optional<std::string> failure;
-    std::string note = finishInterruptedRuns(package, all, failure);
-    if (failure)
-        return { false, "cannot " + verb + " " + package + ": " + *failure };
-    if (auto found = all.find(package); found != all.end()) {
-        if (auto completed = completeHalfInstalled(package, found->second); !completed.empty()) {
+    auto refused = [&](const std::string& reason) { return Failure { "cannot " + verb + " " + package + ": " + reason }; };
+    auto all = m_database.read();
+    if (!all)
+        return refused(all.error());
+    auto recovered = m_recovery.finishInterruptedRuns(package, *all);
+    if (!recovered)
+        return refused(recovered.error());
+    std::string note = *recovered;
+    if (auto found = all->find(package); found != all->end()) {
+        if (auto completed = m_recovery.completeHalfInstalled(package, found->second); !completed.empty()) {
             note += completed;
-            all = packages();
+            all = m_database.read();
+            if (!all)
+                return refused(all.error());
         }
     }
-    auto found = all.find(package);
+    auto found = all->find(package);
     std::optional<PackageState> before;
-    if (found != all.end())
+    if (found != all->end())
         before = found->second;
     if (!before)
-        return { true, note + package + " is not installed; nothing to " + verb };
-    if (before->status == "config-files" && !purge)
-        return { true, note + package + " is already removed; its settings are kept (purge deletes them)" };
+        return PackageChange { note + package + " is not installed; nothing to " + verb };
+    if (before->status == PackageStatus::configFiles && !purge)
+        return PackageChange { note + package + " is already removed; its settings are kept (purge deletes them)" };
 
     // A package others depend on is refused by dpkg's own check, which writes nothing;
     // the real run would note its refusal in the database and the log.
     const char* action = purge ? "--purge" : "--remove";
-    auto check = runTool(dpkgCommand({ "--no-act", action, "--force-remove-reinstreq", package }, false));
+    auto check = runTool(m_dpkg.command({ "--no-act", action, "--force-remove-reinstreq", package }, false));
     if (!check.succeeded())
-        return { false, note + "cannot " + verb + " " + package + ": " + failureReason(check) };
-    auto run = runTool(dpkgCommand({ action, "--force-remove-reinstreq", package }));
+        return Failure { note + refused(failureReason(check)).reason };
+    auto run = runTool(m_dpkg.command({ action, "--force-remove-reinstreq", package }));
     if (!run.succeeded())
-        return { false, note + "cannot " + verb + " " + package + ": " + failureReason(run) };
+        return Failure { note + refused(failureReason(run)).reason };
 
     auto after = state(package);
+    if (!after)
+        return refused(after.error());
     std::string done = (purge ? "purged " : "removed ") + package + " " + before->version;
-    if (after && after->status == "config-files")
+    if (*after && (*after)->status == PackageStatus::configFiles)
         done += "; its settings are kept (purge deletes them)";
-    else if (purge && before->status == "config-files")
+    else if (purge && before->status == PackageStatus::configFiles)
         done = "purged the settings that " + package + " " + before->version + " left behind";
-    PackageResult result { true, note + done };
     // A package only dpkg's records still knew of was not loaded anywhere.
-    result.changedWhatLoads = before->status != "config-files";
-    result.restartedSpringBoard = result.changedWhatLoads && restartIfBooted();
-    if (result.restartedSpringBoard)
-        result.message += "; restarted SpringBoard";
-    return result;
+    bool changedWhatLoads = before->status != PackageStatus::configFiles;
+    PackageChange change { note + done, changedWhatLoads, changedWhatLoads && restartIfBooted() };
+    if (change.restartedSpringBoard)
+        change.message += "; restarted SpringBoard";
+    return change;
 }
 
-// Writes the changed record as dpkg's next journal entry and gives that entry's number
-// (-1 when the record already held the version).
-std::optional<std::string> PackageManager::recordFirmwareVersion(const std::string& version, int& entry)
+Expected<void> PackageManager::setFirmwareVersion(const std::string& version)
 {
-    if (!isFirmwareVersion(version))
-        return "bad firmware version \"" + version + "\"";
-    DatabaseLock lock(m_adminDirectory);
-    if (lock.error())
-        return lock.error();
-    // Read under the lock: the record as dpkg has it, its journal included.
-    auto record = runTool({ dpkgQueryProgram, "--admindir=" + m_adminDirectory, "--status", PackageNames::firmware });
-    size_t line = record.output.starts_with("Version: ") ? 0 : record.output.find("\nVersion: ");
-    if (!record.succeeded() || line == std::string::npos)
-        return "the device's package database has no firmware package";
-    line += record.output[line] == '\n';
-    size_t end = record.output.find('\n', line);
-    entry = -1;
-    if (record.output.compare(line, end - line, "Version: " + version) == 0)
-        return std::nullopt;
-    std::string changed = record.output.substr(0, line) + "Version: " + version + record.output.substr(end);
-
-    // An entry in dpkg's journal: dpkg and dpkg-query read it over the status file, and
-    // dpkg folds it in at its next run, as it does with its own.
-    std::string updates = m_adminDirectory + "/updates";
-    auto next = nextJournalEntry(updates);
-    if (!next)
-        return "cannot read " + updates + ": " + std::strerror(errno);
-    entry = *next;
-    char name[16];
-    std::snprintf(name, sizeof(name), "/%04d", entry);
-    if (auto error = writeDurably(updates + "/tmp.i", changed))
-        return error;
-    if (::rename((updates + "/tmp.i").c_str(), (updates + name).c_str()) != 0)
-        return "cannot write " + updates + name + ": " + std::strerror(errno);
-    if (int directory = ::open(updates.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); directory >= 0) {
-        ::fsync(directory);
-        ::close(directory);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> PackageManager::setFirmwareVersion(const std::string& version)
-{
-    int entry = -1;
-    if (auto error = recordFirmwareVersion(version, entry))
-        return error;
+    auto entry = m_database.recordFirmwareVersion(version);
+    if (!entry)
+        return entry.failure();
     // Many boots and no dpkg run in between: let dpkg fold the journal into its status file.
-    if (entry >= journalFoldThreshold) {
-        if (auto run = runTool(dpkgCommand({ "--configure", "--pending" })); !run.succeeded())
-            return "the firmware's version is recorded, but dpkg could not fold its journal in: " + failureReason(run);
+    if (*entry >= journalFoldThreshold) {
+        if (auto run = runTool(m_dpkg.command({ "--configure", "--pending" })); !run.succeeded())
+            return Failure { "the firmware's version is recorded, but dpkg could not fold its journal in: "
+                + failureReason(run) };
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> PackageManager::setFirmwareFileList(const std::string& listing)
+Expected<void> PackageManager::setFirmwareFileList(const std::string& listing)
 {
-    DatabaseLock lock(m_adminDirectory);
-    if (lock.error())
-        return lock.error();
-    std::string path = m_adminDirectory + "/info/" + PackageNames::firmware + ".list";
-    if (auto error = writeDurably(path + ".new", listing))
-        return error;
-    if (::rename((path + ".new").c_str(), path.c_str()) != 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    return std::nullopt;
+    return m_database.setFirmwareFileList(listing);
 }
 
-bool PackageManager::restartIfBooted() { return m_restartsSpringBoard && restartSpringBoard(m_root); }
-
-bool isBooted(const std::string& deviceRoot) { return Platform::isRunningOnDevice(deviceRoot, Paths::springBoard); }
-
-bool restartSpringBoard(const std::string& deviceRoot)
-{
-    if (!isBooted(deviceRoot))
-        return false;
-    return runTool({ deviceRoot + Paths::killall, "-9", "SpringBoard" }).succeeded();
-}
+bool PackageManager::restartIfBooted() { return m_restartsSpringBoard && restartSpringBoard(root()); }
 
 } // namespace Device

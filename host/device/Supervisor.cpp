@@ -68,14 +68,14 @@ Supervisor::Supervisor(std::string deviceRoot, BootConfiguration configuration, 
 
 Supervisor::~Supervisor() { shutdown(); }
 
-std::optional<std::string> Supervisor::boot(bool finishLaunching)
+Platform::Expected<void> Supervisor::boot(bool finishLaunching)
 {
-    if (auto error = start(1, finishLaunching))
-        return error;
+    if (auto started = start(1, finishLaunching); !started)
+        return started;
     std::lock_guard guard(m_lock);
     m_booted = true;
     m_watcher = std::thread([this] { watch(); });
-    return std::nullopt;
+    return {};
 }
 
 bool Supervisor::hasBooted() const
@@ -96,13 +96,13 @@ int Supervisor::generation() const
     return m_generation;
 }
 
-std::optional<std::string> Supervisor::start(int number, bool finishLaunching, bool* killedWhileStarting)
+Platform::Expected<void> Supervisor::start(int number, bool finishLaunching, bool* killedWhileStarting)
 {
     // The notify registrations of processes killed since (an earlier SpringBoard among them).
     Platform::removeDeadNotifyRegistrations(m_deviceRoot);
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
-        return std::string("cannot make a channel: ") + std::strerror(errno);
+        return Platform::Failure { std::string("cannot make a channel: ") + std::strerror(errno) };
     int childEnd = sockets[1];
     if (childEnd == driverDescriptor) {
         childEnd = ::fcntl(sockets[1], F_DUPFD_CLOEXEC, driverDescriptor + 1);
@@ -122,7 +122,7 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching, b
     ::close(childEnd);
     if (error) {
         ::close(sockets[0]);
-        return "cannot start " + executable + ": " + std::strerror(error);
+        return Platform::Failure { "cannot start " + executable + ": " + std::strerror(error) };
     }
 
     auto generation = std::make_shared<Generation>();
@@ -165,14 +165,14 @@ std::optional<std::string> Supervisor::start(int number, bool finishLaunching, b
         generation->channel->shutdown();
         generation->reader.join();
         m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
-        return "SpringBoard did not start (see the device's var/log/syslog)";
+        return Platform::Failure { "SpringBoard did not start (see the device's var/log/syslog)" };
     }
     generation->replies.pop_front();
     generation->booted = true;
     lock.unlock();
     m_changed.notify_all();
     m_events(m_clock(), Driver::Note { "springboard started generation=" + std::to_string(number) });
-    return std::nullopt;
+    return {};
 }
 
 void Supervisor::read(Generation& generation)
@@ -248,22 +248,22 @@ void Supervisor::watch()
         // before it answers: that is one more kill, and one more restart.
         int number = generation->number + 1;
         bool killedWhileStarting = false;
-        auto error = start(number, true, &killedWhileStarting);
+        auto started = start(number, true, &killedWhileStarting);
         auto stopping = [this] {
             std::lock_guard guard(m_lock);
             return m_shuttingDown;
         };
-        while (error && killedWhileStarting && !stopping())
-            error = start(++number, true, &killedWhileStarting);
+        while (!started && killedWhileStarting && !stopping())
+            started = start(++number, true, &killedWhileStarting);
         {
             std::lock_guard guard(m_lock);
             m_restarting = false;
-            if (!error && killed)
+            if (started && killed)
                 ++m_killRestarts;
         }
         m_changed.notify_all();
-        if (error) {
-            m_events(m_clock(), Driver::Note { "springboard not restarted: " + *error });
+        if (!started) {
+            m_events(m_clock(), Driver::Note { "springboard not restarted: " + started.error() });
             return;
         }
     }

@@ -6,6 +6,7 @@
 
 #include "host/device/DriverProtocol.h"
 #include "host/device/LineChannel.h"
+#include "platform/Expected.h"
 
 #include <condition_variable>
 #include <functional>
@@ -42,7 +43,7 @@ public:
 
     // Starts the first SpringBoard and waits until it has booted. With
     // finishLaunching false it does not send applicationDidFinishLaunching:.
-    std::optional<std::string> boot(bool finishLaunching);
+    Platform::Expected<void> boot(bool finishLaunching);
     bool hasBooted() const;
     bool isRunning() const;
     int generation() const;
@@ -69,7 +70,7 @@ private:
     struct Generation;
     // killedWhileStarting: the new SpringBoard was killed (signal 9) before it answered its
     // boot, as a restart that overtakes the one before it does.
-    std::optional<std::string> start(int number, bool finishLaunching, bool* killedWhileStarting = nullptr);
+    Platform::Expected<void> start(int number, bool finishLaunching, bool* killedWhileStarting = nullptr);
     void read(Generation&);
     void watch();
 

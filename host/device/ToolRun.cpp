@@ -1,5 +1,6 @@
 #include "host/device/ToolRun.h"
 
+#include "platform/Lines.h"
 #include "platform/fs/ReadToEnd.h"
 
 #include <cerrno>
@@ -155,13 +156,7 @@ std::string failureReason(const ToolResult& result)
         return busyDatabaseReason(
             result.output.substr(digits, (end == std::string::npos ? result.output.size() : end) - digits));
     }
-    std::vector<std::string_view> lines;
-    std::string_view text = result.output;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        lines.push_back(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
+    auto lines = Platform::lines(result.output);
     // A subprocess's complaint is the cause; the "error:" line after it, the consequence.
     for (std::string_view marker : { " (subprocess): ", ": error: " }) {
         for (auto line : lines) {

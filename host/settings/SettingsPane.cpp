@@ -3,6 +3,7 @@
 #include "host/device/Words.h"
 #include "platform/foundation/FoundationValue.h"
 #include "platform/fs/DeviceRoot.h"
+#include "platform/fs/JailbreakRoot.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/plist/ValueVisit.h"
 #include "platform/uikit/UIKit.h"
@@ -19,6 +20,7 @@ namespace SettingsHost {
 
 namespace {
 
+// Under the jailbreak's root: /var/jb on a rootless device.
 constexpr const char* entryFolder = "/Library/PreferenceLoader/Preferences";
 constexpr const char* bundleFolder = "/Library/PreferenceBundles";
 
@@ -58,7 +60,7 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
         error = "bad pane name " + entryName;
         return nullptr;
     }
-    std::string entryPath = Platform::resolve(std::string(entryFolder) + "/" + entryName + ".plist");
+    std::string entryPath = Platform::resolve(std::string(Platform::jailbreakRoot()) + entryFolder + "/" + entryName + ".plist");
     auto entryFile = readFile(entryPath);
     if (entryFile.isMissing()) {
         error = "no Settings entry " + entryName + ".plist: its pane is not installed";
@@ -73,7 +75,7 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
         return nullptr;
     }
 
-    std::string bundlePath = Platform::resolve(std::string(bundleFolder) + "/" + *bundleName + ".bundle");
+    std::string bundlePath = Platform::resolve(std::string(Platform::jailbreakRoot()) + bundleFolder + "/" + *bundleName + ".bundle");
     auto info = readFile(bundlePath + "/Info.plist");
     const Dictionary* infoDictionary = info.ok() ? info.value.asDictionary() : nullptr;
     auto executable = infoDictionary ? stringIn(*infoDictionary, "CFBundleExecutable") : std::nullopt;

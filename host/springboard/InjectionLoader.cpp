@@ -1,6 +1,7 @@
 #include "host/springboard/InjectionLoader.h"
 
 #include "platform/fs/DeviceRoot.h"
+#include "platform/fs/JailbreakRoot.h"
 #include "platform/log/SystemLog.h"
 #include "platform/plist/PropertyList.h"
 
@@ -12,6 +13,7 @@ namespace SpringBoardHost {
 
 namespace {
 
+// Under the jailbreak's root: /var/jb on a rootless device.
 constexpr const char* libraryFolder = "/Library/MobileSubstrate/DynamicLibraries";
 
 bool arrayContains(const Platform::Plist::Value* array, const std::string& text)
@@ -42,7 +44,7 @@ bool filterMatches(const std::string& filterPath, const std::string& bundleIdent
 
 std::vector<std::string> loadInjectedLibraries(const std::string& bundleIdentifier, const std::string& executableName)
 {
-    std::string folder = Platform::resolve(libraryFolder);
+    std::string folder = Platform::resolve(std::string(Platform::jailbreakRoot()) + libraryFolder);
     std::vector<std::string> names;
     if (DIR* directory = opendir(folder.c_str())) {
         while (auto* entry = readdir(directory)) {

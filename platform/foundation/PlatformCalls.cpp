@@ -237,7 +237,7 @@ BOOL PlatformIsSystemVersionAtLeast(int major, int minor) { return isSystemVersi
 
 void PlatformTrace(const char* report, const char* const* namesAndValues, size_t pairCount)
 {
-    if (!TraceDetail::s_listening.load(std::memory_order_acquire) || !report)
+    if (!TraceDetail::listening() || !report)
         return;
     std::vector<TraceField> fields;
     fields.reserve(pairCount);

@@ -1,5 +1,6 @@
 #include "platform/log/SystemLog.h"
 
+#include "platform/Lines.h"
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/ExecutablePath.h"
 #include "platform/trace/Timeline.h"
@@ -119,19 +120,10 @@ std::vector<std::string> readSystemLog()
     ::close(fd);
     contents.resize(filled);
 
-    size_t position = 0;
     // A read that starts mid-file starts mid-line: drop the partial first line.
-    if (start > 0) {
-        size_t newline = contents.find('\n');
-        position = newline == std::string::npos ? contents.size() : newline + 1;
-    }
-    while (position < contents.size()) {
-        size_t newline = contents.find('\n', position);
-        if (newline == std::string::npos)
-            newline = contents.size();
-        lines.emplace_back(contents, position, newline - position);
-        position = newline + 1;
-    }
+    auto whole = Platform::lines(contents);
+    for (size_t i = start > 0 ? 1 : 0; i < whole.size(); ++i)
+        lines.emplace_back(whole[i]);
     return lines;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/plist/PropertyListWriter.h"
 
+#include "platform/fs/ReplaceFile.h"
+
 #include "platform/plist/Encoding.h"
 
 #include <algorithm>
@@ -157,52 +159,7 @@ std::string toXml(const Value& root)
 
 bool replaceFileAtomically(const std::string& hostPath, std::string_view contents)
 {
-    std::size_t slash = hostPath.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : (slash ? hostPath.substr(0, slash) : "/");
-    std::string name = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-    if (name.empty())
-        return false;
-    std::string temporary = directory + "/." + name + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-
-    auto abandon = [&] {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
-    };
-    const char* p = contents.data();
-    std::size_t left = contents.size();
-    while (left) {
-        ssize_t written = ::write(fd, p, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return abandon();
-        p += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    struct stat existing;
-    mode_t mode = ::stat(hostPath.c_str(), &existing) ? 0644 : (existing.st_mode & 07777);
-    if (::fchmod(fd, mode) || ::fsync(fd))
-        return abandon();
-    if (::close(fd)) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), hostPath.c_str())) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename is durable only once the directory is; a file system that cannot fsync a
-    // directory (EINVAL) has nothing more to offer.
-    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0)
-        return false;
-    bool synced = !::fsync(directoryFd) || errno == EINVAL;
-    ::close(directoryFd);
-    return synced;
+    return replaceFile(hostPath, contents).ok();
 }
 
 bool writeFileAtomically(const std::string& hostPath, const Value& root)

@@ -1,38 +1,21 @@
 #include "platform/trace/Timeline.h"
 
-#include <mutex>
+#include "platform/trace/Sink.h"
 
 namespace Platform {
 
 namespace {
 
-// Never destroyed: threads that outlive main (child reapers) may still emit events.
-struct TimelineState {
-    std::recursive_mutex lock;
-    TimelineSink sink;
-};
-
-TimelineState& timelineState()
+Sink<std::string_view>& timelineSink()
 {
-    static auto* state = new TimelineState;
-    return *state;
+    static auto* sink = new Sink<std::string_view>;
+    return *sink;
 }
 
 } // namespace
 
-void setTimelineSink(TimelineSink sink)
-{
-    auto& state = timelineState();
-    std::lock_guard guard(state.lock);
-    state.sink = std::move(sink);
-}
+void setTimelineSink(TimelineSink sink) { timelineSink().set(std::move(sink)); }
 
-void timeline(std::string_view event)
-{
-    auto& state = timelineState();
-    std::lock_guard guard(state.lock);
-    if (state.sink)
-        state.sink(event);
-}
+void timeline(std::string_view event) { timelineSink().deliver(event); }
 
 } // namespace Platform

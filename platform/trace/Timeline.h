@@ -1,5 +1,6 @@
 // The timeline: the process-wide sink for observable events ("spawn ...", "log ...").
 // The host decides where events go and stamps them with time; the platform only emits them.
+// It is a Sink (platform/trace/Sink.h), as the trace hook is.
 #pragma once
 
 #include <functional>

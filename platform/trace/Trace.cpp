@@ -1,48 +1,23 @@
 #include "platform/trace/Trace.h"
 
-#include <mutex>
+#include "platform/trace/Sink.h"
 
 namespace Platform {
 
 namespace TraceDetail {
 
-std::atomic<bool> s_listening { false };
-
-namespace {
-
-// Never destroyed: a report may come from a thread that outlives main.
-struct HookState {
-    std::mutex lock;
-    TraceHook hook;
-};
-
-HookState& hookState()
+Sink<std::string_view, std::span<const TraceField>>& traceSink()
 {
-    static auto* state = new HookState;
-    return *state;
+    static auto* sink = new Sink<std::string_view, std::span<const TraceField>>;
+    return *sink;
 }
 
-} // namespace
+bool listening() { return traceSink().listening(); }
 
-void deliver(std::string_view report, std::span<const TraceField> fields)
-{
-    TraceHook hook;
-    {
-        std::lock_guard guard(hookState().lock);
-        hook = hookState().hook;
-    }
-    if (hook)
-        hook(report, fields);
-}
+void deliver(std::string_view report, std::span<const TraceField> fields) { traceSink().deliver(report, fields); }
 
 } // namespace TraceDetail
 
-void setTraceHook(TraceHook hook)
-{
-    auto& state = TraceDetail::hookState();
-    std::lock_guard guard(state.lock);
-    TraceDetail::s_listening.store(bool(hook), std::memory_order_release);
-    state.hook = std::move(hook);
-}
+void setTraceHook(TraceHook hook) { TraceDetail::traceSink().set(std::move(hook)); }
 
 } // namespace Platform

@@ -126,8 +126,8 @@ int runDemo(const std::vector<std::string>& arguments)
     }
     Device::InitOptions stock;
     stock.stock = true;
-    if (auto error = Device::initDevice(directory, stock, Device::Artifacts::nextToExecutable())) {
-        std::fprintf(stderr, "kestrel: %s\n", error->c_str());
+    if (auto laid = Device::initDevice(directory, stock, Device::Artifacts::nextToExecutable()); !laid) {
+        std::fprintf(stderr, "kestrel: %s\n", laid.error().c_str());
         return 2;
     }
     std::string root = std::filesystem::canonical(directory).string();

@@ -37,9 +37,10 @@ struct CommandHelp {
 };
 constexpr CommandHelp commands[] = {
     { "demo", "demo [--keep DIR]", "make a fresh device, run the built-in tour, print its timeline" },
-    { "init", "init DIR [--companion | --stock]",
-        "lay out a device at DIR with Kestrel installed (--stock: the base system alone); on an existing device, "
-        "bring its base system up to date and keep every package" },
+    { "init", "init DIR [--companion | --stock] [--rootless]",
+        "lay out a device at DIR with Kestrel installed (--stock: the base system alone; --rootless: a rootless "
+        "jailbreak's device, its packages under /var/jb); on an existing device, bring its base system up to date "
+        "and keep every package" },
     { "install", "install DIR FILE.deb", "install or upgrade a package on the device with dpkg" },
     { "remove", "remove DIR [--purge]", "remove Kestrel from the device (--purge: its settings too)" },
     { "run", "run DIR SCENARIO [--real-time]", "run a scenario file against the device; exit 1 if a line failed" },
@@ -173,27 +174,29 @@ std::optional<std::string> deviceAt(const std::string& directory, std::string& p
 
 int init(const Arguments& arguments)
 {
-    if (auto status = misuse("init", arguments, 1, { "--companion", "--stock" }))
+    if (auto status = misuse("init", arguments, 1, { "--companion", "--stock", "--rootless" }))
         return *status;
     const auto& directory = arguments.positional[0];
     Device::InitOptions options;
     options.companion = arguments.has("--companion");
     options.stock = arguments.has("--stock");
+    if (arguments.has("--rootless"))
+        options.scheme = Device::Scheme::rootless;
     if (options.companion && options.stock)
         return error("--stock lays out the base system alone; it does not go with --companion");
-    std::string summary;
-    if (auto failure = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable(), &summary))
-        return error(*failure);
-    std::printf("%s\n", summary.c_str());
+    auto laid = Device::initDevice(directory, options, Device::Artifacts::nextToExecutable());
+    if (!laid)
+        return error(laid.error());
+    std::printf("%s\n", laid->c_str());
     return 0;
 }
 
 // What dpkg did, or why it did nothing, in one line.
-int report(const Device::PackageResult& result)
+int report(const Platform::Expected<Device::PackageChange>& change)
 {
-    if (!result.ok)
-        return error(result.message);
-    std::printf("%s\n", result.message.c_str());
+    if (!change)
+        return error(change.error());
+    std::printf("%s\n", change->message.c_str());
     return 0;
 }
 
@@ -245,6 +248,11 @@ int run(const Arguments& arguments)
     ::close(descriptor);
     if (!scenario)
         return error(file + ":" + problem);
+    // A profile the device's jailbreak does not run is refused before anything runs.
+    for (auto& line : scenario->lines) {
+        if (auto refusal = Kestrel::DeviceSession::refusal(*root, line.command))
+            return error(file + ":" + std::to_string(line.number) + ": " + *refusal);
+    }
 
     auto session = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") }, problem);
     if (!session)

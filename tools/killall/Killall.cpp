@@ -23,7 +23,8 @@
 
 namespace {
 
-constexpr std::string_view installedPath = "/usr/bin/killall";
+// As the build's package scheme places it: /usr/bin/killall, or /var/jb/usr/bin/killall.
+constexpr std::string_view installedPath = KESTREL_JAILBREAK_ROOT "/usr/bin/killall";
 
 constexpr int usageExitCode = 2;
 constexpr int noMatchExitCode = 1;

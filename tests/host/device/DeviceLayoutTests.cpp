@@ -63,7 +63,7 @@ bool bootsAndUnlocks(const std::string& root, const std::string& scratch, std::s
 
 std::string installedVersion(const std::string& root, const char* package)
 {
-    return PackageManager(root).installedVersion(package).value_or("absent");
+    return PackageManager(root).installedVersion(package)->value_or("absent");
 }
 
 // Everything under the folders, file by file: what a refused init must leave alone.
@@ -77,8 +77,13 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return files;
 }
 
-TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
+// Both kinds of device: a rootless one has every file of its jailbreak and its packages under
+// /var/jb and nothing of theirs outside it.
+class BaseSystemOfEachScheme : public testing::TestWithParam<Scheme> { };
+
+TEST_P(BaseSystemOfEachScheme, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
 {
+    Scheme scheme = GetParam();
     Scratch scratch;
     // A copy of the build's packages and staged base system, as if built elsewhere.
     std::string copy = scratch.path() + "/build-copy";
@@ -86,19 +91,21 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     fs::create_directories(copy + "/lib");
     fs::copy(buildDirectory + "/packages", copy + "/packages", fs::copy_options::recursive);
     Artifacts copied { copy + "/bin", copy + "/lib", copy + "/packages" };
-    std::string problem;
-    auto files = readBaseSystemManifest(copied, problem);
-    ASSERT_TRUE(files) << problem;
+    auto files = readBaseSystemManifest(copied, scheme);
+    ASSERT_TRUE(files) << files.error();
     std::string root = scratch.path() + "/device";
     InitOptions options;
     options.companion = true;
-    ASSERT_EQ(initDevice(root, options, copied), std::nullopt);
+    options.scheme = scheme;
+    ASSERT_TRUE(initDevice(root, options, copied).ok());
+    ASSERT_EQ(schemeOf(root), scheme);
+    std::string jailbreak(facts(Scheme::rootless).jailbreakRoot);
 
     bool springBoard = false, library = false;
     for (auto& file : *files) {
         springBoard = springBoard || file.path == std::string(Paths::springBoard).substr(1);
         library = library || file.path.starts_with("usr/lib/lib");
-        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copy + "/packages/base-system/files/" + file.path))
+        EXPECT_EQ(readAll(root + "/" + file.path), readAll(copied.baseSystemDirectory(scheme) + "/files/" + file.path))
             << file.path;
     }
     EXPECT_TRUE(springBoard && library) << "the host program and its libraries are the device's own";
@@ -106,6 +113,12 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     for (auto& entry : fs::recursive_directory_iterator(root)) {
         if (!entry.is_regular_file())
             continue;
+        std::string path = entry.path().string().substr(root.size());
+        bool jailbreaks = path.starts_with("/Library/") || path.starts_with("/usr/bin/") || path.starts_with("/var/lib/")
+            || path.starts_with(jailbreak + "/");
+        if (jailbreaks) {
+            EXPECT_EQ(path.starts_with(jailbreak + "/"), scheme == Scheme::rootless) << path;
+        }
         std::string contents = readAll(entry.path());
         for (auto& folder : { copy, buildDirectory })
             EXPECT_EQ(contents.find(folder), std::string::npos) << entry.path() << " names " << folder;
@@ -128,7 +141,15 @@ TEST(BaseSystem, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuildIsGone)
     fs::remove_all(copy);
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
+    if (scheme == Scheme::rootless) {
+        auto query = runTool({ root + jailbreak + "/usr/bin/dpkg-query", "--show", "--showformat=${Package} ", PackageNames::kestrel, PackageNames::companion });
+        EXPECT_EQ(query.output, "com.plover.kestrel com.plover.nightjar ") << "its dpkg-query reads its own database";
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(BaseSystem, BaseSystemOfEachScheme, testing::Values(Scheme::rootful, Scheme::rootless),
+    [](const testing::TestParamInfo<Scheme>& info) { return std::string(facts(info.param).name); });
+
 
 TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
 {
@@ -137,9 +158,9 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     InitOptions first;
     first.companion = true;
     first.firmwareVersion = "13.0";
-    std::string summary;
-    ASSERT_EQ(initDevice(root, first, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary, "device ready at " + root);
+    auto summary = initDevice(root, first, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary, "device ready at " + root);
 
     // An upgrade installed by hand, a base system of yesterday: one library changed, the host
     // program gone, and a library this build no longer has.
@@ -150,11 +171,10 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     control.replace(version, control.find('\n', version) - version, "Version: 1.0.1");
     std::ofstream(tree + "/DEBIAN/control", std::ios::trunc) << control;
     ASSERT_TRUE(runTool({ "/usr/bin/dpkg-deb", "--root-owner-group", "--build", tree, tree + ".deb" }).succeeded());
-    ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok);
+    ASSERT_TRUE(PackageManager(root).install(tree + ".deb").ok());
 
-    std::string problem;
-    auto files = readBaseSystemManifest(builtArtifacts(), problem);
-    ASSERT_TRUE(files) << problem;
+    auto files = readBaseSystemManifest(builtArtifacts(), Scheme::rootful);
+    ASSERT_TRUE(files) << files.error();
     std::string library;
     for (auto& file : *files) {
         if (file.path.starts_with("usr/lib/"))
@@ -166,20 +186,22 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     std::ofstream(root + "/usr/lib/libRetired.so") << "gone from this build";
     std::ofstream(root + "/var/lib/dpkg/info/firmware.list", std::ios::app) << "/usr/lib/libRetired.so\n";
 
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary,
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary,
         "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION
         "; brought the base system up to date (replaced SpringBoard, "
             + fs::path(library).filename().string() + "; removed libRetired.so)");
-    EXPECT_EQ(readAll(root + "/" + library), readAll(buildDirectory + "/packages/base-system/files/" + library));
+    EXPECT_EQ(readAll(root + "/" + library), readAll(builtArtifacts().baseSystemDirectory(Scheme::rootful) + "/files/" + library));
     EXPECT_FALSE(fs::exists(root + "/usr/lib/libRetired.so"));
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "1.0.1");
     EXPECT_EQ(installedVersion(root, PackageNames::companion), KESTREL_VERSION);
     EXPECT_EQ(installedVersion(root, PackageNames::firmware), "13.0") << "the device keeps its system version";
 
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
     EXPECT_EQ(
-        summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
+        *summary, "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION "; base system up to date");
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
 
@@ -188,23 +210,25 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     InitOptions stock;
     stock.stock = true;
     auto refused = initDevice(root, stock, builtArtifacts());
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->find("kestrel remove " + root), std::string::npos) << *refused;
-    ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("kestrel remove " + root), std::string::npos) << refused.error();
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::companion, true).ok());
     before = snapshot(root);
-    EXPECT_NE(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    EXPECT_FALSE(initDevice(root, stock, builtArtifacts()).ok());
     InitOptions companion;
     companion.companion = true;
     refused = initDevice(root, companion, builtArtifacts());
-    ASSERT_TRUE(refused);
-    EXPECT_NE(refused->find("kestrel install " + root + " " + builtArtifacts().companionPackage()), std::string::npos)
-        << *refused;
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("kestrel install " + root + " " + builtArtifacts().companionPackage()),
+        std::string::npos)
+        << refused.error();
     EXPECT_EQ(snapshot(root), before) << "a refused init changes nothing";
 
     // A stock device stays stock.
-    ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok);
-    ASSERT_EQ(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt);
-    EXPECT_EQ(summary, "kept the device's packages (no tweak is installed); base system up to date");
+    ASSERT_TRUE(PackageManager(root).remove(PackageNames::kestrel, false).ok());
+    summary = initDevice(root, {}, builtArtifacts());
+    ASSERT_TRUE(summary) << summary.error();
+    EXPECT_EQ(*summary, "kept the device's packages (no tweak is installed); base system up to date");
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "absent");
     auto audit = runTool({ "/usr/bin/dpkg", "--root=" + root, "--admindir=" + root + "/var/lib/dpkg", "--audit" });
     EXPECT_TRUE(audit.succeeded() && audit.output.empty()) << audit.output;

@@ -18,6 +18,12 @@
 
 namespace {
 
+// What an install or a removal said, done or refused.
+std::string said(const Platform::Expected<Device::PackageChange>& change)
+{
+    return change ? change->message : change.error();
+}
+
 namespace fs = std::filesystem;
 using namespace Device;
 
@@ -150,32 +156,32 @@ TEST(FirmwareVersion, FollowsTheRunningSystemAndKeepsTheDatabaseSound)
     std::string root = scratch.path() + "/device";
     InitOptions options;
     options.firmwareVersion = "13.0";
-    ASSERT_EQ(initDevice(root, options, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, options, builtArtifacts()).ok());
     PackageManager packages(root);
-    EXPECT_EQ(packages.state(PackageNames::firmware)->version, "13.0");
+    EXPECT_EQ((*packages.state(PackageNames::firmware))->version, "13.0");
 
-    EXPECT_EQ(packages.setFirmwareVersion("12.4"), std::nullopt);
-    EXPECT_EQ(packages.setFirmwareVersion("12.4"), std::nullopt);
-    EXPECT_EQ(packages.state(PackageNames::firmware)->version, "12.4");
+    EXPECT_TRUE(packages.setFirmwareVersion("12.4").ok());
+    EXPECT_TRUE(packages.setFirmwareVersion("12.4").ok());
+    EXPECT_EQ((*packages.state(PackageNames::firmware))->version, "12.4");
     EXPECT_EQ(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 1)
         << "one journal entry, written once";
     // Boot after boot with no dpkg run in between: the journal stays short.
     for (int boot = 0; boot < 22; ++boot)
-        ASSERT_EQ(packages.setFirmwareVersion(boot % 2 ? "12.4" : "13.0"), std::nullopt);
+        ASSERT_TRUE(packages.setFirmwareVersion(boot % 2 ? "12.4" : "13.0").ok());
     EXPECT_LT(std::distance(fs::directory_iterator(root + "/var/lib/dpkg/updates"), {}), 17);
-    EXPECT_EQ(packages.state(PackageNames::firmware)->version, "12.4");
+    EXPECT_EQ((*packages.state(PackageNames::firmware))->version, "12.4");
     for (auto* bad : { "", "12 4", "12.4\nPackage: evil", "x1", "-1" })
-        EXPECT_NE(packages.setFirmwareVersion(bad), std::nullopt) << bad;
+        EXPECT_FALSE(packages.setFirmwareVersion(bad).ok()) << bad;
 
     auto needsThirteen = rebuiltPackage(scratch.path(), "needs13",
         [](std::string& control) { control.replace(control.find("firmware (>= 10.0)"), 18, "firmware (>= 13.0)"); });
     auto refused = packages.install(needsThirteen);
-    EXPECT_FALSE(refused.ok);
-    EXPECT_NE(refused.message.find("firmware 12.4 is installed"), std::string::npos) << refused.message;
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(said(refused).find("firmware 12.4 is installed"), std::string::npos) << said(refused);
 
     auto reinstalled = packages.install(builtArtifacts().kestrelPackage());
-    ASSERT_TRUE(reinstalled.ok) << reinstalled.message;
-    EXPECT_EQ(reinstalled.message, std::string("reinstalled ") + PackageNames::kestrel + " " KESTREL_VERSION);
+    ASSERT_TRUE(reinstalled.ok()) << said(reinstalled);
+    EXPECT_EQ(said(reinstalled), std::string("reinstalled ") + PackageNames::kestrel + " " KESTREL_VERSION);
     EXPECT_TRUE(fs::is_empty(root + "/var/lib/dpkg/updates")) << "dpkg folded the journal in";
     auto status = readAll(root + "/var/lib/dpkg/status");
     EXPECT_NE(status.find("Package: firmware\nStatus: install ok installed"), std::string::npos);
@@ -191,33 +197,33 @@ TEST(PackageResults, AnswerInOneLine)
     std::string root = scratch.path() + "/device";
     InitOptions stock;
     stock.stock = true;
-    ASSERT_EQ(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, stock, builtArtifacts()).ok());
     PackageManager packages(root);
-    EXPECT_EQ(packages.installedVersion(PackageNames::kestrel), std::nullopt);
+    EXPECT_EQ(*packages.installedVersion(PackageNames::kestrel), std::nullopt);
 
     auto absent = packages.remove(PackageNames::kestrel, false);
-    EXPECT_TRUE(absent.ok);
-    EXPECT_EQ(absent.message, "com.plover.kestrel is not installed; nothing to remove");
+    EXPECT_TRUE(absent.ok());
+    EXPECT_EQ(said(absent), "com.plover.kestrel is not installed; nothing to remove");
     auto installed = packages.install(builtArtifacts().kestrelPackage());
-    EXPECT_TRUE(installed.ok);
-    EXPECT_EQ(installed.message, "installed com.plover.kestrel " KESTREL_VERSION);
-    EXPECT_FALSE(installed.restartedSpringBoard) << "nothing was running";
-    EXPECT_EQ(packages.installedVersion(PackageNames::kestrel), KESTREL_VERSION);
+    EXPECT_TRUE(installed.ok());
+    EXPECT_EQ(said(installed), "installed com.plover.kestrel " KESTREL_VERSION);
+    EXPECT_FALSE(installed->restartedSpringBoard) << "nothing was running";
+    EXPECT_EQ(*packages.installedVersion(PackageNames::kestrel), KESTREL_VERSION);
 
     auto upgrade = rebuiltPackage(scratch.path(), "upgrade", [](std::string& control) {
         control.replace(control.find("Version: "),
             control.find('\n', control.find("Version: ")) - control.find("Version: "), "Version: 99.0");
     });
     auto upgraded = packages.install(upgrade);
-    EXPECT_EQ(upgraded.message, "upgraded com.plover.kestrel " KESTREL_VERSION " to 99.0");
+    EXPECT_EQ(said(upgraded), "upgraded com.plover.kestrel " KESTREL_VERSION " to 99.0");
     auto downgraded = packages.install(builtArtifacts().kestrelPackage());
-    EXPECT_EQ(downgraded.message, "downgraded com.plover.kestrel 99.0 to " KESTREL_VERSION);
+    EXPECT_EQ(said(downgraded), "downgraded com.plover.kestrel 99.0 to " KESTREL_VERSION);
 
     auto badName = packages.remove("../etc", true);
-    EXPECT_FALSE(badName.ok);
-    EXPECT_EQ(badName.message, "cannot purge ../etc: not a package name");
+    EXPECT_FALSE(badName.ok());
+    EXPECT_EQ(said(badName), "cannot purge ../etc: not a package name");
     for (auto& result : { absent, installed, upgraded, downgraded, badName })
-        EXPECT_EQ(result.message.find('\n'), std::string::npos) << result.message;
+        EXPECT_EQ(said(result).find('\n'), std::string::npos) << said(result);
 }
 
 // A step of dpkg's that fails is an error said as such, never reported as done; a database
@@ -228,7 +234,7 @@ TEST(PackageFailures, AreSaidAsSuch)
     std::string root = scratch.path() + "/device";
     InitOptions stock;
     stock.stock = true;
-    ASSERT_EQ(initDevice(root, stock, builtArtifacts()), std::nullopt);
+    ASSERT_TRUE(initDevice(root, stock, builtArtifacts()).ok());
     std::string admin = root + "/var/lib/dpkg";
 
     // Another process holds dpkg's lock, as a running install does.
@@ -251,8 +257,8 @@ TEST(PackageFailures, AreSaidAsSuch)
     auto busy = PackageManager(root).install(builtArtifacts().kestrelPackage());
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    EXPECT_FALSE(busy.ok);
-    EXPECT_EQ(busy.message,
+    EXPECT_FALSE(busy.ok());
+    EXPECT_EQ(said(busy),
         "cannot install " + builtArtifacts().kestrelPackage() + ": an earlier install or removal is still running (pid "
             + std::to_string(child) + "); try again when it ends");
 
@@ -268,15 +274,15 @@ TEST(PackageFailures, AreSaidAsSuch)
     ASSERT_TRUE(unpack.succeeded()) << unpack.output;
     PackageManager packages(root);
     auto install = packages.install(builtArtifacts().kestrelPackage());
-    EXPECT_FALSE(install.ok) << install.message;
-    EXPECT_NE(install.message.find("cannot finish configuring what an interrupted dpkg run had unpacked"),
+    EXPECT_FALSE(install.ok()) << said(install);
+    EXPECT_NE(said(install).find("cannot finish configuring what an interrupted dpkg run had unpacked"),
         std::string::npos)
-        << install.message;
-    EXPECT_EQ(install.message.find("finished configuring"), std::string::npos) << install.message;
+        << said(install);
+    EXPECT_EQ(said(install).find("finished configuring"), std::string::npos) << said(install);
     auto remove = packages.remove(PackageNames::kestrel, false);
-    EXPECT_FALSE(remove.ok) << remove.message;
-    std::string summary;
-    EXPECT_NE(initDevice(root, {}, builtArtifacts(), &summary), std::nullopt) << summary;
+    EXPECT_FALSE(remove.ok()) << said(remove);
+    auto summary = initDevice(root, {}, builtArtifacts());
+    EXPECT_FALSE(summary.ok()) << *summary;
 
     ToolResult refused;
     refused.program = "dpkg";

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -101,7 +102,7 @@ TEST_F(CommandLineTest, HelpAndVersionAnswerAsPeopleExpect)
         std::vector<std::vector<std::string>> { { "init", "--help" }, { "help", "init" }, { "init", "-h" } }) {
         auto help = run(words);
         EXPECT_EQ(help.exitCode, 0);
-        EXPECT_TRUE(help.out.starts_with("usage: kestrel init DIR [--companion | --stock]\n")) << help.out;
+        EXPECT_TRUE(help.out.starts_with("usage: kestrel init DIR [--companion | --stock] [--rootless]\n")) << help.out;
     }
     auto settingsHelp = run({ "settings", m_device, "--help" });
     EXPECT_EQ(settingsHelp.exitCode, 0);
@@ -157,6 +158,70 @@ TEST_F(CommandLineTest, ExitStatusesTellTheTruth)
     ::close(ends[1]);
     EXPECT_EQ(printed.exitCode, 0);
     EXPECT_EQ(printed.err, "");
+}
+
+// Everything under the folder, file by file.
+std::map<std::string, std::string> snapshot(const std::string& root)
+{
+    std::map<std::string, std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file())
+            files[entry.path().string()] = readAll(entry.path());
+    }
+    return files;
+}
+
+TEST_F(CommandLineTest, ADeviceKeepsItsSchemeAndRefusesWhatIsBuiltForTheOther)
+{
+    std::string rootless = m_scratch + "/rootless";
+    ASSERT_EQ(run({ "init", rootless, "--rootless" }).exitCode, 0);
+    auto again = run({ "init", rootless });
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(fs::exists(rootless + "/var/jb/Library/MobileSubstrate/DynamicLibraries/Kestrel.dylib"))
+        << "init without --rootless keeps the device rootless";
+    EXPECT_FALSE(fs::exists(rootless + "/Library"));
+
+    const std::string packages = std::string(KESTREL_BUILD_DIR) + "/packages/";
+    const std::string package = "com.plover.nightjar_" KESTREL_VERSION "_";
+    auto rootful = snapshot(m_device), rootlessBefore = snapshot(rootless);
+    struct Refusal {
+        std::vector<std::string> words;
+        std::string line;
+    };
+    for (auto& [words, line] : std::vector<Refusal> {
+             { { "init", m_device, "--rootless" },
+                 m_device + " is a rootful device, and a device keeps the kind it was laid out as; lay out a rootless "
+                            "device in an empty folder" },
+             { { "install", rootless, packages + package + "amd64.deb" },
+                 "cannot install " + packages + package
+                     + "amd64.deb: it is built for rootful jailbreaks "
+                       "(/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib is outside /var/jb), and the "
+                       "device is rootless" },
+             { { "install", m_device, packages + "rootless/" + package + "amd64.deb" },
+                 "cannot install " + packages + "rootless/" + package
+                     + "amd64.deb: it is built for rootless jailbreaks "
+                       "(/var/jb/Library/MobileSubstrate/DynamicLibraries/Nightjar.dylib is under /var/jb), and "
+                       "the device is rootful" },
+         }) {
+        auto refused = run(words);
+        EXPECT_EQ(refused.exitCode, 2) << words[0];
+        EXPECT_EQ(refused.err, "kestrel: " + line + "\n");
+        EXPECT_EQ(refused.out, "");
+    }
+    EXPECT_EQ(snapshot(m_device), rootful) << "a refusal changes nothing";
+    EXPECT_EQ(snapshot(rootless), rootlessBefore) << "a refusal changes nothing";
+
+    // A rootless jailbreak runs iOS 15.0 and later: an earlier profile is refused before the
+    // device boots, and without one the device runs 15.0.
+    std::string earlier = m_scratch + "/earlier.scenario";
+    std::ofstream(earlier) << "# set-up\nios 14.0\nboot\n";
+    auto profile = run({ "run", rootless, earlier });
+    EXPECT_EQ(profile.exitCode, 2);
+    EXPECT_EQ(profile.err, "kestrel: " + earlier + ":2: a rootless device runs iOS 15.0 and later, not 14.0\n");
+    EXPECT_EQ(profile.out, "");
+    auto asked = run({ "boot", rootless }, "state\n");
+    EXPECT_NE(asked.out.find(" ios=15.0 "), std::string::npos) << asked.out;
+    EXPECT_EQ(run({ "run", m_device, earlier }).exitCode, 0) << "a rootful device runs 14.0";
 }
 
 TEST_F(CommandLineTest, InputCannotFloodHangOrWriteToTheTerminal)

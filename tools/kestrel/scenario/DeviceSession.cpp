@@ -66,6 +66,12 @@ std::string describeState(const SessionState& state)
     return text.str();
 }
 
+std::optional<std::string> DeviceSession::refusal(const std::string& root, const Command& command)
+{
+    auto* ios = std::get_if<SetIos>(&command);
+    return ios ? Device::unsupportedSystem(Device::schemeOf(root), ios->version) : std::nullopt;
+}
+
 std::unique_ptr<DeviceSession> DeviceSession::open(const std::string& root, SessionOptions options, std::string& error)
 {
     auto hold = Device::DeviceHold::take(root);
@@ -82,6 +88,9 @@ DeviceSession::DeviceSession(std::string root, SessionOptions options, std::uniq
     , m_hold(std::move(hold))
     , m_origin(monotonicNanoseconds())
 {
+    m_scheme = Device::schemeOf(m_root);
+    // A device runs its scheme's default system unless the scenario says otherwise.
+    Platform::parseSystemVersion(Device::facts(m_scheme).defaultSystem, m_boot.ios);
     m_boot.virtualClock = !m_options.realTime;
     m_boot.origin = m_origin;
     Platform::setDeviceRoot(m_root);
@@ -195,6 +204,10 @@ struct DeviceSession::Runner {
     {
         return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
     }
+    static CommandResult outcome(const Platform::Expected<void>& result)
+    {
+        return result ? CommandResult {} : CommandResult { false, result.error(), {} };
+    }
     // The parser keeps each driver's lines in order; the session keeps the device's own.
     template <typename Change> CommandResult beforeBoot(Change&& change) const
     {
@@ -225,7 +238,12 @@ struct DeviceSession::Runner {
 
     CommandResult operator()(const SetIos& command) const
     {
-        return configure([&](auto& boot) { boot.ios = command.version; });
+        return beforeBoot([&] {
+            if (auto refused = Device::unsupportedSystem(session.m_scheme, command.version))
+                return CommandResult { false, *refused, {} };
+            session.m_boot.ios = command.version;
+            return CommandResult {};
+        });
     }
     CommandResult operator()(const SetCoreFoundation& command) const
     {
@@ -285,7 +303,8 @@ struct DeviceSession::Runner {
     CommandResult operator()(const PackageInstall& command) const
     {
         return outcome(session.changePackages([&](Device::PackageManager& packages) {
-            return packages.install(command.file.value_or(Device::Artifacts::nextToExecutable().kestrelPackage()));
+            return packages.install(command.file.value_or(
+                Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(session.m_root))));
         }));
     }
     CommandResult operator()(const PackageRemove& command) const
@@ -339,17 +358,17 @@ std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceComm
 // As package managers on a phone do, dpkg's work ends with a restart of a booted
 // SpringBoard; the command returns once the new one runs.
 std::optional<std::string> DeviceSession::changePackages(
-    const std::function<Device::PackageResult(Device::PackageManager&)>& change)
+    const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>& change)
 {
     Device::PackageManager packages(m_root);
     // The restart comes after the change is on the timeline.
     packages.setRestartsSpringBoard(false);
     auto result = change(packages);
-    if (!result.ok)
-        return result.message;
-    publish(now(), Driver::Note { "dpkg " + result.message });
+    if (!result)
+        return result.error();
+    publish(now(), Driver::Note { "dpkg " + result->message });
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
-    if (result.changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
+    if (result->changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
         m_supervisor->waitFor(
             [&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
     return std::nullopt;
@@ -358,12 +377,15 @@ std::optional<std::string> DeviceSession::changePackages(
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
 {
     // A phone's firmware package follows the system it runs.
-    if (auto error = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios)))
-        return error;
+    if (auto recorded = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios));
+        !recorded)
+        return recorded.error();
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); },
         [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
-    return m_supervisor->boot(finishLaunching);
+    if (auto booted = m_supervisor->boot(finishLaunching); !booted)
+        return booted.error();
+    return std::nullopt;
 }
 
 SessionState DeviceSession::state()

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "host/device/DeviceHold.h"
+#include "host/device/DeviceScheme.h"
 #include "host/device/DriverProtocol.h"
 #include "host/device/PackageManager.h"
 #include "host/device/Supervisor.h"
@@ -62,6 +63,9 @@ public:
     // Takes the device at root (an existing device, its real path) for this process.
     // Nullptr and one line in error when another process holds it.
     static std::unique_ptr<DeviceSession> open(const std::string& root, SessionOptions, std::string& error);
+    // Why a session on the device at root refuses the command whatever comes before it (an iOS
+    // profile its jailbreak does not run), in one line; nullopt when it may run.
+    static std::optional<std::string> refusal(const std::string& root, const Command&);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -123,7 +127,8 @@ private:
     void publish(int64_t stamp, const Driver::Event&);
     std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
     std::optional<std::string> boot(bool finishLaunching);
-    std::optional<std::string> changePackages(const std::function<Device::PackageResult(Device::PackageManager&)>&);
+    std::optional<std::string> changePackages(
+        const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>&);
     std::optional<std::string> editSettings(const std::function<void(Platform::Plist::Dictionary&)>&);
     std::optional<std::string> wait(int64_t nanoseconds);
     void postAndSettle(const std::string& name);
@@ -136,6 +141,7 @@ private:
     std::atomic<int64_t> m_virtualNow { 0 };
 
     std::mutex m_commandLock;
+    Device::Scheme m_scheme;
     Device::BootConfiguration m_boot;
     std::unique_ptr<Device::Supervisor> m_supervisor;
     std::vector<AcceptedCommand> m_accepted;

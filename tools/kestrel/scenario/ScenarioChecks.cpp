@@ -153,8 +153,10 @@ struct ScenarioChecks::Checker {
     }
     Failure operator()(const ExpectPackage& expected) const
     {
-        auto installed
-            = Device::PackageManager(checks.m_session.root()).installedVersion(Device::PackageNames::kestrel);
+        auto read = Device::PackageManager(checks.m_session.root()).installedVersion(Device::PackageNames::kestrel);
+        if (!read)
+            throw std::runtime_error(read.error());
+        auto& installed = *read;
         auto describe = [](const std::optional<std::string>& version) {
             return version ? "package installed " + *version : std::string("package absent");
         };

@@ -51,7 +51,7 @@ EventNarrator::Sources narratorSources(const std::string& root)
     };
     sources.engineInstalled = [root] {
         struct stat status;
-        return ::stat((root + Device::Paths::engineLibrary).c_str(), &status) == 0;
+        return ::stat(Device::jailbreakHostPath(root, Device::JailbreakPaths::engineLibrary).c_str(), &status) == 0;
     };
     return sources;
 }
@@ -96,7 +96,7 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     TimelineFeed feed(*session, narratorSources(root));
     std::unique_ptr<StockDevice> stock;
     if (options.compare) {
-        stock = StockDevice::start(options.realTime, problem);
+        stock = StockDevice::start(Device::schemeOf(root), options.realTime, problem);
         if (!stock)
             return fail(problem);
     }

@@ -110,15 +110,13 @@ std::vector<std::string> deviceSetUp(const std::string& root)
 {
     std::vector<std::string> lines;
     struct stat status;
-    if (::stat((root + Device::Paths::companionLibrary).c_str(), &status) == 0)
+    if (::stat(Device::jailbreakHostPath(root, Device::JailbreakPaths::companionLibrary).c_str(), &status) == 0)
         lines.push_back(describe(SetCompanion { true }));
-    try {
-        Device::PackageManager packages(root);
-        if (!packages.installedVersion(Device::PackageNames::kestrel))
-            lines.push_back(describe(PackageRemove { false }));
-    } catch (const std::exception& exception) {
-        lines.push_back(std::string("# the device's package database could not be read: ") + exception.what());
-    }
+    auto installed = Device::PackageManager(root).installedVersion(Device::PackageNames::kestrel);
+    if (!installed)
+        lines.push_back("# the device's package database could not be read: " + installed.error());
+    else if (!*installed)
+        lines.push_back(describe(PackageRemove { false }));
 
     lines.push_back(describe(SettingsDelete {}));
     std::string path = root + Device::Paths::settingsFile;

@@ -2,6 +2,7 @@
 
 #include "host/device/DeviceLayout.h"
 #include "host/device/Words.h"
+#include "platform/Lines.h"
 #include "tools/kestrel/serve/ServeJson.h"
 
 #include <cerrno>
@@ -58,7 +59,7 @@ std::string firstLine(int descriptor)
 
 } // namespace
 
-std::unique_ptr<StockDevice> StockDevice::start(bool realTime, std::string& error)
+std::unique_ptr<StockDevice> StockDevice::start(Device::Scheme scheme, bool realTime, std::string& error)
 {
     const char* temporary = std::getenv("TMPDIR");
     std::string pattern = std::string(temporary && *temporary ? temporary : "/tmp") + "/kestrel-stock.XXXXXX";
@@ -77,8 +78,9 @@ std::unique_ptr<StockDevice> StockDevice::start(bool realTime, std::string& erro
     };
     Device::InitOptions options;
     options.stock = true;
-    if (auto failure = Device::initDevice(root, options, Device::Artifacts::nextToExecutable()))
-        return giveUp("cannot lay out the stock device: " + *failure);
+    options.scheme = scheme;
+    if (auto laid = Device::initDevice(root, options, Device::Artifacts::nextToExecutable()); !laid)
+        return giveUp("cannot lay out the stock device: " + laid.error());
 
     char program[PATH_MAX] = {};
     ssize_t length = ::readlink("/proc/self/exe", program, sizeof(program) - 1);
@@ -195,10 +197,7 @@ void StockDevice::follow()
                 pending.erase(0, end + 2);
                 std::optional<uint64_t> id;
                 std::string message;
-                for (size_t start = 0; start < block.size();) {
-                    size_t next = block.find('\n', start);
-                    std::string_view line(block.data() + start, next - start);
-                    start = next + 1;
+                for (auto line : Platform::lines(block)) {
                     if (line.starts_with("id: "))
                         id = Device::parseInteger<uint64_t>(line.substr(4));
                     else if (line.starts_with("data: "))

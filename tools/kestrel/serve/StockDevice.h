@@ -6,6 +6,7 @@
 // removes the device's folder.
 #pragma once
 
+#include "host/device/DeviceScheme.h"
 #include "tools/kestrel/serve/TimelineFeed.h"
 
 #include <atomic>
@@ -18,8 +19,9 @@ namespace Kestrel {
 
 class StockDevice {
 public:
-    // Lays the device out and starts its server, in real or virtual time as this one runs.
-    static std::unique_ptr<StockDevice> start(bool realTime, std::string& error);
+    // Lays the device out, of the scheme of the device beside it, and starts its server, in
+    // real or virtual time as this one runs.
+    static std::unique_ptr<StockDevice> start(Device::Scheme, bool realTime, std::string& error);
     ~StockDevice();
     StockDevice(const StockDevice&) = delete;
     StockDevice& operator=(const StockDevice&) = delete;
