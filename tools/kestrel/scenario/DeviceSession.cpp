@@ -357,7 +357,7 @@ std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceComm
 
 // As package managers on a phone do, dpkg's work ends with a restart of a booted
 // SpringBoard; the command returns once the new one runs.
-std::optional<std::string> DeviceSession::changePackages(
+Platform::Expected<void> DeviceSession::changePackages(
     const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>& change)
 {
     Device::PackageManager packages(m_root);
@@ -365,13 +365,13 @@ std::optional<std::string> DeviceSession::changePackages(
     packages.setRestartsSpringBoard(false);
     auto result = change(packages);
     if (!result)
-        return result.error();
+        return result.failure();
     publish(now(), Driver::Note { "dpkg " + result->message });
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
     if (result->changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
         m_supervisor->waitFor(
             [&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
-    return std::nullopt;
+    return {};
 }
 
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
@@ -492,7 +492,7 @@ std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
 
 // Changes the settings file's entries, keeping the others (a file that is no dictionary
 // starts again empty), and writes it back atomically.
-std::optional<std::string> DeviceSession::editSettings(const std::function<void(Dictionary&)>& edit)
+Platform::Expected<void> DeviceSession::editSettings(const std::function<void(Dictionary&)>& edit)
 {
     std::string path = m_root + Device::Paths::settingsFile;
     auto file = readFile(path);
@@ -501,8 +501,8 @@ std::optional<std::string> DeviceSession::editSettings(const std::function<void(
         settings = *file.value.asDictionary();
     edit(settings);
     if (!writeFileAtomically(path, Value(std::move(settings))))
-        return "cannot write the settings file";
-    return std::nullopt;
+        return Platform::Failure { "cannot write the settings file" };
+    return {};
 }
 
 } // namespace Kestrel

@@ -127,9 +127,9 @@ private:
     void publish(int64_t stamp, const Driver::Event&);
     std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
     std::optional<std::string> boot(bool finishLaunching);
-    std::optional<std::string> changePackages(
+    Platform::Expected<void> changePackages(
         const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>&);
-    std::optional<std::string> editSettings(const std::function<void(Platform::Plist::Dictionary&)>&);
+    Platform::Expected<void> editSettings(const std::function<void(Platform::Plist::Dictionary&)>&);
     std::optional<std::string> wait(int64_t nanoseconds);
     void postAndSettle(const std::string& name);
     void settleRestart(uint64_t restartsBefore);
