@@ -2,7 +2,6 @@
 
 #include "host/device/Words.h"
 
-#include <array>
 #include <charconv>
 #include <map>
 #include <type_traits>
@@ -10,39 +9,6 @@
 namespace Driver {
 
 namespace {
-
-template<typename E> struct EnumNames;
-template<> struct EnumNames<NotificationRoute> {
-    static constexpr std::array<const char*, 3> names = { "priority", "structured", "none" };
-};
-template<> struct EnumNames<AodAction> {
-    static constexpr std::array<const char*, 4> names = { "tap", "double-tap", "hide", "post-hide" };
-};
-template<> struct EnumNames<BiometricCall::Kind> {
-    static constexpr std::array<const char*, 4> names = { "set-authenticated=no", "set-authenticated=yes", "screen-off", "screen-on" };
-};
-
-template<> struct EnumNames<Decision::Outcome> {
-    static constexpr std::array<const char*, 7> names = { "blocked", "pass-through", "touch-hold", "unlock-now",
-        "delay-not-biometric", "delay-refused", "delay-scheduled" };
-};
-template<> struct EnumNames<Decision::Reason> {
-    static constexpr std::array<const char*, 7> names = { "none", "music", "flashlight", "external", "notifications",
-        "disabled", "re-send" };
-};
-template<> struct EnumNames<DelayedUnlock::Result> {
-    static constexpr std::array<const char*, 3> names = { "sent", "skipped-touched", "skipped-gone" };
-};
-
-template<typename E> std::optional<E> enumNamed(std::string_view word)
-{
-    const auto& names = EnumNames<E>::names;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (word == names[i])
-            return E(i);
-    }
-    return std::nullopt;
-}
 
 template<typename T> struct IsOptional : std::false_type { };
 template<typename T> struct IsOptional<std::optional<T>> : std::true_type { };
@@ -66,7 +32,7 @@ void put(std::string& out, const std::optional<std::string>& text)
     else
         out += '-';
 }
-void put(std::string& out, bool value) { out += value ? "yes" : "no"; }
+void put(std::string& out, bool value) { out += Device::yesNo(value); }
 void put(std::string& out, double value) { out += Device::realText(value); }
 void put(std::string& out, const Platform::SystemVersion& version)
 {
@@ -81,10 +47,7 @@ void put(std::string& out, const std::vector<std::optional<std::string>>& texts)
     }
 }
 template<typename T> requires std::is_integral_v<T> void put(std::string& out, T value) { out += std::to_string(value); }
-template<typename T> requires std::is_enum_v<T> void put(std::string& out, T value)
-{
-    out += EnumNames<T>::names.at(size_t(value));
-}
+template<Named T> void put(std::string& out, T value) { out += name(value); }
 
 bool get(std::string_view word, std::optional<std::string>& text)
 {
@@ -122,10 +85,9 @@ bool get(std::string_view word, std::string& text)
 }
 bool get(std::string_view word, bool& value)
 {
-    if (word != "yes" && word != "no")
-        return false;
-    value = word == "yes";
-    return true;
+    auto read = Device::yesNo.read(word);
+    value = read.value_or(false);
+    return bool(read);
 }
 bool get(std::string_view word, double& value)
 {
@@ -157,12 +119,12 @@ template<typename T> requires std::is_integral_v<T> bool get(std::string_view wo
     value = parsed.value_or(0);
     return bool(parsed);
 }
-template<typename T> requires std::is_enum_v<T> bool get(std::string_view word, T& value)
+template<Named T> bool get(std::string_view word, T& value)
 {
-    auto named = enumNamed<T>(word);
-    if (named)
-        value = *named;
-    return bool(named);
+    auto read = named<T>(word);
+    if (read)
+        value = *read;
+    return bool(read);
 }
 
 class Writer {
@@ -291,43 +253,47 @@ constexpr std::string_view eventTag = "event";
 
 } // namespace
 
-const char* name(NotificationRoute route) { return EnumNames<NotificationRoute>::names.at(size_t(route)); }
-const char* name(AodAction action) { return EnumNames<AodAction>::names.at(size_t(action)); }
-const char* name(BiometricCall::Kind kind) { return EnumNames<BiometricCall::Kind>::names.at(size_t(kind)); }
-const char* name(Decision::Outcome outcome) { return EnumNames<Decision::Outcome>::names.at(size_t(outcome)); }
-const char* name(Decision::Reason reason) { return EnumNames<Decision::Reason>::names.at(size_t(reason)); }
-const char* name(DelayedUnlock::Result result) { return EnumNames<DelayedUnlock::Result>::names.at(size_t(result)); }
-
-std::optional<Decision::Outcome> decisionOutcomeNamed(std::string_view word) { return enumNamed<Decision::Outcome>(word); }
-std::optional<Decision::Reason> decisionReasonNamed(std::string_view word) { return enumNamed<Decision::Reason>(word); }
-std::optional<DelayedUnlock::Result> delayedUnlockResultNamed(std::string_view word)
-{
-    return enumNamed<DelayedUnlock::Result>(word);
-}
-
 Request toRequest(const DeviceCommand& command)
 {
     return std::visit([](const auto& alternative) { return Request(alternative); }, command);
 }
 
+std::string attemptText(const std::optional<std::string>& passcode, bool mesa, bool finish, std::optional<bool> result)
+{
+    std::string text = "attempt passcode=" + Device::displayWord(passcode) + " mesa=" + Device::yesNo(mesa)
+        + " finish=" + Device::yesNo(finish);
+    if (result)
+        text += std::string(" result=") + Device::yesNo(*result);
+    return text;
+}
+
+std::string decisionText(Decision::Outcome outcome, std::optional<Decision::Reason> reason)
+{
+    std::string text = std::string("decision outcome=") + name(outcome);
+    if (reason)
+        text += std::string(" reason=") + name(*reason);
+    return text;
+}
+
 std::string timelineText(const Event& event)
 {
-    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    if (auto* attempt = std::get_if<AttemptCall>(&event)) {
-        return "attempt passcode=" + Device::displayWord(attempt->passcode) + " mesa=" + yesNo(attempt->mesa)
-            + " finish=" + yesNo(attempt->finish) + " result=" + yesNo(attempt->result);
-    }
-    if (auto* call = std::get_if<BiometricCall>(&event))
-        return std::string("biometric ") + name(call->kind);
-    if (auto* decision = std::get_if<Decision>(&event)) {
-        std::string text = std::string("decision outcome=") + name(decision->outcome);
-        if (decision->reason != Decision::Reason::None)
-            text += std::string(" reason=") + name(decision->reason);
-        return text;
-    }
-    if (auto* delayed = std::get_if<DelayedUnlock>(&event))
-        return std::string("delayed-unlock ") + name(delayed->result);
-    return std::get<Note>(event).text;
+    struct Text {
+        std::string operator()(const AttemptCall& attempt) const
+        {
+            return attemptText(attempt.passcode, attempt.mesa, attempt.finish, attempt.result);
+        }
+        std::string operator()(const BiometricCall& call) const { return std::string("biometric ") + name(call.kind); }
+        std::string operator()(const Decision& decision) const
+        {
+            return decisionText(decision.outcome, decision.givenReason());
+        }
+        std::string operator()(const DelayedUnlock& delayed) const
+        {
+            return std::string("delayed-unlock ") + name(delayed.result);
+        }
+        std::string operator()(const Note& note) const { return note.text; }
+    };
+    return std::visit(Text {}, event);
 }
 
 std::string encode(const Boot& boot) { return encodeMessage(boot); }

@@ -10,8 +10,10 @@
 // nil), so any bytes survive; an optional field that is absent is left out.
 #pragma once
 
+#include "host/device/Words.h"
 #include "platform/foundation/CoreFoundation.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,12 +23,60 @@
 
 namespace Driver {
 
-enum class NotificationRoute { Priority, Structured, None };
-enum class AodAction { Tap, DoubleTap, Hide, PostHide };
+// The words of an enum, one for each value in the order of the values: the one table the
+// wire, the timeline, the scenario language and the simulator page all take them from.
+// Each table is specialised next to its enum, with `last` its last value.
+template<typename E> struct Names;
+template<typename E>
+concept Named = requires
+{
+    Names<E>::words;
+    Names<E>::last;
+};
 
-// Names as the scenario language and the timeline write them.
-const char* name(NotificationRoute);
-const char* name(AodAction);
+template<Named E> constexpr const char* name(E value) { return Names<E>::words.at(size_t(value)); }
+template<Named E> constexpr std::optional<E> named(std::string_view word)
+{
+    static_assert(Names<E>::words.size() == size_t(Names<E>::last) + 1, "one word for each value");
+    for (size_t i = 0; i < Names<E>::words.size(); ++i) {
+        if (word == Names<E>::words[i])
+            return E(i);
+    }
+    return std::nullopt;
+}
+
+// A fact of the device with two states, as the timeline's notes ("lockscreen shown"), the
+// `state` line (lockscreen=shown), the scenario's checks and the simulator page name it.
+struct Fact {
+    const char* subject;
+    Device::BoolWords words;
+    std::string line(bool value) const { return std::string(subject) + ' ' + words(value); }
+    // The state a line of line()'s form names.
+    std::optional<bool> readLine(std::string_view text) const
+    {
+        std::string_view prefix(subject);
+        if (!text.starts_with(prefix) || text.size() <= prefix.size() || text[prefix.size()] != ' ')
+            return std::nullopt;
+        return words.read(text.substr(prefix.size() + 1));
+    }
+};
+namespace Facts {
+inline constexpr Fact lockscreen { "lockscreen", { "shown", "dismissed" } };
+inline constexpr Fact device { "device", { "locked", "unlocked" } };
+inline constexpr Fact audio { "audio", { "playing", "stopped" } };
+inline constexpr Fact companion { "companion", { "installed", "absent" } };
+} // namespace Facts
+
+enum class NotificationRoute { Priority, Structured, None };
+template<> struct Names<NotificationRoute> {
+    static constexpr std::array words { "priority", "structured", "none" };
+    static constexpr auto last = NotificationRoute::None;
+};
+enum class AodAction { Tap, DoubleTap, Hide, PostHide };
+template<> struct Names<AodAction> {
+    static constexpr std::array words { "tap", "double-tap", "hide", "post-hide" };
+    static constexpr auto last = AodAction::PostHide;
+};
 
 // --- From the driver: the boot configuration, then requests. ---
 
@@ -206,6 +256,10 @@ struct BiometricCall {
     Kind kind { Kind::ScreenOn };
     template<typename F> void fields(F& f) { f("kind", kind); }
 };
+template<> struct Names<BiometricCall::Kind> {
+    static constexpr std::array words { "set-authenticated=no", "set-authenticated=yes", "screen-off", "screen-on" };
+    static constexpr auto last = BiometricCall::Kind::ScreenOn;
+};
 // The engine's unlock decision, as it reported it: the outcome and, where one
 // condition decided it, the reason.
 struct Decision {
@@ -215,6 +269,19 @@ struct Decision {
     Outcome outcome { Outcome::PassThrough };
     Reason reason { Reason::None };
     template<typename F> void fields(F& f) { f("outcome", outcome), f("reason", reason); }
+    // The reason, when one condition decided it.
+    std::optional<Reason> givenReason() const { return reason == Reason::None ? std::nullopt : std::optional(reason); }
+};
+// As the engine reports them and the timeline writes them: "blocked", "music"; "none" for no reason.
+template<> struct Names<Decision::Outcome> {
+    static constexpr std::array words { "blocked", "pass-through", "touch-hold", "unlock-now", "delay-not-biometric",
+        "delay-refused", "delay-scheduled" };
+    static constexpr auto last = Decision::Outcome::DelayScheduled;
+};
+template<> struct Names<Decision::Reason> {
+    static constexpr std::array words { "none", "music", "flashlight", "external", "notifications", "disabled",
+        "re-send" };
+    static constexpr auto last = Decision::Reason::ReSend;
 };
 // What the delayed-unlock block did when it ran.
 struct DelayedUnlock {
@@ -222,6 +289,10 @@ struct DelayedUnlock {
     static constexpr std::string_view tag = "delayed-unlock";
     Result result { Result::Sent };
     template<typename F> void fields(F& f) { f("result", result); }
+};
+template<> struct Names<DelayedUnlock::Result> {
+    static constexpr std::array words { "sent", "skipped-touched", "skipped-gone" };
+    static constexpr auto last = DelayedUnlock::Result::SkippedGone;
 };
 // Any other timeline event, as text ("launch finished", "spawn /usr/bin/killall -9 SpringBoard").
 struct Note {
@@ -233,15 +304,11 @@ using Event = std::variant<AttemptCall, BiometricCall, Decision, DelayedUnlock, 
 
 // The event's line on the timeline, without its time.
 std::string timelineText(const Event&);
-const char* name(BiometricCall::Kind);
-// As the timeline writes them: "blocked", "music", "skipped-touched"; "none" for no reason.
-const char* name(Decision::Outcome);
-const char* name(Decision::Reason);
-const char* name(DelayedUnlock::Result);
-// The names the engine reports, back to their values.
-std::optional<Decision::Outcome> decisionOutcomeNamed(std::string_view);
-std::optional<Decision::Reason> decisionReasonNamed(std::string_view);
-std::optional<DelayedUnlock::Result> delayedUnlockResultNamed(std::string_view);
+// The lines of an attempt and of a decision as the timeline writes them, with what a check
+// leaves out left out: "attempt passcode=nil mesa=yes finish=no[ result=yes]" and
+// "decision outcome=blocked[ reason=music]".
+std::string attemptText(const std::optional<std::string>& passcode, bool mesa, bool finish, std::optional<bool> result);
+std::string decisionText(Decision::Outcome, std::optional<Decision::Reason>);
 
 struct StampedEvent {
     int64_t stamp { 0 }; // nanoseconds

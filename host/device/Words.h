@@ -60,6 +60,22 @@ struct Number {
 std::optional<Number> parseNumber(std::string_view, std::string& error);
 // A number by that rule, as a double.
 std::optional<double> parseReal(std::string_view);
+// The two words of something that holds or does not, the holding one first.
+struct BoolWords {
+    const char* yes;
+    const char* no;
+    constexpr const char* operator()(bool value) const { return value ? yes : no; }
+    constexpr std::optional<bool> read(std::string_view word) const
+    {
+        if (word == yes)
+            return true;
+        if (word == no)
+            return false;
+        return std::nullopt;
+    }
+};
+// A boolean as the scenario language, the timeline and the driver protocol write it.
+inline constexpr BoolWords yesNo { "yes", "no" };
 // The words a switch takes: yes/no, on/off, true/false or 1/0, in any letter case.
 std::optional<bool> parseSwitchWord(std::string_view);
 inline constexpr const char* switchWords = "yes/no, on/off, true/false or 1/0";

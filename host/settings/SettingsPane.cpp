@@ -5,6 +5,7 @@
 #include "platform/fs/DeviceRoot.h"
 #include "platform/fs/JailbreakRoot.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/plist/ValueVisit.h"
 #include "platform/uikit/UIKit.h"
 
 #include <cmath>
@@ -231,21 +232,15 @@ std::string displayValue(id value) { return displayValue(Platform::propertyListV
 
 std::string displayValue(const std::optional<Value>& value)
 {
-    if (!value)
-        return "-";
-    switch (value->kind()) {
-    case Kind::Boolean:
-        return value->boolValue() ? "yes" : "no";
-    case Kind::Integer:
-        return value->isLargeUnsigned() ? std::to_string(value->unsignedIntegerValue())
-                                        : std::to_string(value->integerValue());
-    case Kind::Real:
-        return formatNumber(value->doubleValue());
-    case Kind::String:
-        return Device::displayWord(*value->asString());
-    default:
-        return std::string("(") + kindName(value->kind()) + ")";
-    }
+    struct Display {
+        std::string operator()(bool boolean) const { return Device::yesNo(boolean); }
+        std::string operator()(int64_t integer) const { return std::to_string(integer); }
+        std::string operator()(uint64_t integer) const { return std::to_string(integer); }
+        std::string operator()(double real) const { return formatNumber(real); }
+        std::string operator()(const std::string& text) const { return Device::displayWord(text); }
+        std::string operator()(Kind kind) const { return std::string("(") + kindName(kind) + ")"; }
+    };
+    return value ? visitScalar(*value, Display {}) : "-";
 }
 
 } // namespace SettingsHost

@@ -134,7 +134,7 @@ struct Performer {
     Driver::Reply operator()(const Driver::Audio& command)
     {
         state.otherAudioPlaying = command.playing;
-        hostEvent(command.playing ? "audio playing" : "audio stopped");
+        hostEvent(Driver::Facts::audio.line(command.playing));
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::NotificationAdd& command)

@@ -49,7 +49,7 @@ void HostState::setDeviceLocked(bool locked)
     if (deviceLocked == locked)
         return;
     deviceLocked = locked;
-    hostEvent(locked ? "device locked" : "device unlocked");
+    hostEvent(Driver::Facts::device.line(locked));
 }
 
 void HostState::setUILocked(bool locked)
@@ -57,7 +57,7 @@ void HostState::setUILocked(bool locked)
     if (uiLocked == locked)
         return;
     uiLocked = locked;
-    hostEvent(locked ? "lockscreen shown" : "lockscreen dismissed");
+    hostEvent(Driver::Facts::lockscreen.line(locked));
 }
 
 void HostState::resetForTesting()
@@ -98,7 +98,5 @@ void setHostEventSink(std::function<void(const Driver::Event&)> sink)
     std::lock_guard guard(s_sinkLock);
     hostEventSink() = std::move(sink);
 }
-
-const char* yesNo(bool value) { return value ? "yes" : "no"; }
 
 } // namespace SpringBoardHost

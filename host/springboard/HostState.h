@@ -83,6 +83,4 @@ void hostEvent(const Driver::Event&);
 // Replaces the host event sink (an empty function removes it).
 void setHostEventSink(std::function<void(const Driver::Event&)>);
 
-const char* yesNo(bool);
-
 } // namespace SpringBoardHost

@@ -68,13 +68,13 @@ std::string_view field(std::span<const Platform::TraceField> fields, std::string
 std::optional<Driver::Event> eventForReport(std::string_view report, std::span<const Platform::TraceField> fields)
 {
     if (report == "decision") {
-        auto outcome = Driver::decisionOutcomeNamed(field(fields, "outcome"));
-        auto reason = Driver::decisionReasonNamed(field(fields, "reason"));
+        auto outcome = Driver::named<Driver::Decision::Outcome>(field(fields, "outcome"));
+        auto reason = Driver::named<Driver::Decision::Reason>(field(fields, "reason"));
         if (outcome && reason)
             return Driver::Decision { *outcome, *reason };
     }
     if (report == "delayed-unlock") {
-        if (auto result = Driver::delayedUnlockResultNamed(field(fields, "result")))
+        if (auto result = Driver::named<Driver::DelayedUnlock::Result>(field(fields, "result")))
             return Driver::DelayedUnlock { *result };
     }
     return std::nullopt;

@@ -316,7 +316,7 @@ TEST(DecisionReportWords, EveryWordTheEngineReportsIsOneTheDriverReadsAndBack)
     EXPECT_EQ(engineReasons, driverReasons);
     EXPECT_EQ(engineResults, driverResults);
     for (auto& outcome : engineOutcomes)
-        EXPECT_TRUE(Driver::decisionOutcomeNamed(outcome)) << outcome;
+        EXPECT_TRUE(Driver::named<Driver::Decision::Outcome>(outcome)) << outcome;
 }
 
 } // namespace

@@ -52,7 +52,7 @@ constexpr CommandHelp commands[] = {
     { "plist", "plist print FILE", "show a property list (XML or binary) in a readable form" },
 };
 
-const CommandHelp* commandNamed(std::string_view name)
+constexpr const CommandHelp* commandNamed(std::string_view name)
 {
     for (auto& command : commands) {
         if (name == command.name)
@@ -60,6 +60,18 @@ const CommandHelp* commandNamed(std::string_view name)
     }
     return nullptr;
 }
+
+// A subcommand the code names, found in the table when the program is compiled: a name
+// that is not there does not compile.
+struct Subcommand {
+    consteval Subcommand(const char* name)
+        : help(commandNamed(name))
+    {
+        if (!help)
+            throw "no subcommand of that name";
+    }
+    const CommandHelp* help;
+};
 
 void printUsage(std::FILE* stream)
 {
@@ -75,12 +87,9 @@ int usage()
 }
 
 // A command given wrongly: its own form, in one line.
-int usage(std::string_view name)
+int usage(Subcommand command)
 {
-    auto* command = commandNamed(name);
-    if (!command)
-        return usage();
-    std::fprintf(stderr, "usage: kestrel %s\n", command->form);
+    std::fprintf(stderr, "usage: kestrel %s\n", command.help->form);
     return 2;
 }
 
@@ -91,10 +100,9 @@ int commandHelp(const CommandHelp& command)
     return 0;
 }
 
-int unknownOption(std::string_view command, const std::string& option)
+int unknownOption(Subcommand command, const std::string& option)
 {
-    std::fprintf(
-        stderr, "kestrel %.*s: no option %s\n", int(command.size()), command.data(), Device::printable(option).c_str());
+    std::fprintf(stderr, "kestrel %s: no option %s\n", command.help->name, Device::printable(option).c_str());
     return 2;
 }
 
@@ -133,8 +141,8 @@ Arguments splitArguments(int argc, char** argv, int first)
 
 // Nullopt when the command has its number of words and takes every option given; otherwise
 // the exit status, after one line saying what is wrong.
-std::optional<int> misuse(std::string_view command, const Arguments& arguments, size_t words,
-    std::initializer_list<std::string_view> options = {})
+std::optional<int> misuse(
+    Subcommand command, const Arguments& arguments, size_t words, std::initializer_list<std::string_view> options = {})
 {
     for (auto& flag : arguments.flags) {
         if (std::find(options.begin(), options.end(), flag) == options.end())
@@ -331,6 +339,36 @@ int serve(const std::vector<std::string>& words)
     return Kestrel::serveDevice(*root, options);
 }
 
+// Each subcommand's handler, in the order of the help table; argv[2] on are its words.
+struct Handler {
+    std::string_view name;
+    int (*run)(int argc, char** argv);
+};
+std::vector<std::string> wordsOf(int argc, char** argv) { return std::vector<std::string>(argv + 2, argv + argc); }
+constexpr Handler handlers[] = {
+    { "demo", [](int argc, char** argv) { return Kestrel::runDemo(wordsOf(argc, argv)); } },
+    { "init", [](int argc, char** argv) { return init(splitArguments(argc, argv, 2)); } },
+    { "install", [](int argc, char** argv) { return installPackage(splitArguments(argc, argv, 2)); } },
+    { "remove", [](int argc, char** argv) { return removeKestrel(splitArguments(argc, argv, 2)); } },
+    { "run", [](int argc, char** argv) { return run(splitArguments(argc, argv, 2)); } },
+    { "boot", [](int argc, char** argv) { return boot(splitArguments(argc, argv, 2)); } },
+    { "serve", [](int argc, char** argv) { return serve(wordsOf(argc, argv)); } },
+    { "settings", [](int argc, char** argv) { return Kestrel::runSettingsCommand(wordsOf(argc, argv)); } },
+    { "plist", [](int argc, char** argv) { return runPlistCommand(wordsOf(argc, argv)); } },
+};
+
+constexpr bool everySubcommandHasItsHandler()
+{
+    if (std::size(handlers) != std::size(commands))
+        return false;
+    for (size_t i = 0; i < std::size(handlers); ++i) {
+        if (handlers[i].name != commands[i].name)
+            return false;
+    }
+    return true;
+}
+static_assert(everySubcommandHasItsHandler(), "each subcommand of the help has a handler, in the same order");
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -359,26 +397,8 @@ int main(int argc, char** argv)
             return commandHelp(*known);
     }
     try {
-        if (command == "init")
-            return init(splitArguments(argc, argv, 2));
-        if (command == "install")
-            return installPackage(splitArguments(argc, argv, 2));
-        if (command == "remove")
-            return removeKestrel(splitArguments(argc, argv, 2));
-        if (command == "run")
-            return run(splitArguments(argc, argv, 2));
-        if (command == "boot")
-            return boot(splitArguments(argc, argv, 2));
-        if (command == "serve")
-            return serve(std::vector<std::string>(argv + 2, argv + argc));
-        if (command == "demo")
-            return Kestrel::runDemo(std::vector<std::string>(argv + 2, argv + argc));
-        if (command == "settings")
-            return Kestrel::runSettingsCommand(std::vector<std::string>(argv + 2, argv + argc));
-        if (command == "plist")
-            return runPlistCommand(std::vector<std::string>(argv + 2, argv + argc));
+        return handlers[known - commands].run(argc, argv);
     } catch (const std::exception& exception) {
         return error(exception.what());
     }
-    return usage();
 }

@@ -2,31 +2,35 @@
 
 #include "host/device/Words.h"
 #include "platform/notify/NotifyMessage.h"
+#include "platform/plist/ValueVisit.h"
 #include "tools/kestrel/scenario/LineReader.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <map>
+#include <utility>
 
 namespace Kestrel {
 
 namespace {
 
+using Device::yesNo;
+using Driver::named;
 using Platform::Plist::Value;
 using Words = std::vector<std::string>;
 
-// A parser of one command: the command, or nullopt and the error.
-using Parser = std::function<std::optional<Command>(const Words&, ScenarioPhase&, std::string& error)>;
+// The scenario's own words of two-way commands, for the parser and describe() alike.
+constexpr Device::BoolWords faceNextWords { "match", "fail" };
+constexpr Device::BoolWords packageRemoveWords { "purge", "remove" };
 
-std::optional<Command> failure(std::string& error, std::string text)
+std::nullopt_t failure(std::string& error, std::string text)
 {
     error = std::move(text);
     return std::nullopt;
 }
 
-std::optional<Command> usage(std::string& error, std::string_view text)
+std::nullopt_t usage(std::string& error, std::string_view text)
 {
     return failure(error, "usage: " + std::string(text));
 }
@@ -40,32 +44,24 @@ bool oneOf(std::string_view word, std::initializer_list<std::string_view> choice
     return false;
 }
 
-bool yesNo(std::string_view word) { return word == "yes"; }
+// A parser of one command's words, after the phase has been checked: the command, or
+// nullopt and the error.
+using Parser = std::optional<Command> (*)(const Words&, ScenarioPhase&, std::string& error);
 
-bool beforeBoot(const Words& words, const ScenarioPhase& phase, std::string& error)
-{
-    if (phase.booted)
-        error = words[0] + " sets up the device and must come before boot";
-    return !phase.booted;
-}
+// Where in a scenario a command may stand.
+enum class Phase { Any, BeforeBoot, Booted };
 
-bool needsBoot(const Words& words, const ScenarioPhase& phase, std::string& error)
-{
-    if (!phase.booted)
-        error = words[0] + " needs a booted device (add boot first)";
-    return phase.booted;
-}
+struct CommandForm {
+    Phase phase;
+    Parser parse;
+};
 
-// A command of exactly one word (after checking the phase, where the command has one).
-template <typename T> Parser bare(std::string_view name, bool booted)
+// A command of exactly one word.
+template <typename T> std::optional<Command> bare(const Words& words, ScenarioPhase&, std::string& error)
 {
-    return [name, booted](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-        if (booted && !needsBoot(words, phase, error))
-            return std::nullopt;
-        if (words.size() != 1)
-            return usage(error, name);
-        return T {};
-    };
+    if (words.size() != 1)
+        return usage(error, words[0]);
+    return T {};
 }
 
 // KEY=VALUE with a value of the scenario's kinds.
@@ -105,7 +101,7 @@ std::optional<AttemptFields> attemptFields(const Words& words, size_t first, boo
             error = "unknown field " + name;
         else if (fields.count(name))
             error = "field " + name + " given twice";
-        else if (name != "passcode" && !oneOf(value, { "yes", "no" }))
+        else if (name != "passcode" && !yesNo.read(value))
             error = name + " must be yes or no";
         else if (name == "passcode" && value.empty())
             error = "passcode needs a value (nil or text)";
@@ -124,14 +120,21 @@ std::optional<AttemptFields> attemptFields(const Words& words, size_t first, boo
     AttemptFields parsed;
     if (fields["passcode"] != "nil")
         parsed.passcode = Device::unquote(fields["passcode"]);
-    parsed.mesa = yesNo(fields["mesa"]);
-    parsed.finish = yesNo(fields["finish"]);
+    parsed.mesa = *yesNo.read(fields["mesa"]);
+    parsed.finish = *yesNo.read(fields["finish"]);
     if (fields.count("result"))
-        parsed.result = yesNo(fields["result"]);
+        parsed.result = *yesNo.read(fields["result"]);
     return parsed;
 }
 
-std::optional<Command> parseSettings(const Words& words, std::string& error)
+// A text as one word that reads back as that text: displayWord's, quoted where a bare
+// word would read as yes or no.
+std::string textWord(const std::string& text)
+{
+    return yesNo.read(text) ? Device::quotedWord(text) : Device::displayWord(text);
+}
+
+std::optional<Command> parseSettings(const Words& words, ScenarioPhase&, std::string& error)
 {
     if (words.size() < 2)
         return usage(error, "settings KEY=VALUE ... | settings remove KEY ... | settings delete | settings corrupt");
@@ -158,7 +161,7 @@ std::optional<Command> parseSettings(const Words& words, std::string& error)
     return write;
 }
 
-std::optional<Command> parseFace(const Words& words, std::string& error)
+std::optional<Command> parseFace(const Words& words, ScenarioPhase&, std::string& error)
 {
     if (words.size() == 2 && words[1] == "match")
         return Driver::FaceMatch {};
@@ -168,12 +171,14 @@ std::optional<Command> parseFace(const Words& words, std::string& error)
         if (auto event = Device::parseInteger(words[2]))
             return Driver::FaceEvent { *event };
     }
-    if (words.size() == 3 && words[1] == "next" && oneOf(words[2], { "match", "fail" }))
-        return Driver::FaceNext { words[2] == "match" };
+    if (words.size() == 3 && words[1] == "next") {
+        if (auto match = faceNextWords.read(words[2]))
+            return Driver::FaceNext { *match };
+    }
     return usage(error, "face match | face fail | face event N | face next match|fail");
 }
 
-std::optional<Command> parseNotification(const Words& words, std::string& error)
+std::optional<Command> parseNotification(const Words& words, ScenarioPhase&, std::string& error)
 {
     if (words.size() == 3 && words[1] == "add") {
         // A bare word is the identifier as written; nil is a request without one.
@@ -193,273 +198,498 @@ std::optional<Command> parseNotification(const Words& words, std::string& error)
     return usage(error, "notification add SECTION_ID | notification clear | notification new-controller");
 }
 
+// --- The checks: `expect WHAT ...`, one parser for each WHAT. ---
+
+std::optional<ExpectLockscreen> expectLockscreen(const Words& words, std::string& error)
+{
+    auto shown = words.size() == 3 ? Driver::Facts::lockscreen.words.read(words[2]) : std::nullopt;
+    if (!shown)
+        return usage(error, "expect lockscreen shown|dismissed");
+    return ExpectLockscreen { {}, *shown };
+}
+
+std::optional<ExpectDevice> expectDevice(const Words& words, std::string& error)
+{
+    auto locked = words.size() == 3 ? Driver::Facts::device.words.read(words[2]) : std::nullopt;
+    if (!locked)
+        return usage(error, "expect device locked|unlocked");
+    return ExpectDevice { {}, *locked };
+}
+
+std::optional<ExpectAttempt> expectAttempt(const Words& words, std::string& error)
+{
+    auto fields = attemptFields(words, 2, true, error);
+    if (!fields)
+        return std::nullopt;
+    return ExpectAttempt { {}, fields->passcode, fields->mesa, fields->finish, fields->result };
+}
+
+// `expect WHAT` alone.
+template <typename T> std::optional<T> expectBare(const Words& words, std::string& error)
+{
+    if (words.size() != 2)
+        return usage(error, "expect " + words[1]);
+    return T {};
+}
+
+std::optional<ExpectBiometric> expectBiometric(const Words& words, std::string& error)
+{
+    using Kind = Driver::BiometricCall::Kind;
+    auto kind = words.size() == 3 ? named<Kind>(words[2]) : std::nullopt;
+    // The host sets the resource authenticated itself, after every match: only its clearing is checked.
+    if (!kind || *kind == Kind::SetAuthenticatedYes)
+        return usage(error, "expect biometric set-authenticated=no|screen-off|screen-on");
+    return ExpectBiometric { {}, *kind };
+}
+
+std::optional<ExpectDecision> expectDecision(const Words& words, std::string& error)
+{
+    constexpr std::string_view decisionUsage = "expect decision OUTCOME [reason=REASON]";
+    auto outcome = words.size() >= 3 ? named<Driver::Decision::Outcome>(words[2]) : std::nullopt;
+    if (!outcome || words.size() > 4)
+        return usage(error, decisionUsage);
+    ExpectDecision expected { {}, *outcome, std::nullopt };
+    if (words.size() == 4) {
+        auto reason
+            = words[3].starts_with("reason=") ? named<Driver::Decision::Reason>(words[3].substr(7)) : std::nullopt;
+        if (!reason)
+            return usage(error, decisionUsage);
+        expected.reason = *reason;
+    }
+    return expected;
+}
+
+// The text a log or posted check looks for; nullopt after the usage line when there is none.
+std::optional<std::string> checkedText(const Words& words, const char* placeholder, std::string& error)
+{
+    if (words.size() != 3 || Device::unquote(words[2]).empty())
+        return usage(error, "expect " + words[1] + " " + placeholder);
+    return Device::unquote(words[2]);
+}
+
+std::optional<ExpectLog> expectLog(const Words& words, std::string& error)
+{
+    auto text = checkedText(words, "TEXT", error);
+    if (!text)
+        return std::nullopt;
+    return ExpectLog { {}, *text, words[1] == "log" };
+}
+
+std::optional<ExpectPosted> expectPosted(const Words& words, std::string& error)
+{
+    auto name = checkedText(words, "NAME", error);
+    if (!name)
+        return std::nullopt;
+    return ExpectPosted { {}, *name };
+}
+
+std::optional<ExpectPackage> expectPackage(const Words& words, std::string& error)
+{
+    if (words.size() == 4 && words[2] == "installed")
+        return ExpectPackage { {}, Device::unquote(words[3]) };
+    if (words.size() == 3 && words[2] == "absent")
+        return ExpectPackage { {}, std::nullopt };
+    return usage(error, "expect package installed VERSION | expect package absent");
+}
+
+std::optional<ExpectSetting> expectSetting(const Words& words, std::string& error)
+{
+    if (words.size() == 4 && words[3] == "absent" && words[2].find('=') == std::string::npos)
+        return ExpectSetting { {}, Device::unquote(words[2]), std::nullopt };
+    if (words.size() != 3)
+        return usage(error, "expect setting KEY=VALUE | expect setting KEY absent");
+    auto entry = assignment(words[2], error);
+    if (!entry)
+        return std::nullopt;
+    return ExpectSetting { {}, entry->first, entry->second };
+}
+
+template <typename T, typename... Alternatives> constexpr size_t indexIn(const std::variant<Alternatives...>*)
+{
+    constexpr bool same[] = { std::is_same_v<T, Alternatives>... };
+    for (size_t i = 0; i < sizeof...(Alternatives); ++i) {
+        if (same[i])
+            return i;
+    }
+    return sizeof...(Alternatives);
+}
+template <typename T> constexpr size_t commandIndex = indexIn<T>(static_cast<const Command*>(nullptr));
+
+// One form of check: the word after expect, whether the check needs a booted device, and
+// which command it parses into.
+struct CheckForm {
+    std::string_view what;
+    bool needsBoot;
+    size_t alternative;
+    std::optional<Command> (*parse)(const Words&, std::string& error);
+};
+
+template <typename T, std::optional<T> (*parse)(const Words&, std::string&)>
+constexpr CheckForm checkForm(std::string_view what, bool needsBoot)
+{
+    return { what, needsBoot, commandIndex<T>, [](const Words& words, std::string& error) -> std::optional<Command> {
+                if (auto check = parse(words, error))
+                    return Command(std::move(*check));
+                return std::nullopt;
+            } };
+}
+
+// The checks that look at SpringBoard, or at what it reported, need it booted.
+constexpr CheckForm checkForms[] = {
+    checkForm<ExpectLockscreen, expectLockscreen>("lockscreen", true),
+    checkForm<ExpectDevice, expectDevice>("device", true),
+    checkForm<ExpectAttempt, expectAttempt>("attempt", true),
+    checkForm<ExpectNoAttempt, expectBare<ExpectNoAttempt>>("no-attempt", true),
+    checkForm<ExpectBiometric, expectBiometric>("biometric", true),
+    checkForm<ExpectNoBiometric, expectBare<ExpectNoBiometric>>("no-biometric", true),
+    checkForm<ExpectDecision, expectDecision>("decision", true),
+    checkForm<ExpectRespring, expectBare<ExpectRespring>>("respring", false),
+    checkForm<ExpectNoRespring, expectBare<ExpectNoRespring>>("no-respring", false),
+    checkForm<ExpectLog, expectLog>("log", false),
+    checkForm<ExpectLog, expectLog>("no-log", false),
+    checkForm<ExpectPosted, expectPosted>("posted", false),
+    checkForm<ExpectPackage, expectPackage>("package", false),
+    checkForm<ExpectSetting, expectSetting>("setting", false),
+};
+
+constexpr bool everyCheckHasAForm()
+{
+    return []<size_t... index>(std::index_sequence<index...>)
+    {
+        auto hasForm = [](size_t alternative) {
+            for (auto& form : checkForms) {
+                if (form.alternative == alternative)
+                    return true;
+            }
+            return false;
+        };
+        return ((!isCheck<std::variant_alternative_t<index, Command>> || hasForm(index)) && ...);
+    }
+    (std::make_index_sequence<std::variant_size_v<Command>>());
+}
+static_assert(everyCheckHasAForm(), "every check of the scenario language has a form after expect");
+
 std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std::string& error)
 {
     if (words.size() < 2)
         return usage(error, "expect WHAT ...");
-    const auto& what = words[1];
-    if (oneOf(what, { "lockscreen", "device", "attempt", "no-attempt", "biometric", "no-biometric", "decision" })
-        && !needsBoot(words, phase, error))
-        return std::nullopt;
-    if (what == "lockscreen") {
-        if (words.size() != 3 || !oneOf(words[2], { "shown", "dismissed" }))
-            return usage(error, "expect lockscreen shown|dismissed");
-        return ExpectLockscreen { {}, words[2] == "shown" };
+    for (auto& form : checkForms) {
+        if (words[1] != form.what)
+            continue;
+        if (form.needsBoot && !phase.booted)
+            return failure(error, words[0] + " needs a booted device (add boot first)");
+        return form.parse(words, error);
     }
-    if (what == "device") {
-        if (words.size() != 3 || !oneOf(words[2], { "locked", "unlocked" }))
-            return usage(error, "expect device locked|unlocked");
-        return ExpectDevice { {}, words[2] == "locked" };
-    }
-    if (what == "attempt") {
-        auto fields = attemptFields(words, 2, true, error);
-        if (!fields)
-            return std::nullopt;
-        return ExpectAttempt { {}, fields->passcode, fields->mesa, fields->finish, fields->result };
-    }
-    if (oneOf(what, { "no-attempt", "no-biometric", "respring", "no-respring" })) {
-        if (words.size() != 2)
-            return usage(error, "expect " + what);
-        if (what == "no-attempt")
-            return ExpectNoAttempt {};
-        if (what == "no-biometric")
-            return ExpectNoBiometric {};
-        return what == "respring" ? Command(ExpectRespring {}) : Command(ExpectNoRespring {});
-    }
-    if (what == "biometric") {
-        using Kind = Driver::BiometricCall::Kind;
-        if (words.size() == 3) {
-            for (auto kind : { Kind::SetAuthenticatedNo, Kind::ScreenOff, Kind::ScreenOn }) {
-                if (words[2] == Driver::name(kind))
-                    return ExpectBiometric { {}, kind };
-            }
-        }
-        return usage(error, "expect biometric set-authenticated=no|screen-off|screen-on");
-    }
-    if (what == "decision") {
-        constexpr std::string_view decisionUsage = "expect decision OUTCOME [reason=REASON]";
-        auto outcome = words.size() >= 3 ? Driver::decisionOutcomeNamed(words[2]) : std::nullopt;
-        if (!outcome || words.size() > 4)
-            return usage(error, decisionUsage);
-        ExpectDecision expected { {}, *outcome, std::nullopt };
-        if (words.size() == 4) {
-            auto reason
-                = words[3].starts_with("reason=") ? Driver::decisionReasonNamed(words[3].substr(7)) : std::nullopt;
-            if (!reason)
-                return usage(error, decisionUsage);
-            expected.reason = *reason;
-        }
-        return expected;
-    }
-    if (oneOf(what, { "log", "no-log", "posted" })) {
-        if (words.size() != 3 || Device::unquote(words[2]).empty())
-            return usage(error, "expect " + what + (what == "posted" ? " NAME" : " TEXT"));
-        if (what == "posted")
-            return ExpectPosted { {}, Device::unquote(words[2]) };
-        return ExpectLog { {}, Device::unquote(words[2]), what == "log" };
-    }
-    if (what == "package") {
-        if (words.size() == 4 && words[2] == "installed")
-            return ExpectPackage { {}, Device::unquote(words[3]) };
-        if (words.size() == 3 && words[2] == "absent")
-            return ExpectPackage { {}, std::nullopt };
-        return usage(error, "expect package installed VERSION | expect package absent");
-    }
-    if (what == "setting") {
-        if (words.size() == 4 && words[3] == "absent" && words[2].find('=') == std::string::npos)
-            return ExpectSetting { {}, Device::unquote(words[2]), std::nullopt };
-        if (words.size() != 3)
-            return usage(error, "expect setting KEY=VALUE | expect setting KEY absent");
-        auto entry = assignment(words[2], error);
-        if (!entry)
-            return std::nullopt;
-        return ExpectSetting { {}, entry->first, entry->second };
-    }
-    return failure(error, "unknown check " + what);
+    return failure(error, "unknown check " + words[1]);
 }
 
-const std::map<std::string, Parser, std::less<>>& parsers()
+// --- The commands, by their first word. ---
+
+std::optional<Command> parseIos(const Words& words, ScenarioPhase&, std::string& error)
 {
-    static const std::map<std::string, Parser, std::less<>> table = {
-        { "ios",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!beforeBoot(words, phase, error))
-                    return std::nullopt;
-                Platform::SystemVersion version;
-                if (words.size() != 2 || !Platform::parseSystemVersion(words[1], version))
-                    return usage(error, "ios VERSION (for example 12.4 or 13.0)");
-                if (version.major < 10)
-                    return failure(error, "iOS " + words[1] + " is older than any release the system runs on (10.0)");
-                return SetIos { version };
-            } },
-        { "cf",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!beforeBoot(words, phase, error))
-                    return std::nullopt;
-                auto number = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
-                if (!number)
-                    return usage(error, "cf NUMBER");
-                return SetCoreFoundation { *number };
-            } },
-        { "notifications-route",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!beforeBoot(words, phase, error))
-                    return std::nullopt;
-                using Route = Driver::NotificationRoute;
-                if (words.size() == 2) {
-                    for (auto route : { Route::Priority, Route::Structured, Route::None }) {
-                        if (words[1] == Driver::name(route))
-                            return SetNotificationsRoute { route };
-                    }
-                }
-                return usage(error, "notifications-route priority|structured|none");
-            } },
-        { "companion",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!beforeBoot(words, phase, error))
-                    return std::nullopt;
-                if (words.size() != 2 || !oneOf(words[1], { "installed", "absent" }))
-                    return usage(error, "companion installed|absent");
-                return SetCompanion { words[1] == "installed" };
-            } },
-        { "process",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!beforeBoot(words, phase, error))
-                    return std::nullopt;
-                std::string name = words.size() == 2 ? Device::unquote(words[1]) : std::string();
-                if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
-                    return usage(error, "process NAME (a file name, without slashes)");
-                return SetProcessName { name };
-            } },
-        { "settings",
-            [](const Words& words, ScenarioPhase&, std::string& error) { return parseSettings(words, error); } },
-        { "package",
-            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
-                    PackageInstall install;
-                    if (words.size() == 3)
-                        install.file = Device::unquote(words[2]);
-                    return install;
-                }
-                if (words.size() == 2 && (words[1] == "remove" || words[1] == "purge"))
-                    return PackageRemove { words[1] == "purge" };
-                return usage(error, "package install [FILE.deb] | package remove | package purge");
-            } },
-        { "boot",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (phase.booted)
-                    return failure(error, "the device is already booted");
-                if (words.size() > 2 || (words.size() == 2 && words[1] != "launching"))
-                    return usage(error, "boot [launching]");
-                phase.booted = true;
-                return Boot { words.size() == 1 };
-            } },
-        { "finish-launching", bare<Driver::FinishLaunching>("finish-launching", true) },
-        { "host",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                if (words.size() != 3 || !oneOf(words[1], { "attempt-result", "ui-locked" })
-                    || !oneOf(words[2], { "yes", "no" }))
-                    return usage(error, "host attempt-result yes|no | host ui-locked yes|no");
-                if (words[1] == "attempt-result")
-                    return Driver::HostAttemptResult { yesNo(words[2]) };
-                return Driver::HostUILocked { yesNo(words[2]) };
-            } },
-        { "lock", bare<Driver::Lock>("lock", true) },
-        { "face",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                return parseFace(words, error);
-            } },
-        { "attempt",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                auto fields = attemptFields(words, 1, false, error);
-                if (!fields)
-                    return std::nullopt;
-                return Driver::Attempt { fields->passcode, fields->mesa, fields->finish };
-            } },
-        { "touch", bare<Driver::Touch>("touch", true) },
-        { "aod",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                using Action = Driver::AodAction;
-                if (words.size() == 2) {
-                    for (auto action : { Action::Tap, Action::DoubleTap, Action::Hide, Action::PostHide }) {
-                        if (words[1] == Driver::name(action))
-                            return Driver::Aod { action };
-                    }
-                }
-                return usage(error, "aod tap|double-tap|hide|post-hide");
-            } },
-        { "quick-actions",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                if (words.size() != 2 || words[1] != "appear")
-                    return usage(error, "quick-actions appear");
-                return Driver::QuickActionsAppear {};
-            } },
-        { "flashlight",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                auto level = words.size() == 2 ? Device::parseInteger(words[1]) : std::nullopt;
-                if (!level)
-                    return usage(error, "flashlight LEVEL (a 64-bit integer)");
-                return Driver::Flashlight { *level };
-            } },
-        { "audio",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                if (words.size() != 2 || !oneOf(words[1], { "playing", "stopped" }))
-                    return usage(error, "audio playing|stopped");
-                return Driver::Audio { words[1] == "playing" };
-            } },
-        { "notification",
-            [](const Words& words, ScenarioPhase& phase, std::string& error) -> std::optional<Command> {
-                if (!needsBoot(words, phase, error))
-                    return std::nullopt;
-                return parseNotification(words, error);
-            } },
-        { "respring", bare<Respring>("respring", false) },
-        { "post",
-            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                if (words.size() != 2 || Device::unquote(words[1]).empty())
-                    return usage(error, "post NAME");
-                auto name = Device::unquote(words[1]);
-                if (!Platform::isValidNotificationName(name))
-                    return failure(error,
-                        "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
-                            + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
-                            + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")"));
-                return Post { name };
-            } },
-        { "pane",
-            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                if (words.size() == 4 && words[1] == "set")
-                    return PaneSet { Device::unquote(words[2]), words[3] };
-                if (words.size() == 3 && words[1] == "tap")
-                    return PaneTap { Device::unquote(words[2]) };
-                return usage(error, "pane set KEY VALUE | pane tap ACTION");
-            } },
-        { "wait",
-            [](const Words& words, ScenarioPhase&, std::string& error) -> std::optional<Command> {
-                auto seconds = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
-                if (!seconds || !(*seconds >= 0) || *seconds > 1e9)
-                    return usage(error, "wait SECONDS (a number from 0 up)");
-                return Wait { int64_t(std::llround(*seconds * 1e9)) };
-            } },
-        { "state", bare<PrintState>("state", false) },
-        { "expect", parseExpect },
+    Platform::SystemVersion version;
+    if (words.size() != 2 || !Platform::parseSystemVersion(words[1], version))
+        return usage(error, "ios VERSION (for example 12.4 or 13.0)");
+    if (version.major < 10)
+        return failure(error, "iOS " + words[1] + " is older than any release the system runs on (10.0)");
+    return SetIos { version };
+}
+
+std::optional<Command> parseCoreFoundation(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto number = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
+    if (!number)
+        return usage(error, "cf NUMBER");
+    return SetCoreFoundation { *number };
+}
+
+std::optional<Command> parseNotificationsRoute(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto route = words.size() == 2 ? named<Driver::NotificationRoute>(words[1]) : std::nullopt;
+    if (!route)
+        return usage(error, "notifications-route priority|structured|none");
+    return SetNotificationsRoute { *route };
+}
+
+std::optional<Command> parseCompanion(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto installed = words.size() == 2 ? Driver::Facts::companion.words.read(words[1]) : std::nullopt;
+    if (!installed)
+        return usage(error, "companion installed|absent");
+    return SetCompanion { *installed };
+}
+
+std::optional<Command> parseProcess(const Words& words, ScenarioPhase&, std::string& error)
+{
+    std::string name = words.size() == 2 ? Device::unquote(words[1]) : std::string();
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
+        return usage(error, "process NAME (a file name, without slashes)");
+    return SetProcessName { name };
+}
+
+std::optional<Command> parsePackage(const Words& words, ScenarioPhase&, std::string& error)
+{
+    if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
+        PackageInstall install;
+        if (words.size() == 3)
+            install.file = Device::unquote(words[2]);
+        return install;
+    }
+    if (auto purge = words.size() == 2 ? packageRemoveWords.read(words[1]) : std::nullopt)
+        return PackageRemove { *purge };
+    return usage(error, "package install [FILE.deb] | package remove | package purge");
+}
+
+std::optional<Command> parseBoot(const Words& words, ScenarioPhase& phase, std::string& error)
+{
+    if (phase.booted)
+        return failure(error, "the device is already booted");
+    if (words.size() > 2 || (words.size() == 2 && words[1] != "launching"))
+        return usage(error, "boot [launching]");
+    phase.booted = true;
+    return Boot { words.size() == 1 };
+}
+
+std::optional<Command> parseHost(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto value = words.size() == 3 ? yesNo.read(words[2]) : std::nullopt;
+    if (value && words[1] == "attempt-result")
+        return Driver::HostAttemptResult { *value };
+    if (value && words[1] == "ui-locked")
+        return Driver::HostUILocked { *value };
+    return usage(error, "host attempt-result yes|no | host ui-locked yes|no");
+}
+
+std::optional<Command> parseAttempt(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto fields = attemptFields(words, 1, false, error);
+    if (!fields)
+        return std::nullopt;
+    return Driver::Attempt { fields->passcode, fields->mesa, fields->finish };
+}
+
+std::optional<Command> parseAod(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto action = words.size() == 2 ? named<Driver::AodAction>(words[1]) : std::nullopt;
+    if (!action)
+        return usage(error, "aod tap|double-tap|hide|post-hide");
+    return Driver::Aod { *action };
+}
+
+std::optional<Command> parseQuickActions(const Words& words, ScenarioPhase&, std::string& error)
+{
+    if (words.size() != 2 || words[1] != "appear")
+        return usage(error, "quick-actions appear");
+    return Driver::QuickActionsAppear {};
+}
+
+std::optional<Command> parseFlashlight(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto level = words.size() == 2 ? Device::parseInteger(words[1]) : std::nullopt;
+    if (!level)
+        return usage(error, "flashlight LEVEL (a 64-bit integer)");
+    return Driver::Flashlight { *level };
+}
+
+std::optional<Command> parseAudio(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto playing = words.size() == 2 ? Driver::Facts::audio.words.read(words[1]) : std::nullopt;
+    if (!playing)
+        return usage(error, "audio playing|stopped");
+    return Driver::Audio { *playing };
+}
+
+std::optional<Command> parsePost(const Words& words, ScenarioPhase&, std::string& error)
+{
+    if (words.size() != 2 || Device::unquote(words[1]).empty())
+        return usage(error, "post NAME");
+    auto name = Device::unquote(words[1]);
+    if (!Platform::isValidNotificationName(name))
+        return failure(error,
+            "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
+                + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
+                + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")"));
+    return Post { name };
+}
+
+std::optional<Command> parsePane(const Words& words, ScenarioPhase&, std::string& error)
+{
+    if (words.size() == 4 && words[1] == "set")
+        return PaneSet { Device::unquote(words[2]), words[3] };
+    if (words.size() == 3 && words[1] == "tap")
+        return PaneTap { Device::unquote(words[2]) };
+    return usage(error, "pane set KEY VALUE | pane tap ACTION");
+}
+
+std::optional<Command> parseWait(const Words& words, ScenarioPhase&, std::string& error)
+{
+    auto seconds = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
+    if (!seconds || !(*seconds >= 0) || *seconds > 1e9)
+        return usage(error, "wait SECONDS (a number from 0 up)");
+    return Wait { int64_t(std::llround(*seconds * 1e9)) };
+}
+
+const std::map<std::string, CommandForm, std::less<>>& commandForms()
+{
+    static const std::map<std::string, CommandForm, std::less<>> table = {
+        { "ios", { Phase::BeforeBoot, parseIos } },
+        { "cf", { Phase::BeforeBoot, parseCoreFoundation } },
+        { "notifications-route", { Phase::BeforeBoot, parseNotificationsRoute } },
+        { "companion", { Phase::BeforeBoot, parseCompanion } },
+        { "process", { Phase::BeforeBoot, parseProcess } },
+        { "settings", { Phase::Any, parseSettings } },
+        { "package", { Phase::Any, parsePackage } },
+        { "boot", { Phase::Any, parseBoot } }, // says itself when the device is already booted
+        { "finish-launching", { Phase::Booted, bare<Driver::FinishLaunching> } },
+        { "host", { Phase::Booted, parseHost } },
+        { "lock", { Phase::Booted, bare<Driver::Lock> } },
+        { "face", { Phase::Booted, parseFace } },
+        { "attempt", { Phase::Booted, parseAttempt } },
+        { "touch", { Phase::Booted, bare<Driver::Touch> } },
+        { "aod", { Phase::Booted, parseAod } },
+        { "quick-actions", { Phase::Booted, parseQuickActions } },
+        { "flashlight", { Phase::Booted, parseFlashlight } },
+        { "audio", { Phase::Booted, parseAudio } },
+        { "notification", { Phase::Booted, parseNotification } },
+        { "respring", { Phase::Any, bare<Respring> } },
+        { "post", { Phase::Any, parsePost } },
+        { "pane", { Phase::Any, parsePane } },
+        { "wait", { Phase::Any, parseWait } },
+        { "state", { Phase::Any, bare<PrintState> } },
+        { "expect", { Phase::Any, parseExpect } },
     };
     return table;
 }
+
+// "1.500", "0.000000001": seconds as the timeline writes them, with more decimals where they count.
+std::string secondsText(int64_t nanoseconds)
+{
+    std::string fraction = std::to_string(1'000'000'000 + nanoseconds % 1'000'000'000).substr(1);
+    while (fraction.size() > 3 && fraction.back() == '0')
+        fraction.pop_back();
+    return std::to_string(nanoseconds / 1'000'000'000) + "." + fraction;
+}
+
+// Each command as its line. A command without its own line here does not compile: the
+// template below is deleted, so no command is written by another's conversion either.
+struct Describer {
+    template <typename T> std::string operator()(const T&) const = delete;
+
+    std::string operator()(const SetIos& c) const { return "ios " + Platform::systemVersionString(c.version); }
+    std::string operator()(const SetCoreFoundation& c) const { return "cf " + Device::realText(c.number); }
+    std::string operator()(const SetNotificationsRoute& c) const
+    {
+        return std::string("notifications-route ") + Driver::name(c.route);
+    }
+    std::string operator()(const SetCompanion& c) const
+    {
+        return std::string("companion ") + Driver::Facts::companion.words(c.installed);
+    }
+    std::string operator()(const SetProcessName& c) const { return "process " + Device::displayWord(c.name); }
+    std::string operator()(const SettingsWrite& c) const
+    {
+        std::string line = "settings";
+        for (auto& [key, value] : c.entries)
+            line += " " + Device::displayWord(key) + "=" + describeValue(value);
+        return line;
+    }
+    std::string operator()(const SettingsRemove& c) const
+    {
+        std::string line = "settings remove";
+        for (auto& key : c.keys)
+            line += " " + Device::displayWord(key);
+        return line;
+    }
+    std::string operator()(const SettingsDelete&) const { return "settings delete"; }
+    std::string operator()(const SettingsCorrupt&) const { return "settings corrupt"; }
+    std::string operator()(const PackageInstall& c) const
+    {
+        return c.file ? "package install " + Device::displayWord(*c.file) : "package install";
+    }
+    std::string operator()(const PackageRemove& c) const
+    {
+        return std::string("package ") + packageRemoveWords(c.purge);
+    }
+    std::string operator()(const Boot& c) const { return c.finishLaunching ? "boot" : "boot launching"; }
+    std::string operator()(const Driver::FaceMatch&) const { return "face match"; }
+    std::string operator()(const Driver::FaceFail&) const { return "face fail"; }
+    std::string operator()(const Driver::FaceEvent& c) const { return "face event " + std::to_string(c.event); }
+    std::string operator()(const Driver::FaceNext& c) const
+    {
+        return std::string("face next ") + faceNextWords(c.match);
+    }
+    std::string operator()(const Driver::Attempt& c) const
+    {
+        return Driver::attemptText(c.passcode, c.mesa, c.finish, std::nullopt);
+    }
+    std::string operator()(const Driver::Touch&) const { return "touch"; }
+    std::string operator()(const Driver::Aod& c) const { return std::string("aod ") + Driver::name(c.action); }
+    std::string operator()(const Driver::QuickActionsAppear&) const { return "quick-actions appear"; }
+    std::string operator()(const Driver::Flashlight& c) const { return "flashlight " + std::to_string(c.level); }
+    std::string operator()(const Driver::Audio& c) const { return Driver::Facts::audio.line(c.playing); }
+    std::string operator()(const Driver::NotificationAdd& c) const
+    {
+        return "notification add " + (c.section ? textWord(*c.section) : "nil");
+    }
+    std::string operator()(const Driver::NotificationClear&) const { return "notification clear"; }
+    std::string operator()(const Driver::NotificationNewController&) const { return "notification new-controller"; }
+    std::string operator()(const Driver::HostAttemptResult& c) const
+    {
+        return std::string("host attempt-result ") + yesNo(c.result);
+    }
+    std::string operator()(const Driver::HostUILocked& c) const
+    {
+        return std::string("host ui-locked ") + yesNo(c.locked);
+    }
+    std::string operator()(const Driver::Lock&) const { return "lock"; }
+    std::string operator()(const Driver::FinishLaunching&) const { return "finish-launching"; }
+    std::string operator()(const Respring&) const { return "respring"; }
+    std::string operator()(const Post& c) const { return "post " + Device::displayWord(c.name); }
+    std::string operator()(const PaneSet& c) const { return "pane set " + Device::displayWord(c.key) + " " + c.word; }
+    std::string operator()(const PaneTap& c) const { return "pane tap " + Device::displayWord(c.action); }
+    std::string operator()(const Wait& c) const { return "wait " + secondsText(c.nanoseconds); }
+    std::string operator()(const PrintState&) const { return "state"; }
+
+    std::string operator()(const ExpectLockscreen& c) const
+    {
+        return "expect " + Driver::Facts::lockscreen.line(c.shown);
+    }
+    std::string operator()(const ExpectDevice& c) const { return "expect " + Driver::Facts::device.line(c.locked); }
+    std::string operator()(const ExpectAttempt& c) const
+    {
+        return "expect " + Driver::attemptText(c.passcode, c.mesa, c.finish, c.result);
+    }
+    std::string operator()(const ExpectNoAttempt&) const { return "expect no-attempt"; }
+    std::string operator()(const ExpectBiometric& c) const
+    {
+        return std::string("expect biometric ") + Driver::name(c.kind);
+    }
+    std::string operator()(const ExpectNoBiometric&) const { return "expect no-biometric"; }
+    std::string operator()(const ExpectDecision& c) const
+    {
+        std::string line = std::string("expect decision ") + Driver::name(c.outcome);
+        if (c.reason)
+            line += std::string(" reason=") + Driver::name(*c.reason);
+        return line;
+    }
+    std::string operator()(const ExpectRespring&) const { return "expect respring"; }
+    std::string operator()(const ExpectNoRespring&) const { return "expect no-respring"; }
+    std::string operator()(const ExpectLog& c) const
+    {
+        return std::string(c.present ? "expect log " : "expect no-log ") + Device::displayWord(c.text);
+    }
+    std::string operator()(const ExpectPosted& c) const { return "expect posted " + Device::displayWord(c.name); }
+    std::string operator()(const ExpectPackage& c) const
+    {
+        return c.version ? "expect package installed " + Device::displayWord(*c.version) : "expect package absent";
+    }
+    std::string operator()(const ExpectSetting& c) const
+    {
+        if (!c.value)
+            return "expect setting " + Device::displayWord(c.key) + " absent";
+        return "expect setting " + Device::displayWord(c.key) + "=" + describeValue(c.value);
+    }
+};
 
 } // namespace
 
@@ -490,18 +720,18 @@ std::optional<ScenarioValue> parseValue(std::string_view word, std::string& erro
 
 std::string describeValue(const ScenarioValue& value)
 {
-    if (!value)
-        return "nil";
-    if (value->isBoolean())
-        return value->boolValue() ? "yes" : "no";
-    if (value->isInteger())
-        return std::to_string(value->integerValue());
-    if (value->isReal())
-        return Device::realText(value->doubleValue());
-    if (value->asString())
-        return Device::quotedWord(*value->asString());
-    return "nil";
+    struct Word {
+        std::string operator()(bool boolean) const { return yesNo(boolean); }
+        std::string operator()(int64_t integer) const { return std::to_string(integer); }
+        std::string operator()(uint64_t integer) const { return std::to_string(integer); }
+        std::string operator()(double real) const { return Device::realText(real); }
+        std::string operator()(const std::string& text) const { return Device::quotedWord(text); }
+        std::string operator()(Platform::Plist::Kind kind) const { return std::string("a ") + kindName(kind); }
+    };
+    return value ? Platform::Plist::visitScalar(*value, Word {}) : "nil";
 }
+
+std::string describe(const Command& command) { return std::visit(Describer {}, command); }
 
 ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
 {
@@ -518,14 +748,24 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
     auto words = Device::splitWords(line, parsed.error);
     if (!words || words->empty())
         return parsed;
-    auto found = parsers().find((*words)[0]);
-    if (found == parsers().end()) {
-        parsed.error = "unknown command " + (*words)[0];
+    const auto& name = (*words)[0];
+    auto found = commandForms().find(name);
+    if (found == commandForms().end()) {
+        parsed.error = "unknown command " + name;
+        return parsed;
+    }
+    const auto& form = found->second;
+    if (form.phase == Phase::BeforeBoot && phase.booted) {
+        parsed.error = name + " sets up the device and must come before boot";
+        return parsed;
+    }
+    if (form.phase == Phase::Booted && !phase.booted) {
+        parsed.error = name + " needs a booted device (add boot first)";
         return parsed;
     }
     // A failed parse leaves the phase as it was.
     ScenarioPhase next = phase;
-    parsed.command = found->second(*words, next, parsed.error);
+    parsed.command = form.parse(*words, next, parsed.error);
     if (parsed.command)
         phase = next;
     return parsed;

@@ -33,8 +33,13 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase&);
 // A value as the scenario writes it: yes/no, an integer, a real, nil, or double-quoted
 // text. Nullopt (and why) for anything else; nil parses as an empty ScenarioValue.
 std::optional<ScenarioValue> parseValue(std::string_view word, std::string& error);
-// How a check reports a value: yes, 3, 0.5, "text", nil.
+// How a check reports a value: yes, 3, 0.5, "text", nil (and "a dictionary" for a stored
+// value no scenario writes).
 std::string describeValue(const ScenarioValue&);
+
+// A command as a scenario line: the parser's inverse, so parse(describe(c)) == c. What
+// writes commands (a recorded session, the server's pane requests) writes them with it.
+std::string describe(const Command&);
 
 struct Scenario {
     std::vector<ScenarioLine> lines;

@@ -45,20 +45,23 @@ std::string timelineLine(const SessionEvent& event)
 
 std::string describeState(const SessionState& state)
 {
-    if (state.springBoard != SessionState::SpringBoard::Running || !state.device)
-        return state.springBoard == SessionState::SpringBoard::NotBooted ? "state springboard=not-booted"
-                                                                         : "state springboard=not-running";
+    using SpringBoard = SessionState::SpringBoard;
+    if (state.springBoard != SpringBoard::Running || !state.device) {
+        return std::string("state springboard=")
+            + Driver::name(
+                state.springBoard == SpringBoard::NotBooted ? SpringBoard::NotBooted : SpringBoard::NotRunning);
+    }
     const auto& device = *state.device;
-    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
     std::ostringstream text;
-    text << "state device=" << (device.deviceLocked ? "locked" : "unlocked")
-         << " lockscreen=" << (device.lockscreenShown ? "shown" : "dismissed") << " launched=" << yesNo(device.launched)
-         << " audio=" << (device.audioPlaying ? "playing" : "stopped") << " flashlight=" << device.flashlightLevel
+    text << "state device=" << Driver::Facts::device.words(device.deviceLocked)
+         << " lockscreen=" << Driver::Facts::lockscreen.words(device.lockscreenShown)
+         << " launched=" << Device::yesNo(device.launched)
+         << " audio=" << Driver::Facts::audio.words(device.audioPlaying) << " flashlight=" << device.flashlightLevel
          << " notifications=" << device.notifications.size();
     for (auto& section : device.notifications)
         text << (section ? " " + *section : std::string(" nil"));
     text << " ios=" << Platform::systemVersionString(device.ios) << " cf=" << std::setprecision(17)
-         << device.coreFoundation << " companion=" << (device.companionInstalled ? "installed" : "absent")
+         << device.coreFoundation << " companion=" << Driver::Facts::companion.words(device.companionInstalled)
          << " generation=" << state.generation;
     return text.str();
 }
@@ -191,67 +194,154 @@ std::optional<std::string> DeviceSession::withPane(const std::function<void(Sett
     return usePane(work);
 }
 
-CommandResult DeviceSession::perform(const Command& command)
-{
-    auto outcome = [](auto result) {
-        if constexpr (std::is_same_v<decltype(result), Platform::Expected<void>>)
-            return result ? CommandResult {} : CommandResult { false, result.error(), {} };
-        else
-            return result ? CommandResult { false, std::move(*result), {} } : CommandResult {};
-    };
-    return std::visit(
-        [&](const auto& alternative) -> CommandResult {
-            using T = std::decay_t<decltype(alternative)>;
-            constexpr bool configuresBoot
-                = std::is_same_v<T,
-                      SetIos> || std::is_same_v<T, SetCoreFoundation> || std::is_same_v<T, SetNotificationsRoute> || std::is_same_v<T, SetProcessName> || std::is_same_v<T, SetCompanion> || std::is_same_v<T, Boot>;
-            // The parser keeps each driver's lines in order; the session keeps the device's own.
-            if constexpr (configuresBoot) {
-                if (m_supervisor)
-                    return { false, "the device is already booted; set-up comes before boot", {} };
+// Each command, carried out. A command without its own overload does not compile: the
+// unconstrained template is deleted, and the two constrained ones take whole kinds of
+// command (the checks, which the session does not run, and the device's own).
+struct DeviceSession::Runner {
+    DeviceSession& session;
+
+    static CommandResult outcome(std::optional<std::string> error)
+    {
+        return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
+    }
+    static CommandResult outcome(const Platform::Expected<void>& result)
+    {
+        return result ? CommandResult {} : CommandResult { false, result.error(), {} };
+    }
+    // The parser keeps each driver's lines in order; the session keeps the device's own.
+    template <typename Change> CommandResult beforeBoot(Change&& change) const
+    {
+        if (session.m_supervisor)
+            return { false, "the device is already booted; set-up comes before boot", {} };
+        return change();
+    }
+    // A change of the boot configuration, before boot.
+    template <typename Set> CommandResult configure(Set&& set) const
+    {
+        return beforeBoot([&] {
+            set(session.m_boot);
+            return CommandResult {};
+        });
+    }
+
+    template <typename T> CommandResult operator()(const T&) const = delete;
+    template <typename T>
+    requires isCheck<T> CommandResult operator()(const T&) const
+    {
+        return { false, "a check is not a command the device runs", {} };
+    }
+    template <typename T>
+    requires isDeviceCommand<T> CommandResult operator()(const T& command) const
+    {
+        return outcome(session.deviceCommand(command));
+    }
+
+    CommandResult operator()(const SetIos& command) const
+    {
+        return beforeBoot([&] {
+            if (auto refused = Device::unsupportedSystem(session.m_scheme, command.version))
+                return CommandResult { false, *refused, {} };
+            session.m_boot.ios = command.version;
+            return CommandResult {};
+        });
+    }
+    CommandResult operator()(const SetCoreFoundation& command) const
+    {
+        return configure([&](auto& boot) { boot.coreFoundation = command.number; });
+    }
+    CommandResult operator()(const SetNotificationsRoute& command) const
+    {
+        return configure([&](auto& boot) { boot.route = command.route; });
+    }
+    CommandResult operator()(const SetProcessName& command) const
+    {
+        return configure([&](auto& boot) { boot.processName = command.name; });
+    }
+    CommandResult operator()(const SetCompanion& command) const
+    {
+        return beforeBoot([&] {
+            return outcome(Device::setCompanionInstalled(
+                session.m_root, command.installed, Device::Artifacts::nextToExecutable()));
+        });
+    }
+    CommandResult operator()(const Boot& command) const
+    {
+        return beforeBoot([&] { return outcome(session.boot(command.finishLaunching)); });
+    }
+    CommandResult operator()(const SettingsWrite& command) const
+    {
+        return outcome(session.editSettings([&](Dictionary& settings) {
+            for (auto& [key, value] : command.entries) {
+                if (value)
+                    settings.set(key, *value);
+                else
+                    settings.remove(key);
             }
-            if constexpr (isCheck<T>)
-                return { false, "a check is not a command the device runs", {} };
-            else if constexpr (isDeviceCommand<T>)
-                return outcome(deviceCommand(alternative));
-            else if constexpr (std::is_same_v<T, SetIos>) {
-                if (auto refused = Device::unsupportedSystem(m_scheme, alternative.version))
-                    return { false, *refused, {} };
-                m_boot.ios = alternative.version;
-            }
-            else if constexpr (std::is_same_v<T, SetCoreFoundation>)
-                m_boot.coreFoundation = alternative.number;
-            else if constexpr (std::is_same_v<T, SetNotificationsRoute>)
-                m_boot.route = alternative.route;
-            else if constexpr (std::is_same_v<T, SetProcessName>)
-                m_boot.processName = alternative.name;
-            else if constexpr (std::is_same_v<T, SetCompanion>)
-                return outcome(Device::setCompanionInstalled(
-                    m_root, alternative.installed, Device::Artifacts::nextToExecutable()));
-            else if constexpr (
-                std::is_same_v<T,
-                    SettingsWrite> || std::is_same_v<T, SettingsRemove> || std::is_same_v<T, SettingsDelete> || std::is_same_v<T, SettingsCorrupt>)
-                return outcome(writeSettings(alternative));
-            else if constexpr (std::is_same_v<T, PackageInstall> || std::is_same_v<T, PackageRemove>)
-                return outcome(changePackages(alternative));
-            else if constexpr (std::is_same_v<T, Boot>)
-                return outcome(boot(alternative.finishLaunching));
-            else if constexpr (std::is_same_v<T, Respring>)
-                postAndSettle(respringName); // what the pane's restart button does
-            else if constexpr (std::is_same_v<T, Post>)
-                postAndSettle(alternative.name);
-            else if constexpr (std::is_same_v<T, PaneSet> || std::is_same_v<T, PaneTap>)
-                return outcome(pane(alternative));
-            else if constexpr (std::is_same_v<T, Wait>)
-                return outcome(wait(alternative.nanoseconds));
-            else if constexpr (std::is_same_v<T, PrintState>) {
-                publish(now(), Driver::Note { describeState(currentState()) });
-            } else
-                static_assert(sizeof(T) == 0, "every command has a way to run");
-            return {};
-        },
-        command);
-}
+        }));
+    }
+    CommandResult operator()(const SettingsRemove& command) const
+    {
+        return outcome(session.editSettings([&](Dictionary& settings) {
+            for (auto& key : command.keys)
+                settings.remove(key);
+        }));
+    }
+    CommandResult operator()(const SettingsDelete&) const
+    {
+        std::string path = session.m_root + Device::Paths::settingsFile;
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return outcome("cannot delete the settings file");
+        return {};
+    }
+    CommandResult operator()(const SettingsCorrupt&) const
+    {
+        if (!replaceFileAtomically(
+                session.m_root + Device::Paths::settingsFile, "this is not a property list \x01\x02\xff\n"))
+            return outcome("cannot write the settings file");
+        return {};
+    }
+    CommandResult operator()(const PackageInstall& command) const
+    {
+        return outcome(session.changePackages([&](Device::PackageManager& packages) {
+            return packages.install(command.file.value_or(
+                Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(session.m_root))));
+        }));
+    }
+    CommandResult operator()(const PackageRemove& command) const
+    {
+        return outcome(session.changePackages([&](Device::PackageManager& packages) {
+            return packages.remove(Device::PackageNames::kestrel, command.purge);
+        }));
+    }
+    CommandResult operator()(const Respring&) const
+    {
+        session.postAndSettle(respringName); // what the pane's restart button does
+        return {};
+    }
+    CommandResult operator()(const Post& command) const
+    {
+        session.postAndSettle(command.name);
+        return {};
+    }
+    CommandResult operator()(const PaneSet& command) const { return outcome(paneSet(command.key, command.word)); }
+    CommandResult operator()(const PaneTap& command) const
+    {
+        uint64_t restartsBefore = session.killRestartCount();
+        auto error = paneTap(command.action);
+        // A restart the pane asked for settles as one asked for by `respring`.
+        if (!error && command.action == "respring")
+            session.settleRestart(restartsBefore);
+        return outcome(error);
+    }
+    CommandResult operator()(const Wait& command) const { return outcome(session.wait(command.nanoseconds)); }
+    CommandResult operator()(const PrintState&) const
+    {
+        session.publish(session.now(), Driver::Note { describeState(session.currentState()) });
+        return {};
+    }
+};
+
+CommandResult DeviceSession::perform(const Command& command) { return std::visit(Runner { *this }, command); }
 
 std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceCommand& command)
 {
@@ -267,23 +357,21 @@ std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceComm
 
 // As package managers on a phone do, dpkg's work ends with a restart of a booted
 // SpringBoard; the command returns once the new one runs.
-std::optional<std::string> DeviceSession::changePackages(const Command& command)
+Platform::Expected<void> DeviceSession::changePackages(
+    const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>& change)
 {
     Device::PackageManager packages(m_root);
     // The restart comes after the change is on the timeline.
     packages.setRestartsSpringBoard(false);
-    auto* install = std::get_if<PackageInstall>(&command);
-    auto result = install ? packages.install(install->file.value_or(
-                                Device::Artifacts::nextToExecutable().kestrelPackage(Device::schemeOf(m_root))))
-                          : packages.remove(Device::PackageNames::kestrel, std::get<PackageRemove>(command).purge);
+    auto result = change(packages);
     if (!result)
-        return result.error();
+        return result.failure();
     publish(now(), Driver::Note { "dpkg " + result->message });
     uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
     if (result->changedWhatLoads && m_supervisor && m_supervisor->isRunning() && Device::restartSpringBoard(m_root))
         m_supervisor->waitFor(
             [&] { return m_supervisor->killRestartCount() > restartsBefore; }, respringWaitMilliseconds);
-    return std::nullopt;
+    return {};
 }
 
 std::optional<std::string> DeviceSession::boot(bool finishLaunching)
@@ -402,50 +490,19 @@ std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
     return error;
 }
 
-std::optional<std::string> DeviceSession::writeSettings(const Command& command)
+// Changes the settings file's entries, keeping the others (a file that is no dictionary
+// starts again empty), and writes it back atomically.
+Platform::Expected<void> DeviceSession::editSettings(const std::function<void(Dictionary&)>& edit)
 {
     std::string path = m_root + Device::Paths::settingsFile;
-    if (std::holds_alternative<SettingsDelete>(command)) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            return "cannot delete the settings file";
-        return std::nullopt;
-    }
-    if (std::holds_alternative<SettingsCorrupt>(command)) {
-        if (!replaceFileAtomically(path, "this is not a property list \x01\x02\xff\n"))
-            return "cannot write the settings file";
-        return std::nullopt;
-    }
     auto file = readFile(path);
     Dictionary settings;
     if (file.ok() && file.value.asDictionary())
         settings = *file.value.asDictionary();
-    if (auto* remove = std::get_if<SettingsRemove>(&command)) {
-        for (auto& key : remove->keys)
-            settings.remove(key);
-    } else {
-        for (auto& [key, value] : std::get<SettingsWrite>(command).entries) {
-            if (value)
-                settings.set(key, *value);
-            else
-                settings.remove(key);
-        }
-    }
+    edit(settings);
     if (!writeFileAtomically(path, Value(std::move(settings))))
-        return "cannot write the settings file";
-    return std::nullopt;
-}
-
-std::optional<std::string> DeviceSession::pane(const Command& command)
-{
-    uint64_t restartsBefore = m_supervisor ? m_supervisor->killRestartCount() : 0;
-    if (auto* set = std::get_if<PaneSet>(&command))
-        return paneSet(set->key, set->word);
-    const auto& action = std::get<PaneTap>(command).action;
-    auto error = paneTap(action);
-    // A restart the pane asked for settles as one asked for by `respring`.
-    if (!error && action == "respring")
-        settleRestart(restartsBefore);
-    return error;
+        return Platform::Failure { "cannot write the settings file" };
+    return {};
 }
 
 } // namespace Kestrel

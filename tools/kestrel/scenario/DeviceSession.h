@@ -12,6 +12,7 @@
 #include "host/device/DeviceHold.h"
 #include "host/device/DeviceScheme.h"
 #include "host/device/DriverProtocol.h"
+#include "host/device/PackageManager.h"
 #include "host/device/Supervisor.h"
 #include "host/settings/SettingsPane.h"
 #include "tools/kestrel/scenario/Command.h"
@@ -119,16 +120,17 @@ public:
     void shutdown();
 
 private:
+    struct Runner;
     DeviceSession(std::string root, SessionOptions, std::unique_ptr<Device::DeviceHold>);
     CommandResult perform(const Command&);
     SessionState currentState(); // with the command lock held
     void publish(int64_t stamp, const Driver::Event&);
     std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
     std::optional<std::string> boot(bool finishLaunching);
-    std::optional<std::string> changePackages(const Command&);
-    std::optional<std::string> writeSettings(const Command&);
+    Platform::Expected<void> changePackages(
+        const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>&);
+    Platform::Expected<void> editSettings(const std::function<void(Platform::Plist::Dictionary&)>&);
     std::optional<std::string> wait(int64_t nanoseconds);
-    std::optional<std::string> pane(const Command&);
     void postAndSettle(const std::string& name);
     void settleRestart(uint64_t restartsBefore);
 
@@ -160,3 +162,9 @@ private:
 };
 
 } // namespace Kestrel
+
+// As the `state` line and the simulator page write them.
+template <> struct Driver::Names<Kestrel::SessionState::SpringBoard> {
+    static constexpr std::array words { "not-booted", "not-running", "running" };
+    static constexpr auto last = Kestrel::SessionState::SpringBoard::Running;
+};

@@ -20,22 +20,6 @@ using namespace Platform::Plist;
 constexpr int64_t respringWaitMilliseconds = 5000;
 constexpr int64_t noRespringSettleMilliseconds = 500;
 
-std::string describeStored(const Value& value)
-{
-    switch (value.kind()) {
-    case Kind::Boolean:
-        return value.boolValue() ? "yes" : "no";
-    case Kind::Integer:
-        return value.isLargeUnsigned() ? std::to_string(value.unsignedIntegerValue()) : std::to_string(value.integerValue());
-    case Kind::Real:
-        return Device::realText(value.doubleValue());
-    case Kind::String:
-        return Device::quotedWord(*value.asString());
-    default:
-        return std::string("a ") + kindName(value.kind());
-    }
-}
-
 // yes/no matches a stored boolean only, text a stored string only. A number
 // matches a stored integer or real of exactly that value: 3 and 3.0 are the
 // same setting to whoever reads it.
@@ -51,18 +35,9 @@ bool sameValue(const Value& stored, const Value& expected)
         return stored.isReal() && stored.doubleValue() == double(expected.integerValue());
     }
     if (expected.isReal())
-        return (stored.isReal() || (stored.isInteger() && !stored.isLargeUnsigned())) && stored.doubleValue() == expected.doubleValue();
+        return (stored.isReal() || (stored.isInteger() && !stored.isLargeUnsigned()))
+            && stored.doubleValue() == expected.doubleValue();
     return false;
-}
-
-std::string describeAttempt(const ExpectAttempt& expected)
-{
-    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
-    std::string text = "attempt passcode=" + Device::displayWord(expected.passcode) + " mesa=" + yesNo(expected.mesa)
-        + " finish=" + yesNo(expected.finish);
-    if (expected.result)
-        text += std::string(" result=") + yesNo(*expected.result);
-    return text;
 }
 
 } // namespace
@@ -96,101 +71,108 @@ void ScenarioChecks::discardUnchecked()
     m_decisions.clear();
 }
 
-std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
-{
+// Each check, run. A check without its own overload does not compile: the template for
+// checks is deleted, and the one for the other commands answers that they are not checks.
+struct ScenarioChecks::Checker {
     using Failure = std::optional<CheckFailure>;
-    if (auto* expected = std::get_if<ExpectLockscreen>(&command)) {
-        return checkState(
-            "lockscreen ", [](const Driver::DeviceState& device) { return device.lockscreenShown ? "shown" : "dismissed"; },
-            expected->shown ? "shown" : "dismissed");
+    ScenarioChecks& checks;
+
+    template <typename T>
+    requires isCheck<T> Failure operator()(const T&) const = delete;
+    template <typename T>
+    requires(!isCheck<T>) Failure operator()(const T&) const
+    {
+        return CheckFailure { "a check", "a command that is not one" };
     }
-    if (auto* expected = std::get_if<ExpectDevice>(&command)) {
-        return checkState(
-            "device ", [](const Driver::DeviceState& device) { return device.deviceLocked ? "locked" : "unlocked"; },
-            expected->locked ? "locked" : "unlocked");
+
+    Failure operator()(const ExpectLockscreen& expected) const
+    {
+        return checks.checkState(Driver::Facts::lockscreen, &Driver::DeviceState::lockscreenShown, expected.shown);
     }
-    if (auto* expected = std::get_if<ExpectAttempt>(&command)) {
-        auto actual = takeFirst(m_attempts);
+    Failure operator()(const ExpectDevice& expected) const
+    {
+        return checks.checkState(Driver::Facts::device, &Driver::DeviceState::deviceLocked, expected.locked);
+    }
+    Failure operator()(const ExpectAttempt& expected) const
+    {
+        std::string wanted = Driver::attemptText(expected.passcode, expected.mesa, expected.finish, expected.result);
+        auto actual = checks.takeFirst(checks.m_attempts);
         if (!actual)
-            return CheckFailure { describeAttempt(*expected), "no attempt" };
-        bool same = actual->passcode == expected->passcode && actual->mesa == expected->mesa && actual->finish == expected->finish
-            && (!expected->result || actual->result == *expected->result);
-        return same ? Failure() : CheckFailure { describeAttempt(*expected), Driver::timelineText(*actual) };
+            return CheckFailure { wanted, "no attempt" };
+        bool same = actual->passcode == expected.passcode && actual->mesa == expected.mesa
+            && actual->finish == expected.finish && (!expected.result || actual->result == *expected.result);
+        return same ? Failure() : CheckFailure { wanted, Driver::timelineText(*actual) };
     }
-    if (std::holds_alternative<ExpectNoAttempt>(command) || std::holds_alternative<ExpectNoBiometric>(command)) {
-        bool attempts = std::holds_alternative<ExpectNoAttempt>(command);
-        std::optional<Driver::Event> leftover;
-        {
-            std::lock_guard guard(m_lock);
-            if (attempts && !m_attempts.empty())
-                leftover = m_attempts.front();
-            if (!attempts && !m_biometricCalls.empty())
-                leftover = m_biometricCalls.front();
-            attempts ? m_attempts.clear() : m_biometricCalls.clear();
-        }
-        if (leftover)
-            return CheckFailure { attempts ? "no attempt" : "no biometric call", Driver::timelineText(*leftover) };
-        return std::nullopt;
-    }
-    if (auto* expected = std::get_if<ExpectBiometric>(&command)) {
-        auto actual = takeFirst(m_biometricCalls);
-        Driver::Event wanted = Driver::BiometricCall { expected->kind };
+    Failure operator()(const ExpectNoAttempt&) const { return checks.noneLeft(checks.m_attempts, "no attempt"); }
+    Failure operator()(const ExpectBiometric& expected) const
+    {
+        auto wanted = Driver::timelineText(Driver::BiometricCall { expected.kind });
+        auto actual = checks.takeFirst(checks.m_biometricCalls);
         if (!actual)
-            return CheckFailure { Driver::timelineText(wanted), "no biometric call" };
-        if (actual->kind != expected->kind)
-            return CheckFailure { Driver::timelineText(wanted), Driver::timelineText(*actual) };
-        return std::nullopt;
-    }
-    if (auto* expected = std::get_if<ExpectDecision>(&command)) {
-        auto actual = takeFirst(m_decisions);
-        std::string wanted = std::string("decision outcome=") + Driver::name(expected->outcome);
-        if (expected->reason)
-            wanted += std::string(" reason=") + Driver::name(*expected->reason);
-        if (!actual)
-            return CheckFailure { wanted, "no decision" };
-        if (actual->outcome != expected->outcome || (expected->reason && actual->reason != *expected->reason))
+            return CheckFailure { wanted, "no biometric call" };
+        if (actual->kind != expected.kind)
             return CheckFailure { wanted, Driver::timelineText(*actual) };
         return std::nullopt;
     }
-    if (std::holds_alternative<ExpectRespring>(command) || std::holds_alternative<ExpectNoRespring>(command))
-        return checkRespring(std::holds_alternative<ExpectRespring>(command));
-    if (auto* expected = std::get_if<ExpectLog>(&command)) {
-        bool found = false;
-        for (auto& logLine : Platform::readSystemLog())
-            found = found || logLine.find(expected->text) != std::string::npos;
-        if (expected->present && !found)
-            return CheckFailure { "a log line containing \"" + expected->text + "\"", "none" };
-        if (!expected->present && found)
-            return CheckFailure { "no log line containing \"" + expected->text + "\"", "one" };
+    Failure operator()(const ExpectNoBiometric&) const
+    {
+        return checks.noneLeft(checks.m_biometricCalls, "no biometric call");
+    }
+    Failure operator()(const ExpectDecision& expected) const
+    {
+        auto wanted = Driver::decisionText(expected.outcome, expected.reason);
+        auto actual = checks.takeFirst(checks.m_decisions);
+        if (!actual)
+            return CheckFailure { wanted, "no decision" };
+        if (actual->outcome != expected.outcome || (expected.reason && actual->reason != *expected.reason))
+            return CheckFailure { wanted, Driver::timelineText(*actual) };
         return std::nullopt;
     }
-    if (auto* expected = std::get_if<ExpectPosted>(&command)) {
-        auto posted = m_session.takePosted();
-        if (posted.count(expected->name))
+    Failure operator()(const ExpectRespring&) const { return checks.checkRespring(true); }
+    Failure operator()(const ExpectNoRespring&) const { return checks.checkRespring(false); }
+    Failure operator()(const ExpectLog& expected) const
+    {
+        bool found = false;
+        for (auto& logLine : Platform::readSystemLog())
+            found = found || logLine.find(expected.text) != std::string::npos;
+        if (expected.present && !found)
+            return CheckFailure { "a log line containing \"" + expected.text + "\"", "none" };
+        if (!expected.present && found)
+            return CheckFailure { "no log line containing \"" + expected.text + "\"", "one" };
+        return std::nullopt;
+    }
+    Failure operator()(const ExpectPosted& expected) const
+    {
+        auto posted = checks.m_session.takePosted();
+        if (posted.count(expected.name))
             return std::nullopt;
         std::string got = posted.empty() ? "nothing posted" : "only";
         for (auto& other : std::set<std::string>(posted.begin(), posted.end()))
             got += " " + other;
-        return CheckFailure { expected->name + " posted", got };
+        return CheckFailure { expected.name + " posted", got };
     }
-    if (auto* expected = std::get_if<ExpectPackage>(&command)) {
-        auto read = Device::PackageManager(m_session.root()).installedVersion(Device::PackageNames::kestrel);
+    Failure operator()(const ExpectPackage& expected) const
+    {
+        auto read = Device::PackageManager(checks.m_session.root()).installedVersion(Device::PackageNames::kestrel);
         if (!read)
             throw std::runtime_error(read.error());
         auto& installed = *read;
         auto describe = [](const std::optional<std::string>& version) {
             return version ? "package installed " + *version : std::string("package absent");
         };
-        if (installed != expected->version)
-            return CheckFailure { describe(expected->version), describe(installed) };
+        if (installed != expected.version)
+            return CheckFailure { describe(expected.version), describe(installed) };
         return std::nullopt;
     }
-    if (auto* expected = std::get_if<ExpectSetting>(&command))
-        return checkSetting(*expected);
-    return CheckFailure { "a check", "a command that is not one" };
+    Failure operator()(const ExpectSetting& expected) const { return checks.checkSetting(expected); }
+};
+
+std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
+{
+    return std::visit(Checker { *this }, command);
 }
 
-template<typename Call> std::optional<Call> ScenarioChecks::takeFirst(std::deque<Call>& calls)
+template <typename Call> std::optional<Call> ScenarioChecks::takeFirst(std::deque<Call>& calls)
 {
     std::lock_guard guard(m_lock);
     if (calls.empty())
@@ -200,16 +182,32 @@ template<typename Call> std::optional<Call> ScenarioChecks::takeFirst(std::deque
     return first;
 }
 
+// No call of that kind is left unchecked; the ones that were are forgotten.
+template <typename Call>
+std::optional<CheckFailure> ScenarioChecks::noneLeft(std::deque<Call>& calls, const char* expected)
+{
+    std::optional<Driver::Event> leftover;
+    {
+        std::lock_guard guard(m_lock);
+        if (!calls.empty())
+            leftover = calls.front();
+        calls.clear();
+    }
+    if (leftover)
+        return CheckFailure { expected, Driver::timelineText(*leftover) };
+    return std::nullopt;
+}
+
 // A fact of the device as SpringBoard has it now, "lockscreen shown" say, against the one expected.
 std::optional<CheckFailure> ScenarioChecks::checkState(
-    const std::string& fact, const std::function<const char*(const Driver::DeviceState&)>& reading, const char* expected)
+    const Driver::Fact& fact, bool Driver::DeviceState::*reading, bool expected)
 {
     auto state = m_session.isRunning() ? m_session.state() : SessionState {};
     if (!state.device)
-        return CheckFailure { fact + expected, "no running SpringBoard" };
-    std::string actual = reading(*state.device);
+        return CheckFailure { fact.line(expected), "no running SpringBoard" };
+    bool actual = (*state.device).*reading;
     if (actual != expected)
-        return CheckFailure { fact + expected, fact + actual };
+        return CheckFailure { fact.line(expected), fact.line(actual) };
     return std::nullopt;
 }
 
@@ -218,7 +216,8 @@ std::optional<CheckFailure> ScenarioChecks::checkRespring(bool expected)
     if (!m_session.bootStarted())
         return expected ? std::optional(CheckFailure { "a restart", "a device that never booted" }) : std::nullopt;
     if (expected)
-        m_session.waitFor([&] { return m_session.killRestartCount() > m_checkedKillRestarts; }, respringWaitMilliseconds);
+        m_session.waitFor(
+            [&] { return m_session.killRestartCount() > m_checkedKillRestarts; }, respringWaitMilliseconds);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(noRespringSettleMilliseconds));
     uint64_t restarts = m_session.killRestartCount();
@@ -237,7 +236,7 @@ std::optional<CheckFailure> ScenarioChecks::checkSetting(const ExpectSetting& ex
     const Dictionary* settings = file.ok() ? file.value.asDictionary() : nullptr;
     const auto& key = expected.key;
     const Value* stored = settings ? settings->find(key) : nullptr;
-    std::string got = stored ? key + "=" + describeStored(*stored)
+    std::string got = stored ? key + "=" + describeValue(*stored)
         : file.isMissing()   ? key + " absent (no settings file)"
         : !settings          ? key + " absent (the settings file is unreadable: " + file.reason + ")"
                              : key + " absent";

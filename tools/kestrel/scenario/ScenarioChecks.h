@@ -7,7 +7,6 @@
 #include "tools/kestrel/scenario/DeviceSession.h"
 
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,12 +34,13 @@ public:
     void discardUnchecked();
 
 private:
+    struct Checker;
     std::optional<CheckFailure> checkSetting(const ExpectSetting&);
     std::optional<CheckFailure> checkRespring(bool expected);
-    std::optional<CheckFailure> checkState(
-        const std::string& fact, const std::function<const char*(const Driver::DeviceState&)>& reading, const char* expected);
+    std::optional<CheckFailure> checkState(const Driver::Fact&, bool Driver::DeviceState::*reading, bool expected);
     // The oldest call no check has looked at yet, taken off its queue.
-    template<typename Call> std::optional<Call> takeFirst(std::deque<Call>&);
+    template <typename Call> std::optional<Call> takeFirst(std::deque<Call>&);
+    template <typename Call> std::optional<CheckFailure> noneLeft(std::deque<Call>&, const char* expected);
 
     DeviceSession& m_session;
     int m_subscription { 0 };

@@ -22,10 +22,10 @@ std::optional<std::string_view> after(std::string_view text, std::string_view pr
 // ("device locked", "springboard started generation=2"); each known form gets its type.
 json noteJson(const std::string& text)
 {
-    if (text == "device locked" || text == "device unlocked")
-        return { { "type", "device" }, { "locked", text == "device locked" } };
-    if (text == "lockscreen shown" || text == "lockscreen dismissed")
-        return { { "type", "lockscreen" }, { "shown", text == "lockscreen shown" } };
+    if (auto locked = Driver::Facts::device.readLine(text))
+        return { { "type", "device" }, { "locked", *locked } };
+    if (auto shown = Driver::Facts::lockscreen.readLine(text))
+        return { { "type", "lockscreen" }, { "shown", *shown } };
     if (auto section = after(text, "notification added section=")) {
         // The host writes a request without a section identifier as nil.
         return { { "type", "notification" }, { "change", "added" },
@@ -33,8 +33,8 @@ json noteJson(const std::string& text)
     }
     if (text == "notifications cleared")
         return { { "type", "notification" }, { "change", "cleared" } };
-    if (text == "audio playing" || text == "audio stopped")
-        return { { "type", "audio" }, { "playing", text == "audio playing" } };
+    if (auto playing = Driver::Facts::audio.readLine(text))
+        return { { "type", "audio" }, { "playing", *playing } };
     if (auto level = after(text, "flashlight level=")) {
         if (auto number = Device::parseInteger(*level))
             return { { "type", "flashlight" }, { "level", *number } };
@@ -89,10 +89,9 @@ json eventJson(const SessionEvent& event)
                 // Only the engine's retry of a failed match makes these calls.
                 return { { "type", "retry" }, { "step", retryStep(typed.kind) } };
             else if constexpr (std::is_same_v<T, Driver::Decision>) {
+                auto reason = typed.givenReason();
                 return { { "type", "decision" }, { "outcome", Driver::name(typed.outcome) },
-                    { "reason",
-                        typed.reason == Driver::Decision::Reason::None ? json(nullptr)
-                                                                       : json(Driver::name(typed.reason)) } };
+                    { "reason", reason ? json(Driver::name(*reason)) : json(nullptr) } };
             } else if constexpr (std::is_same_v<T, Driver::DelayedUnlock>)
                 return { { "type", "delayed-unlock" }, { "result", Driver::name(typed.result) } };
             else

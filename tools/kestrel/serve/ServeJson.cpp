@@ -2,6 +2,7 @@
 
 #include "host/device/Words.h"
 #include "platform/foundation/CoreFoundation.h"
+#include "platform/plist/ValueVisit.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 
 #include <cmath>
@@ -14,18 +15,22 @@ namespace {
 
 json valueJson(const std::optional<Platform::Plist::Value>& value)
 {
-    if (!value)
-        return nullptr;
-    if (value->isBoolean())
-        return value->boolValue();
-    if (value->isInteger())
-        return value->isLargeUnsigned() ? json(value->unsignedIntegerValue()) : json(value->integerValue());
-    if (value->isReal())
-        return value->doubleValue();
-    if (auto text = value->asString())
-        return *text;
-    return std::string("(") + Platform::Plist::kindName(value->kind()) + ")";
+    struct Json {
+        json operator()(bool boolean) const { return boolean; }
+        json operator()(int64_t integer) const { return integer; }
+        json operator()(uint64_t integer) const { return integer; }
+        json operator()(double real) const { return real; }
+        json operator()(const std::string& text) const { return text; }
+        json operator()(Platform::Plist::Kind kind) const
+        {
+            return std::string("(") + Platform::Plist::kindName(kind) + ")";
+        }
+    };
+    return value ? Platform::Plist::visitScalar(*value, Json {}) : json(nullptr);
 }
+
+// A fact's two words, as the page reads them.
+json factWords(const Driver::Fact& fact) { return { { "yes", fact.words.yes }, { "no", fact.words.no } }; }
 
 void setIf(json& object, const char* name, const std::optional<std::string>& text)
 {
@@ -38,18 +43,16 @@ void setIf(json& object, const char* name, const std::optional<std::string>& tex
 json stateJson(const SessionState& state)
 {
     json object;
-    object["springboard"] = state.springBoard == SessionState::SpringBoard::Running ? "running"
-        : state.springBoard == SessionState::SpringBoard::NotRunning                ? "not-running"
-                                                                                    : "not-booted";
+    object["springboard"] = Driver::name(state.springBoard);
     object["generation"] = state.generation;
     object["line"] = describeState(state);
     if (state.springBoard != SessionState::SpringBoard::Running || !state.device)
         return object;
     const auto& device = *state.device;
-    object["device"] = device.deviceLocked ? "locked" : "unlocked";
-    object["lockscreen"] = device.lockscreenShown ? "shown" : "dismissed";
+    object[Driver::Facts::device.subject] = Driver::Facts::device.words(device.deviceLocked);
+    object[Driver::Facts::lockscreen.subject] = Driver::Facts::lockscreen.words(device.lockscreenShown);
     object["launched"] = device.launched;
-    object["audio"] = device.audioPlaying ? "playing" : "stopped";
+    object[Driver::Facts::audio.subject] = Driver::Facts::audio.words(device.audioPlaying);
     object["flashlight"] = device.flashlightLevel;
     json notifications = json::array();
     for (auto& section : device.notifications)
@@ -57,8 +60,20 @@ json stateJson(const SessionState& state)
     object["notifications"] = std::move(notifications);
     object["ios"] = Platform::systemVersionString(device.ios);
     object["cf"] = device.coreFoundation;
-    object["companion"] = device.companionInstalled ? "installed" : "absent";
+    object[Driver::Facts::companion.subject] = Driver::Facts::companion.words(device.companionInstalled);
     return object;
+}
+
+json wordsJson()
+{
+    using SpringBoard = SessionState::SpringBoard;
+    json words;
+    for (auto& fact :
+        { Driver::Facts::device, Driver::Facts::lockscreen, Driver::Facts::audio, Driver::Facts::companion })
+        words[fact.subject] = factWords(fact);
+    words["springboard"] = { { "notBooted", Driver::name(SpringBoard::NotBooted) },
+        { "notRunning", Driver::name(SpringBoard::NotRunning) }, { "running", Driver::name(SpringBoard::Running) } };
+    return words;
 }
 
 json paneJson(const std::vector<PaneRow>& rows)

@@ -13,6 +13,9 @@ namespace Kestrel {
 
 // The facts `state` prints, named as it names them.
 nlohmann::json stateJson(const SessionState&);
+// The words the state is written in, for the page to read it by: each two-state fact's
+// word when it holds ("yes") and when it does not ("no"), and SpringBoard's states.
+nlohmann::json wordsJson();
 
 // The rows as `kestrel settings list` has them, with what a page needs to draw them.
 nlohmann::json paneJson(const std::vector<PaneRow>&);

@@ -6,8 +6,7 @@
 #include "platform/plist/PropertyList.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <cstdint>
 #include <sys/stat.h>
 
 namespace Kestrel {
@@ -19,25 +18,12 @@ namespace {
 // last event, and this much longer, to cover a replay that runs a little late.
 constexpr int64_t trailingMargin = 100'000'000;
 
-std::string seconds(int64_t nanoseconds)
-{
-    int64_t milliseconds = (nanoseconds + 500'000) / 1'000'000;
-    char text[32];
-    std::snprintf(text, sizeof(text), "%" PRId64 ".%03" PRId64, milliseconds / 1000, milliseconds % 1000);
-    return text;
-}
-
 std::optional<std::string> checkFor(const Driver::Event& event)
 {
-    // An attempt's check reads as its timeline line does.
-    if (std::holds_alternative<Driver::AttemptCall>(event))
-        return "expect " + Driver::timelineText(event);
-    if (auto* decision = std::get_if<Driver::Decision>(&event); decision) {
-        std::string line = std::string("expect decision ") + Driver::name(decision->outcome);
-        if (decision->reason != Driver::Decision::Reason::None)
-            line += std::string(" reason=") + Driver::name(decision->reason);
-        return line;
-    }
+    if (auto* attempt = std::get_if<Driver::AttemptCall>(&event))
+        return describe(ExpectAttempt { {}, attempt->passcode, attempt->mesa, attempt->finish, attempt->result });
+    if (auto* decision = std::get_if<Driver::Decision>(&event))
+        return describe(ExpectDecision { {}, decision->outcome, decision->givenReason() });
     return std::nullopt;
 }
 
@@ -50,10 +36,11 @@ public:
 
     void line(const std::string& text) { m_text += text + '\n'; }
 
+    // A wait of whole milliseconds, when it comes to one.
     void wait(int64_t nanoseconds)
     {
         if (nanoseconds >= 500'000)
-            line("wait " + seconds(nanoseconds));
+            line(describe(Wait { (nanoseconds + 500'000) / 1'000'000 * 1'000'000 }));
     }
 
     // Checks for the events with sequence numbers in [first, end), in order.
@@ -112,9 +99,9 @@ std::string recordScenario(const SessionRecord& record)
 
     auto& state = record.finalState;
     if (state && state->springBoard == SessionState::SpringBoard::Running && state->device) {
-        out.line(std::string("expect lockscreen ") + (state->device->lockscreenShown ? "shown" : "dismissed"));
-        out.line(std::string("expect device ") + (state->device->deviceLocked ? "locked" : "unlocked"));
-        out.line("expect no-attempt");
+        out.line(describe(ExpectLockscreen { {}, state->device->lockscreenShown }));
+        out.line(describe(ExpectDevice { {}, state->device->deviceLocked }));
+        out.line(describe(ExpectNoAttempt {}));
     }
     return out.take();
 }
@@ -124,21 +111,21 @@ std::vector<std::string> deviceSetUp(const std::string& root)
     std::vector<std::string> lines;
     struct stat status;
     if (::stat(Device::jailbreakHostPath(root, Device::JailbreakPaths::companionLibrary).c_str(), &status) == 0)
-        lines.push_back("companion installed");
+        lines.push_back(describe(SetCompanion { true }));
     auto installed = Device::PackageManager(root).installedVersion(Device::PackageNames::kestrel);
     if (!installed)
         lines.push_back("# the device's package database could not be read: " + installed.error());
     else if (!*installed)
-        lines.push_back("package remove");
+        lines.push_back(describe(PackageRemove { false }));
 
-    lines.push_back("settings delete");
+    lines.push_back(describe(SettingsDelete {}));
     std::string path = root + Device::Paths::settingsFile;
     if (::stat(path.c_str(), &status) != 0)
         return lines;
     auto file = Platform::Plist::readFile(path);
     const auto* settings = file.ok() ? file.value.asDictionary() : nullptr;
     if (!settings) {
-        lines.push_back("settings corrupt");
+        lines.push_back(describe(SettingsCorrupt {}));
         return lines;
     }
     for (auto& [key, value] : *settings) {
@@ -150,7 +137,7 @@ std::vector<std::string> deviceSetUp(const std::string& root)
                 + Platform::Plist::kindName(value.kind()) + "), which a scenario cannot write");
             continue;
         }
-        lines.push_back("settings " + Device::displayWord(key) + "=" + describeValue(value));
+        lines.push_back(describe(SettingsWrite { { { key, value } } }));
     }
     return lines;
 }

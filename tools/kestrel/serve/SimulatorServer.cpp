@@ -274,6 +274,8 @@ void SimulatorServer::addRoutes()
     server.Get("/api/events",
         [this](const httplib::Request& request, httplib::Response& response) { events(m_feed, request, response); });
     server.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) { devices(response); });
+    server.Get("/api/words",
+        [](const httplib::Request&, httplib::Response& response) { sendJson(response, 200, wordsJson()); });
     // The stock device beside this one, when there is one: its own server answers.
     auto relayed = [this](const httplib::Request& request, httplib::Response& response) { relay(request, response); };
     server.Get("/api/stock/state", relayed);
@@ -360,9 +362,9 @@ void SimulatorServer::changePane(const httplib::Request& request, httplib::Respo
             sendError(response, refusalStatus(request), "a row's value is yes or no, a number or one line of text");
             return;
         }
-        text = "pane set " + Device::displayWord(key->get<std::string>()) + " " + *word;
+        text = describe(PaneSet { key->get<std::string>(), *word });
     } else if (action != body->end() && action->is_string() && body->size() == 1)
-        text = "pane tap " + Device::displayWord(action->get<std::string>());
+        text = describe(PaneTap { action->get<std::string>() });
     else {
         sendError(response, 400, "expected {\"key\": KEY, \"value\": VALUE} or {\"action\": ACTION}");
         return;

@@ -45,3 +45,25 @@ TEST(ServeJson, ValuesFromThePageReadBackAsTheSameScenarioValues)
         EXPECT_FALSE(scenarioWord(refused)) << refused.dump();
     EXPECT_EQ(jsonLine(json("\xff")), "\"\xef\xbf\xbd\"\n") << "bytes that are no UTF-8 still make one line of JSON";
 }
+
+// The page reads the state by the words the server sends: they must be the words the state is
+// written in, for a state where each fact holds and one where none does.
+TEST(ServeJson, ThePagesWordsAreTheStatesOwn)
+{
+    auto words = wordsJson();
+    for (bool holds : { true, false }) {
+        SessionState state;
+        state.springBoard = SessionState::SpringBoard::Running;
+        state.device = Driver::DeviceState {};
+        state.device->deviceLocked = state.device->lockscreenShown = state.device->audioPlaying
+            = state.device->companionInstalled = holds;
+        auto json = stateJson(state);
+        for (auto fact : { "device", "lockscreen", "audio", "companion" })
+            EXPECT_EQ(json.at(fact), words.at(fact).at(holds ? "yes" : "no")) << fact;
+        EXPECT_EQ(json.at("springboard"), words.at("springboard").at("running"));
+    }
+    EXPECT_EQ(stateJson(SessionState {}).at("springboard"), words.at("springboard").at("notBooted"));
+    SessionState restarting;
+    restarting.springBoard = SessionState::SpringBoard::NotRunning;
+    EXPECT_EQ(stateJson(restarting).at("springboard"), words.at("springboard").at("notRunning"));
+}

@@ -37,6 +37,25 @@ async function postJson(path, payload) {
   }
 }
 
+// The words the server writes the state in (GET /api/words): each two-state fact's word when
+// it holds ("yes") and when it does not ("no"), and SpringBoard's states. The page keeps no
+// copy of them.
+let words = null;
+
+// Whether the state says of the fact that it holds (or, with holds false, that it does not).
+const says = (state, fact, holds) => state[fact] === words[fact][holds ? "yes" : "no"];
+const isRunning = (state) => state.springboard === words.springboard.running;
+
+async function loadWords() {
+  for (;;) {
+    try {
+      return await getJson("/api/words", 3000);
+    } catch {
+      await new Promise((resolve) => setTimeout(resolve, 1000));
+    }
+  }
+}
+
 function setText(element, text) {
   if (element.textContent !== text) element.textContent = text;
 }
@@ -197,11 +216,11 @@ class Device {
 
   summary(state) {
     if (this.stopped) return "The device stopped: its server no longer answers.";
-    if (state.springboard !== "running") return state.springboard === "not-booted" ? "The device has not booted." : "SpringBoard is restarting…";
+    if (!isRunning(state)) return state.springboard === words.springboard.notBooted ? "The device has not booted." : "SpringBoard is restarting…";
     const parts = [];
-    if (state.lockscreen === "dismissed") parts.push("Home screen: the lock screen was dismissed");
-    else parts.push(state.device === "locked" ? "Lock screen shown, device locked" : "Lock screen shown, device unlocked");
-    if (state.audio === "playing") parts.push("music playing");
+    if (says(state, "lockscreen", false)) parts.push("Home screen: the lock screen was dismissed");
+    else parts.push(says(state, "device", true) ? "Lock screen shown, device locked" : "Lock screen shown, device unlocked");
+    if (says(state, "audio", true)) parts.push("music playing");
     if (state.flashlight !== 0) parts.push("flashlight on");
     const count = state.notifications.length;
     if (count) {
@@ -214,7 +233,7 @@ class Device {
   drawState(state) {
     this.state = state;
     const phone = this.phone;
-    const running = state.springboard === "running";
+    const running = isRunning(state);
     setFlag(phone, "data-springboard", state.springboard);
     setFlag(phone, "data-generation", String(state.generation));
     setText(this.part("phone-summary"), this.summary(state));
@@ -224,16 +243,17 @@ class Device {
       setFlag(phone, "data-flashlight", state.flashlight !== 0 ? "on" : "off");
       setFlag(phone, "data-audio", state.audio);
       setFlag(phone, "data-notifications", String(state.notifications.length));
-      const companion = state.companion === "installed";
-      setFlag(phone, "data-aod", companion && state.device === "locked" && state.lockscreen === "shown" ? "yes" : "no");
-      setText(this.part("padlock-text"), state.device === "locked" ? "Locked" : "Unlocked");
-      setText(this.part("lock-hint"), state.device === "locked" ? "Look at the phone to unlock" : "Unlocked: swipe up to open");
-      this.part("music").hidden = state.audio !== "playing";
+      const companion = says(state, "companion", true);
+      const locked = says(state, "device", true);
+      setFlag(phone, "data-aod", companion && locked && says(state, "lockscreen", true) ? "yes" : "no");
+      setText(this.part("padlock-text"), locked ? "Locked" : "Unlocked");
+      setText(this.part("lock-hint"), locked ? "Look at the phone to unlock" : "Unlocked: swipe up to open");
+      this.part("music").hidden = !says(state, "audio", true);
       this.part("sb-flashlight").toggleAttribute("hidden", state.flashlight === 0);
       this.drawNotifications(state.notifications);
       this.drawClock();
     } else {
-      setText(this.part("restarting-text"), state.springboard === "not-booted" ? "The device has not booted" : "SpringBoard is starting");
+      setText(this.part("restarting-text"), state.springboard === words.springboard.notBooted ? "The device has not booted" : "SpringBoard is starting");
     }
     drawControls();
   }
@@ -355,7 +375,7 @@ class Device {
 
 let devices = [];
 
-const live = () => devices.filter((device) => !device.stopped && device.state && device.state.springboard === "running");
+const live = () => devices.filter((device) => !device.stopped && device.state && isRunning(device.state));
 const kestrel = () => devices.find((device) => device.name === "kestrel");
 
 function drawConnection() {
@@ -377,15 +397,15 @@ function drawCompareSummary() {
 // ---- Controls: what they offer follows what the phones show ----
 
 // The phones a swipe up opens: unlocked, with the lock screen still up.
-const swipeable = (device) => device.state && device.state.device === "unlocked" && device.state.lockscreen === "shown";
+const swipeable = (device) => device.state && says(device.state, "device", false) && says(device.state, "lockscreen", true);
 
 function drawControls() {
   const phones = live();
   const main = kestrel();
-  const state = main && main.state && main.state.springboard === "running" ? main.state : phones[0] && phones[0].state;
+  const state = main && main.state && isRunning(main.state) ? main.state : phones[0] && phones[0].state;
 
   const face = $("face-match");
-  const allOpen = phones.length && phones.every((device) => device.state.lockscreen === "dismissed");
+  const allOpen = phones.length && phones.every((device) => says(device.state, "lockscreen", false));
   setText(face, allOpen ? "Face match (already open: changes nothing)" : "Face match");
   face.title = allOpen ? "The phone shows its home screen: a match makes an attempt that has no lock screen to dismiss." : "";
 
@@ -394,7 +414,7 @@ function drawControls() {
   setFlag(swipe, "aria-disabled", String(!open.length));
   let why = "";
   if (!open.length) {
-    if (phones.some((device) => device.state.device === "locked"))
+    if (phones.some((device) => says(device.state, "device", true)))
       why = "Swiping up opens a phone that is unlocked with its lock screen still up; a locked phone would ask for its passcode.";
     else if (phones.length) why = "The lock screen is already gone.";
   } else if (open.length < phones.length) {
@@ -404,9 +424,9 @@ function drawControls() {
 
   if (state) {
     const music = $("music-toggle");
-    const playing = state.audio === "playing";
+    const playing = says(state, "audio", true);
     setFlag(music, "aria-pressed", String(playing));
-    music.dataset.command = playing ? "audio stopped" : "audio playing";
+    music.dataset.command = `audio ${words.audio[playing ? "no" : "yes"]}`;
     setText(music, playing ? "Music playing: stop it" : "Play music in another app");
     const light = $("flashlight-toggle");
     const lit = state.flashlight !== 0;
@@ -414,7 +434,7 @@ function drawControls() {
     light.dataset.command = lit ? "flashlight 0" : "flashlight 1";
     setText(light, lit ? "Flashlight on: turn it off" : "Turn the flashlight on");
     for (const device of devices) device.part("flashlight").dataset.command = light.dataset.command;
-    $("aod-controls").hidden = !phones.some((device) => device.state.companion === "installed");
+    $("aod-controls").hidden = !phones.some((device) => says(device.state, "companion", true));
     $("clock-controls").hidden = state.clock !== "virtual";
     if (state.clock === "virtual") setText($("virtual-now"), `The clock stands at ${state.time.toFixed(3)} s; it moves only when you wait.`);
     setText($("clock-mode"), `${state.clock === "virtual" ? "Virtual" : "Real"} time · iOS ${state.ios || "?"} · ${devices.length > 1 ? "stock iOS beside Kestrel" : `SpringBoard generation ${state.generation}`}`);
@@ -461,7 +481,7 @@ function bindCommands() {
     const target = event.target.closest("[data-command]");
     if (!target || target.disabled) return;
     const command = target.dataset.command;
-    if (command.startsWith("aod ")) runOnPhones(command, (device) => device.state && device.state.companion === "installed");
+    if (command.startsWith("aod ")) runOnPhones(command, (device) => device.state && says(device.state, "companion", true));
     else runOnPhones(command);
   });
   $("swipe-up").addEventListener("click", swipeUp);
@@ -651,6 +671,7 @@ function drawPane(rows) {
 // ---- Start ----
 
 async function start() {
+  words = await loadWords();
   let list;
   try {
     list = (await getJson("/api/devices")).devices;
