@@ -8,7 +8,7 @@
 
 namespace Device {
 
-std::optional<std::vector<std::string>> splitWords(std::string_view line, std::string& error)
+Platform::Expected<std::vector<std::string>> splitWords(std::string_view line)
 {
     std::vector<std::string> words;
     std::string word;
@@ -40,10 +40,8 @@ std::optional<std::vector<std::string>> splitWords(std::string_view line, std::s
         word += character;
         inWord = true;
     }
-    if (inQuote) {
-        error = "unterminated quote";
-        return std::nullopt;
-    }
+    if (inQuote)
+        return Platform::Failure { "unterminated quote" };
     if (inWord)
         words.push_back(std::move(word));
     return words;
@@ -106,9 +104,9 @@ bool fitsOnALine(std::string_view text)
     return text.find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos;
 }
 
-std::optional<Number> parseNumber(std::string_view word, std::string& error)
+Platform::Expected<std::optional<Number>> parseNumber(std::string_view word)
 {
-    error.clear();
+    constexpr std::optional<Number> none;
     size_t at = 0;
     bool negative = false;
     if (at < word.size() && (word[at] == '+' || word[at] == '-'))
@@ -125,7 +123,7 @@ std::optional<Number> parseNumber(std::string_view word, std::string& error)
     if (point)
         fractionEnd = digitsFrom(fractionStart = integerEnd + 1);
     if (integerEnd == integerStart && fractionEnd == fractionStart)
-        return std::nullopt;
+        return none;
     size_t end = fractionEnd;
     bool exponent = end < word.size() && (word[end] == 'e' || word[end] == 'E');
     long exponentValue = 0;
@@ -136,14 +134,14 @@ std::optional<Number> parseNumber(std::string_view word, std::string& error)
             exponentNegative = word[exponentStart++] == '-';
         end = digitsFrom(exponentStart);
         if (end == exponentStart)
-            return std::nullopt;
+            return none;
         for (size_t i = exponentStart; i < end; ++i)
             exponentValue = std::min(exponentValue * 10 + (word[i] - '0'), 1000000L);
         if (exponentNegative)
             exponentValue = -exponentValue;
     }
     if (end != word.size())
-        return std::nullopt;
+        return none;
 
     // from_chars takes no plus sign.
     std::string_view digits = word.substr(word.front() == '+' || word.front() == '-' ? 1 : 0);
@@ -151,13 +149,11 @@ std::optional<Number> parseNumber(std::string_view word, std::string& error)
     if (!point && !exponent) {
         uint64_t magnitude = 0;
         auto [stop, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
-        if (failure != std::errc() || magnitude > uint64_t(INT64_MAX) + (negative ? 1 : 0)) {
-            error = "the integer " + std::string(word) + " does not fit in 64 bits";
-            return std::nullopt;
-        }
+        if (failure != std::errc() || magnitude > uint64_t(INT64_MAX) + (negative ? 1 : 0))
+            return Platform::Failure { "the integer " + std::string(word) + " does not fit in 64 bits" };
         number.isInteger = true;
         number.integer = negative ? int64_t(0 - magnitude) : int64_t(magnitude);
-        return number;
+        return std::optional<Number>(number);
     }
     double value = 0;
     auto [stop, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -169,25 +165,21 @@ std::optional<Number> parseNumber(std::string_view word, std::string& error)
                                       : -long(firstDigit - fractionStart);
         if (firstDigit == std::string_view::npos || magnitude + exponentValue <= 0)
             value = 0;
-        else {
-            error = "the number " + std::string(word) + " is too large";
-            return std::nullopt;
-        }
+        else
+            return Platform::Failure { "the number " + std::string(word) + " is too large" };
     } else if (failure != std::errc() || !std::isfinite(value)) {
-        error = "the number " + std::string(word) + " is too large";
-        return std::nullopt;
+        return Platform::Failure { "the number " + std::string(word) + " is too large" };
     }
     number.real = negative ? -value : value;
-    return number;
+    return std::optional<Number>(number);
 }
 
 std::optional<double> parseReal(std::string_view word)
 {
-    std::string ignored;
-    auto number = parseNumber(word, ignored);
-    if (!number)
+    auto number = parseNumber(word);
+    if (!number || !*number)
         return std::nullopt;
-    return number->value();
+    return (*number)->value();
 }
 
 std::optional<bool> parseSwitchWord(std::string_view word)

@@ -3,6 +3,8 @@
 // scenario language, the command line and the timeline all go through here.
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -14,9 +16,9 @@ namespace Device {
 
 // Splits a line at blanks (space, tab, carriage return). Double-quoted text is one
 // word and keeps its quotes, so a value can tell "3" from 3; inside it a backslash
-// takes the next character as it is. `#` outside quotes ends the line. Nullopt (and
-// "unterminated quote") when a quote is left open.
-std::optional<std::vector<std::string>> splitWords(std::string_view line, std::string& error);
+// takes the next character as it is. `#` outside quotes ends the line. Fails
+// ("unterminated quote") when a quote is left open.
+Platform::Expected<std::vector<std::string>> splitWords(std::string_view line);
 
 bool isQuoted(std::string_view word);
 // The text of a word: a quoted word without its quotes and escapes; any other word as it is.
@@ -55,9 +57,9 @@ struct Number {
     double real { 0 };
     double value() const { return isInteger ? double(integer) : real; }
 };
-// Nullopt when the word is no number; `error` then says why when it looks like one that
-// does not fit ("" when it is no number at all).
-std::optional<Number> parseNumber(std::string_view, std::string& error);
+// Nullopt when the word is no number at all; the failure says why when it looks like one that
+// does not fit.
+Platform::Expected<std::optional<Number>> parseNumber(std::string_view);
 // A number by that rule, as a double.
 std::optional<double> parseReal(std::string_view);
 // The two words of something that holds or does not, the holding one first.

@@ -161,11 +161,12 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
         break;
     }
     case Preferences::PSSliderCell: {
-        std::string why;
-        auto number = bare ? Device::parseNumber(typed, why) : std::nullopt;
+        auto number = bare ? Device::parseNumber(typed) : std::optional<Device::Number>();
         if (!number)
-            return key + " is a slider: " + (why.empty() ? "use a number, not " + typed : why);
-        double given = number->value();
+            return key + " is a slider: " + number.error();
+        if (!*number)
+            return key + " is a slider: use a number, not " + typed;
+        double given = (*number)->value();
         auto minimum = numberProperty(*row, "min");
         auto maximum = numberProperty(*row, "max");
         if ((minimum && given < *minimum) || (maximum && given > *maximum)) {

@@ -88,9 +88,10 @@ ScenarioLine lineFor(const char* text)
 {
     ScenarioPhase booted { true };
     auto parsed = parseCommand(text, booted);
-    if (!parsed.command)
-        throw std::logic_error(std::string("the demo's line \"") + text + "\" is not a command: " + parsed.error);
-    return { 0, std::move(*parsed.command) };
+    if (!parsed || !*parsed)
+        throw std::logic_error(std::string("the demo's line \"") + text + "\" is not a command: "
+            + (parsed ? std::string("blank") : parsed.error()));
+    return { 0, std::move(**parsed) };
 }
 
 void print(const std::string& text)

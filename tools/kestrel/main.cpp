@@ -244,10 +244,10 @@ int run(const Arguments& arguments)
         return error(file + ": not a regular file");
     }
     ::fcntl(descriptor, F_SETFL, 0);
-    auto scenario = Kestrel::readScenario(descriptor, problem);
+    auto scenario = Kestrel::readScenario(descriptor);
     ::close(descriptor);
     if (!scenario)
-        return error(file + ":" + problem);
+        return error(file + ":" + scenario.error());
     // A profile the device's jailbreak does not run is refused before anything runs.
     for (auto& line : scenario->lines) {
         if (auto refusal = Kestrel::DeviceSession::refusal(*root, line.command))
@@ -293,16 +293,15 @@ int boot(const Arguments& arguments)
         auto status = reader.next(line);
         if (status == Kestrel::LineReader::Status::End || status == Kestrel::LineReader::Status::Error)
             break;
-        Kestrel::ParsedLine parsed;
-        if (status == Kestrel::LineReader::Status::TooLong)
-            parsed.error = "a line longer than " + std::to_string(Kestrel::maximumLineLength) + " bytes";
-        else
-            parsed = Kestrel::parseCommand(line, phase);
-        if (!parsed.ok()) {
-            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, Device::printable(parsed.error).c_str());
+        auto parsed = status == Kestrel::LineReader::Status::TooLong
+            ? Kestrel::ParsedLine(Platform::Failure {
+                "a line longer than " + std::to_string(Kestrel::maximumLineLength) + " bytes" })
+            : Kestrel::parseCommand(line, phase);
+        if (!parsed) {
+            std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, Device::printable(parsed.error()).c_str());
             malformed = true;
-        } else if (parsed.command)
-            run.runLine({ number, std::move(*parsed.command) });
+        } else if (*parsed)
+            run.runLine({ number, std::move(**parsed) });
     }
     session->shutdown();
     // As `run` answers: 2 for a line refused as malformed, 1 for one that failed.

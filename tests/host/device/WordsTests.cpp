@@ -8,11 +8,10 @@ namespace {
 
 TEST(Words, QuotesKeepBlanksAndCommentsEndTheLine)
 {
-    std::string error;
-    auto words = Device::splitWords("expect log \"a # b\"  # a comment", error);
+    auto words = Device::splitWords("expect log \"a # b\"  # a comment");
     ASSERT_TRUE(words);
     EXPECT_EQ(*words, (std::vector<std::string> { "expect", "log", "\"a # b\"" }));
-    EXPECT_FALSE(Device::splitWords("expect log \"unterminated", error));
+    EXPECT_FALSE(Device::splitWords("expect log \"unterminated"));
 }
 
 TEST(Words, AnyTextWrittenAsAWordReadsBackTheSame)
@@ -20,9 +19,8 @@ TEST(Words, AnyTextWrittenAsAWordReadsBackTheSame)
     for (std::string text : { "", "plain", "two words", "say \"hi\"", "c:\\", "\\\"", "# not a comment", "nil", "yes",
              "3", "tab\there", "\xff\xfe" }) {
         for (auto written : { Device::displayWord(text), Device::quotedWord(text) }) {
-            std::string error;
-            auto words = Device::splitWords("set " + written + " end", error);
-            ASSERT_TRUE(words) << written << ": " << error;
+            auto words = Device::splitWords("set " + written + " end");
+            ASSERT_TRUE(words) << written << ": " << words.error();
             ASSERT_EQ(words->size(), 3u) << written;
             EXPECT_EQ(Device::unquote((*words)[1]), text) << written;
         }

@@ -72,9 +72,9 @@ std::optional<std::pair<std::string, ScenarioValue>> assignment(std::string_view
         error = "expected KEY=VALUE, got " + std::string(word);
         return std::nullopt;
     }
-    auto value = parseValue(word.substr(equals + 1), error);
+    auto value = parseValue(word.substr(equals + 1));
     if (!value)
-        return std::nullopt;
+        return failure(error, value.error());
     return std::make_pair(Device::unquote(word.substr(0, equals)), std::move(*value));
 }
 
@@ -182,8 +182,7 @@ std::optional<Command> parseNotification(const Words& words, ScenarioPhase&, std
 {
     if (words.size() == 3 && words[1] == "add") {
         // A bare word is the identifier as written; nil is a request without one.
-        std::string ignored;
-        auto value = parseValue(words[2], ignored);
+        auto value = parseValue(words[2]);
         if (value && *value && !((*value)->isString() || (*value)->isInteger() || (*value)->isReal()))
             return failure(error, "a section identifier is text or nil");
         Driver::NotificationAdd add;
@@ -693,29 +692,24 @@ struct Describer {
 
 } // namespace
 
-std::optional<ScenarioValue> parseValue(std::string_view word, std::string& error)
+Platform::Expected<ScenarioValue> parseValue(std::string_view word)
 {
     if (word == "yes" || word == "no")
-        return Value::boolean(word == "yes");
+        return ScenarioValue(Value::boolean(word == "yes"));
     if (word == "nil")
         return ScenarioValue();
     if (!word.empty() && word.front() == '"') {
-        if (word.size() < 2 || word.back() != '"') {
-            error = "unterminated quote in " + std::string(word);
-            return std::nullopt;
-        }
-        return Value::string(Device::unquote(word));
+        if (word.size() < 2 || word.back() != '"')
+            return Platform::Failure { "unterminated quote in " + std::string(word) };
+        return ScenarioValue(Value::string(Device::unquote(word)));
     }
     // Whole numbers are integers: one that does not fit in 64 bits is an error, not a real.
-    std::string why;
-    if (auto number = Device::parseNumber(word, why))
-        return number->isInteger ? Value::integer(number->integer) : Value::real(number->real);
-    if (!why.empty()) {
-        error = why;
-        return std::nullopt;
-    }
-    error = "bad value " + std::string(word) + " (use yes, no, a number, nil or \"text\")";
-    return std::nullopt;
+    auto number = Device::parseNumber(word);
+    if (!number)
+        return number.failure();
+    if (*number)
+        return ScenarioValue((*number)->isInteger ? Value::integer((*number)->integer) : Value::real((*number)->real));
+    return Platform::Failure { "bad value " + std::string(word) + " (use yes, no, a number, nil or \"text\")" };
 }
 
 std::string describeValue(const ScenarioValue& value)
@@ -735,43 +729,37 @@ std::string describe(const Command& command) { return std::visit(Describer {}, c
 
 ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
 {
-    ParsedLine parsed;
-    if (line.find('\0') != std::string_view::npos) {
-        parsed.error = "a NUL byte in the line";
-        return parsed;
-    }
+    using Platform::Failure;
+    if (line.find('\0') != std::string_view::npos)
+        return Failure { "a NUL byte in the line" };
     constexpr size_t maximumLength = maximumLineLength;
-    if (line.size() > maximumLength) {
-        parsed.error = "a line longer than " + std::to_string(maximumLength) + " bytes";
-        return parsed;
-    }
-    auto words = Device::splitWords(line, parsed.error);
-    if (!words || words->empty())
-        return parsed;
+    if (line.size() > maximumLength)
+        return Failure { "a line longer than " + std::to_string(maximumLength) + " bytes" };
+    auto words = Device::splitWords(line);
+    if (!words)
+        return words.failure();
+    if (words->empty())
+        return std::optional<Command>();
     const auto& name = (*words)[0];
     auto found = commandForms().find(name);
-    if (found == commandForms().end()) {
-        parsed.error = "unknown command " + name;
-        return parsed;
-    }
+    if (found == commandForms().end())
+        return Failure { "unknown command " + name };
     const auto& form = found->second;
-    if (form.phase == Phase::BeforeBoot && phase.booted) {
-        parsed.error = name + " sets up the device and must come before boot";
-        return parsed;
-    }
-    if (form.phase == Phase::Booted && !phase.booted) {
-        parsed.error = name + " needs a booted device (add boot first)";
-        return parsed;
-    }
+    if (form.phase == Phase::BeforeBoot && phase.booted)
+        return Failure { name + " sets up the device and must come before boot" };
+    if (form.phase == Phase::Booted && !phase.booted)
+        return Failure { name + " needs a booted device (add boot first)" };
     // A failed parse leaves the phase as it was.
     ScenarioPhase next = phase;
-    parsed.command = form.parse(*words, next, parsed.error);
-    if (parsed.command)
-        phase = next;
-    return parsed;
+    std::string error;
+    auto command = form.parse(*words, next, error);
+    if (!command)
+        return Failure { error };
+    phase = next;
+    return command;
 }
 
-std::optional<Scenario> parseScenario(std::string_view text, std::string& error)
+Platform::Expected<Scenario> parseScenario(std::string_view text)
 {
     Scenario scenario;
     ScenarioPhase phase;
@@ -784,19 +772,17 @@ std::optional<Scenario> parseScenario(std::string_view text, std::string& error)
         ++number;
         auto parsed = parseCommand(text.substr(start, end - start), phase);
         start = end + 1;
-        if (!parsed.ok()) {
-            error = std::to_string(number) + ": " + parsed.error;
-            return std::nullopt;
-        }
-        if (parsed.command)
-            scenario.lines.push_back({ number, std::move(*parsed.command) });
+        if (!parsed)
+            return Platform::Failure { std::to_string(number) + ": " + parsed.error() };
+        if (*parsed)
+            scenario.lines.push_back({ number, std::move(**parsed) });
         if (end == text.size())
             break;
     }
     return scenario;
 }
 
-std::optional<Scenario> readScenario(int descriptor, std::string& error)
+Platform::Expected<Scenario> readScenario(int descriptor)
 {
     Scenario scenario;
     ScenarioPhase phase;
@@ -806,21 +792,17 @@ std::optional<Scenario> readScenario(int descriptor, std::string& error)
         auto status = reader.next(line);
         if (status == LineReader::Status::End)
             return scenario;
-        if (status == LineReader::Status::Error) {
-            error = std::to_string(number) + ": cannot read the scenario: " + std::strerror(errno);
-            return std::nullopt;
-        }
-        if (status == LineReader::Status::TooLong) {
-            error = std::to_string(number) + ": a line longer than " + std::to_string(maximumLineLength) + " bytes";
-            return std::nullopt;
-        }
+        if (status == LineReader::Status::Error)
+            return Platform::Failure { std::to_string(number) + ": cannot read the scenario: " + std::strerror(errno) };
+        if (status == LineReader::Status::TooLong)
+            return Platform::Failure {
+                std::to_string(number) + ": a line longer than " + std::to_string(maximumLineLength) + " bytes"
+            };
         auto parsed = parseCommand(line, phase);
-        if (!parsed.ok()) {
-            error = std::to_string(number) + ": " + parsed.error;
-            return std::nullopt;
-        }
-        if (parsed.command)
-            scenario.lines.push_back({ number, std::move(*parsed.command) });
+        if (!parsed)
+            return Platform::Failure { std::to_string(number) + ": " + parsed.error() };
+        if (*parsed)
+            scenario.lines.push_back({ number, std::move(**parsed) });
     }
 }
 

@@ -2,6 +2,7 @@
 // are one step: a line is either a command, ready to run, or one error line.
 #pragma once
 
+#include "platform/Expected.h"
 #include "tools/kestrel/scenario/Command.h"
 
 #include <optional>
@@ -16,11 +17,8 @@ struct ScenarioPhase {
     bool booted { false };
 };
 
-struct ParsedLine {
-    std::optional<Command> command; // nullopt for a blank or comment-only line, or on error
-    std::string error; // what is wrong, when the line is not a command
-    bool ok() const { return error.empty(); }
-};
+// A line's command (nullopt for a blank or comment-only line), or what is wrong with it.
+using ParsedLine = Platform::Expected<std::optional<Command>>;
 
 // The longest line of a scenario: far more than any command needs, and small enough that what
 // it carries to SpringBoard and back always fits a line of the driver protocol.
@@ -31,8 +29,8 @@ inline constexpr size_t maximumLineLength = 64 * 1024;
 ParsedLine parseCommand(std::string_view line, ScenarioPhase&);
 
 // A value as the scenario writes it: yes/no, an integer, a real, nil, or double-quoted
-// text. Nullopt (and why) for anything else; nil parses as an empty ScenarioValue.
-std::optional<ScenarioValue> parseValue(std::string_view word, std::string& error);
+// text, or why not; nil parses as an empty ScenarioValue.
+Platform::Expected<ScenarioValue> parseValue(std::string_view word);
 // How a check reports a value: yes, 3, 0.5, "text", nil (and "a dictionary" for a stored
 // value no scenario writes).
 std::string describeValue(const ScenarioValue&);
@@ -46,9 +44,9 @@ struct Scenario {
 };
 
 // Parses a whole scenario text, every line before anything of it runs. On the first
-// bad line, nullopt and "LINE: WHAT" in error.
-std::optional<Scenario> parseScenario(std::string_view text, std::string& error);
+// bad line, "LINE: WHAT".
+Platform::Expected<Scenario> parseScenario(std::string_view text);
 // The same, read from a file line by line under the line limit, never whole.
-std::optional<Scenario> readScenario(int descriptor, std::string& error);
+Platform::Expected<Scenario> readScenario(int descriptor);
 
 } // namespace Kestrel

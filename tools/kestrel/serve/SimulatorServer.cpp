@@ -384,24 +384,24 @@ void SimulatorServer::runText(const std::string& given, int refused, httplib::Re
     std::string text = first == std::string::npos ? std::string() : given.substr(first, last - first + 1);
     ScenarioPhase phase { m_session.bootStarted() };
     auto parsed = parseCommand(text, phase);
-    if (!parsed.ok()) {
-        sendError(response, refused, parsed.error);
+    if (!parsed) {
+        sendError(response, refused, parsed.error());
         return;
     }
-    if (!parsed.command) {
+    if (!*parsed) {
         sendError(response, refused, "no command: the text is empty or only a comment");
         return;
     }
-    if (isCheckCommand(*parsed.command)) {
+    if (isCheckCommand(**parsed)) {
         sendError(response, refused, "expect is a check for scenario files; the device runs commands");
         return;
     }
-    if (auto* wait = std::get_if<Wait>(&*parsed.command);
+    if (auto* wait = std::get_if<Wait>(&**parsed);
         wait && m_session.realTime() && wait->nanoseconds > longestRealTimeWait) {
         sendError(response, refused, "in real time a wait holds the device: wait at most 10 seconds at a time");
         return;
     }
-    auto result = m_session.run(*parsed.command, text);
+    auto result = m_session.run(**parsed, text);
     if (!result.ok) {
         sendError(response, refused, result.error);
         return;

@@ -32,8 +32,8 @@ protected:
     {
         ScenarioPhase booted { true };
         auto parsed = parseCommand(line, booted);
-        EXPECT_TRUE(parsed.command) << parsed.error;
-        return *parsed.command;
+        EXPECT_TRUE(parsed && *parsed) << (parsed ? "blank" : parsed.error());
+        return **parsed;
     }
 
     std::string m_root;

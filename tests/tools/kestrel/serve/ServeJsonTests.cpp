@@ -29,11 +29,10 @@ TEST(ServeJson, ValuesFromThePageReadBackAsTheSameScenarioValues)
     for (auto& [given, expected] : cases) {
         auto word = scenarioWord(given);
         ASSERT_TRUE(word) << given.dump();
-        std::string error;
-        auto words = Device::splitWords(*word, error);
+        auto words = Device::splitWords(*word);
         ASSERT_TRUE(words && words->size() == 1) << *word << " is one word";
-        auto value = parseValue(*word, error);
-        ASSERT_TRUE(value) << *word << ": " << error;
+        auto value = parseValue(*word);
+        ASSERT_TRUE(value) << *word << ": " << value.error();
         EXPECT_EQ(value->has_value(), expected.has_value()) << *word;
         if (expected && *value) {
             EXPECT_EQ(**value, *expected) << *word;

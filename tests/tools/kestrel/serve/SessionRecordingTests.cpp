@@ -92,8 +92,8 @@ TEST(SessionRecording, CommandsWaitsAndChecksInTheOrderTheyHappened)
         "expect attempt passcode=nil mesa=yes finish=no result=yes\nexpect decision delay-scheduled\n"
         "expect decision pass-through reason=re-send\n"
         "expect attempt passcode=nil mesa=yes finish=yes result=yes\ntouch\n");
-    std::string error;
-    EXPECT_TRUE(parseScenario(scenario, error)) << "the recording parses as a scenario: " << error;
+    auto parsed = parseScenario(scenario);
+    EXPECT_TRUE(parsed) << "the recording parses as a scenario: " << parsed.error();
 }
 
 TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
@@ -130,12 +130,12 @@ TEST(SessionRecording, TheDevicesSetUpIsWhatAFreshDeviceNeeds)
     std::string script;
     for (auto& line : setUp)
         script += line + "\n";
-    std::string error;
-    ASSERT_TRUE(parseScenario(script + "boot\n", error)) << "the set-up reads back as a scenario: " << error;
+    auto parsed = parseScenario(script + "boot\n");
+    ASSERT_TRUE(parsed) << "the set-up reads back as a scenario: " << parsed.error();
     ScenarioPhase phase;
     auto path = parseCommand(setUp[8], phase);
-    ASSERT_TRUE(path.command && std::holds_alternative<SettingsWrite>(*path.command)) << path.error;
-    auto& written = std::get<SettingsWrite>(*path.command).entries.at(0);
+    ASSERT_TRUE(path && *path && std::holds_alternative<SettingsWrite>(**path)) << setUp[8];
+    auto& written = std::get<SettingsWrite>(**path).entries.at(0);
     EXPECT_EQ(written.first, "Path");
     EXPECT_EQ(*written.second->asString(), "say \"hi\" c:\\") << "the text as the file held it";
 
