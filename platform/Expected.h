@@ -29,9 +29,9 @@ public:
     {
     }
     template <typename U>
-        requires(std::is_constructible_v<T, U &&> && !std::is_same_v<std::decay_t<U>, Failure>
-            && !std::is_same_v<std::decay_t<U>, Expected>)
-    Expected(U&& value)
+    requires(std::is_constructible_v<T,
+                 U&&> && !std::is_same_v<std::decay_t<U>, Failure> && !std::is_same_v<std::decay_t<U>, Expected>)
+        Expected(U&& value)
         : m_state(std::in_place_index<0>, T(std::forward<U>(value)))
     {
     }
@@ -47,10 +47,7 @@ public:
     T&& operator*() && { return std::move(*this).value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
-    template <typename U> T valueOr(U&& fallback) const&
-    {
-        return ok() ? value() : T(std::forward<U>(fallback));
-    }
+    template <typename U> T valueOr(U&& fallback) const& { return ok() ? value() : T(std::forward<U>(fallback)); }
 
     // The reason; only for a failure.
     const std::string& error() const { return std::get<1>(m_state).reason; }

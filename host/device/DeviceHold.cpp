@@ -46,7 +46,8 @@ DeviceHold::~DeviceHold()
 
 Platform::Expected<std::unique_ptr<DeviceHold>> DeviceHold::take(const std::string& hostRoot)
 {
-    auto refused = [&](const std::string& why) { return Platform::Failure { "the device at " + hostRoot + ": " + why }; };
+    auto refused
+        = [&](const std::string& why) { return Platform::Failure { "the device at " + hostRoot + ": " + why }; };
     std::string path = holdPath(hostRoot);
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)

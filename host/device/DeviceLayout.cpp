@@ -222,9 +222,9 @@ Expected<void> clearHandMadeInstall(const std::string& root)
     if (!fs::exists(database + "/status") || fs::exists(database + "/info/format"))
         return {};
     std::error_code error;
-    for (const char* path : { JailbreakPaths::engineLibrary, JailbreakPaths::engineFilter,
-             JailbreakPaths::companionLibrary, JailbreakPaths::preferenceBundle, JailbreakPaths::preferenceLoaderEntry,
-             JailbreakPaths::packageStatus }) {
+    for (const char* path :
+        { JailbreakPaths::engineLibrary, JailbreakPaths::engineFilter, JailbreakPaths::companionLibrary,
+            JailbreakPaths::preferenceBundle, JailbreakPaths::preferenceLoaderEntry, JailbreakPaths::packageStatus }) {
         fs::remove_all(hostPath(root, path), error);
         if (error)
             return Failure { "cannot clear " + hostPath(root, path) + ": " + error.message() };
@@ -234,7 +234,8 @@ Expected<void> clearHandMadeInstall(const std::string& root)
 
 // The firmware package's file list: the base system's fixed records, every file the build
 // stages for it and the folders that hold them, in dpkg's order.
-Expected<std::string> firmwareFileList(const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files)
+Expected<std::string> firmwareFileList(
+    const Artifacts& artifacts, Scheme scheme, const std::vector<BaseSystemFile>& files)
 {
     auto fixed = readWholeFile(artifacts.baseSystemDirectory(scheme) + "/firmware.list");
     if (!fixed)
@@ -300,7 +301,8 @@ Expected<BaseSystemChanges> layBaseSystem(const std::string& root, Scheme scheme
         if (auto updated = update("/" + file.path, *contents, file.mode); !updated)
             return updated.failure();
     }
-    if (auto updated = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755); !updated)
+    if (auto updated = update(jailbreakPath(scheme, JailbreakPaths::dpkgQuery), dpkgQueryScript(scheme), 0755);
+        !updated)
         return updated.failure();
     if (auto updated = update(Paths::screen, screenFile(), 0644); !updated)
         return updated.failure();
@@ -406,7 +408,8 @@ Expected<std::vector<BaseSystemFile>> readBaseSystemManifest(const Artifacts& ar
         for (auto& part : fs::path(file))
             plain = plain && part != ".." && part != ".";
         if (!mode || !plain)
-            return Failure { "the build's base system manifest " + path + " has a malformed line (build the project again)" };
+            return Failure { "the build's base system manifest " + path
+                + " has a malformed line (build the project again)" };
         files.push_back({ *mode, file });
     }
     return files;
@@ -538,8 +541,8 @@ Expected<std::string> initDevice(const std::string& directory, const InitOptions
         return scheme.failure();
     Platform::SystemVersion asked;
     if (options.firmwareVersion && Platform::parseSystemVersion(*options.firmwareVersion, asked)) {
-        if (auto refusal = unsupportedSystem(*scheme, asked))
-            return Failure { *refusal };
+        if (auto runs = runsSystem(*scheme, asked); !runs)
+            return runs.failure();
     }
     auto files = readBaseSystemManifest(artifacts, *scheme);
     if (!files)

@@ -88,12 +88,11 @@ struct InitOptions {
 bool isDevice(const std::string& hostDirectory);
 
 // Lays out a device of the scheme: the base system, then Kestrel installed with dpkg (not
-// with --stock) and the companion (with --companion), both built for that scheme. On an existing device it brings the base system up
-// to date and changes no package: every installed package keeps its version. An existing
-// device with Kestrel is refused --stock, and one without the companion --companion, with
-// the command that makes the change. Settings and logs are kept. Refuses a directory that is
-// neither empty nor a device (nor one whose layout was cut short). Gives one line saying what
-// was done, or why nothing was.
+// with --stock) and the companion (with --companion), both built for that scheme. On an existing device it brings the
+// base system up to date and changes no package: every installed package keeps its version. An existing device with
+// Kestrel is refused --stock, and one without the companion --companion, with the command that makes the change.
+// Settings and logs are kept. Refuses a directory that is neither empty nor a device (nor one whose layout was cut
+// short). Gives one line saying what was done, or why nothing was.
 Platform::Expected<std::string> initDevice(const std::string& hostDirectory, const InitOptions&, const Artifacts&);
 
 // Installs or removes the companion package of an existing device, with dpkg.

@@ -38,8 +38,8 @@ const SchemeFacts& facts(Scheme scheme)
 {
     // The rootless root and its first system come from the build's package schemes.
     static const SchemeFacts rootful { "rootful", "", "14.0", std::nullopt };
-    static const SchemeFacts rootless { "rootless", Platform::rootlessJailbreakRoot(),
-        KESTREL_ROOTLESS_FIRST_SYSTEM, parsed(KESTREL_ROOTLESS_FIRST_SYSTEM) };
+    static const SchemeFacts rootless { "rootless", Platform::rootlessJailbreakRoot(), KESTREL_ROOTLESS_FIRST_SYSTEM,
+        parsed(KESTREL_ROOTLESS_FIRST_SYSTEM) };
     return scheme == Scheme::rootless ? rootless : rootful;
 }
 
@@ -53,16 +53,16 @@ std::string jailbreakPath(Scheme scheme, std::string_view devicePath)
     return std::string(facts(scheme).jailbreakRoot) + std::string(devicePath);
 }
 
-std::optional<std::string> unsupportedSystem(Scheme scheme, const Platform::SystemVersion& version)
+Platform::Expected<void> runsSystem(Scheme scheme, const Platform::SystemVersion& version)
 {
     auto& earliest = facts(scheme).earliestSystem;
     if (!earliest || !isEarlier(version, *earliest))
-        return std::nullopt;
-    return "a " + std::string(facts(scheme).name) + " device runs iOS " + Platform::systemVersionString(*earliest)
-        + " and later, not " + Platform::systemVersionString(version);
+        return {};
+    return Platform::Failure { "a " + std::string(facts(scheme).name) + " device runs iOS "
+        + Platform::systemVersionString(*earliest) + " and later, not " + Platform::systemVersionString(version) };
 }
 
-std::optional<std::string> packageSchemeMismatch(Scheme device, const std::vector<std::string>& paths)
+Platform::Expected<void> packageFitsScheme(Scheme device, const std::vector<std::string>& paths)
 {
     std::string root(facts(Scheme::rootless).jailbreakRoot);
     // The first file out of place, or failing one the first folder: what the line names.
@@ -78,11 +78,11 @@ std::optional<std::string> packageSchemeMismatch(Scheme device, const std::vecto
             first = path;
     }
     if (!file && !folder)
-        return std::nullopt;
+        return {};
     auto other = device == Scheme::rootless ? Scheme::rootful : Scheme::rootless;
-    return "it is built for " + std::string(facts(other).name) + " jailbreaks (" + file.value_or(*folder) + " is "
-        + (device == Scheme::rootless ? "outside " : "under ") + root + "), and the device is "
-        + facts(device).name;
+    return Platform::Failure { "it is built for " + std::string(facts(other).name) + " jailbreaks ("
+        + file.value_or(*folder) + " is " + (device == Scheme::rootless ? "outside " : "under ") + root
+        + "), and the device is " + facts(device).name };
 }
 
 } // namespace Device

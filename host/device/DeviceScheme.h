@@ -4,6 +4,7 @@
 // of the other kind is refused.
 #pragma once
 
+#include "platform/Expected.h"
 #include "platform/foundation/CoreFoundation.h"
 
 #include <optional>
@@ -30,13 +31,13 @@ Scheme schemeOf(const std::string& hostRoot);
 // "/usr/bin/killall" on a rootful device, "/var/jb/usr/bin/killall" on a rootless one.
 std::string jailbreakPath(Scheme, std::string_view devicePath);
 
-// Why a device of the scheme cannot run that iOS, in one line; nullopt when it can.
-std::optional<std::string> unsupportedSystem(Scheme, const Platform::SystemVersion&);
+// Whether a device of the scheme runs that iOS; why not, in one line.
+Platform::Expected<void> runsSystem(Scheme, const Platform::SystemVersion&);
 
-// Why a package holding these paths (as dpkg-deb lists them: "./Library/...", folders with a
-// trailing slash) is not for a device of the scheme, in one line; nullopt when it is. A
+// Whether a package holding these paths (as dpkg-deb lists them: "./Library/...", folders with
+// a trailing slash) is for a device of the scheme; why not, in one line. A
 // rootless package keeps everything under /var/jb; a rootful one nothing there. Folders on the
 // way to /var/jb belong to both, so a package of folders alone fits either.
-std::optional<std::string> packageSchemeMismatch(Scheme device, const std::vector<std::string>& paths);
+Platform::Expected<void> packageFitsScheme(Scheme device, const std::vector<std::string>& paths);
 
 } // namespace Device

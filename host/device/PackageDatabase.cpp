@@ -171,9 +171,8 @@ Platform::Expected<void> PackageDatabase::exists() const
     struct stat info;
     for (const char* record : { "/status", "/info/format" }) {
         if (::stat((m_directory + record).c_str(), &info) != 0)
-            return Platform::Failure {
-                "the device has no package database (bring it up to date with: kestrel init " + m_root + ")"
-            };
+            return Platform::Failure { "the device has no package database (bring it up to date with: kestrel init "
+                + m_root + ")" };
     }
     return {};
 }

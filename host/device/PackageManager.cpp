@@ -106,8 +106,8 @@ std::vector<std::string> listedPaths(std::string_view listing)
 }
 
 // What dpkg can only find once it has unpacked a package, and would leave it half set up for:
-// a dependency the device does not meet. Why, in one line; nullopt when every one is met.
-std::optional<std::string> unmetDependencies(const std::string& package, const std::string& relations, Packages installed)
+// a dependency the device does not meet. Why, in one line.
+Expected<void> dependenciesMet(const std::string& package, const std::string& relations, Packages installed)
 {
     std::erase_if(installed, [](auto& entry) { return !entry.second.isInstalled(); });
     for (auto group : split(relations, ',')) {
@@ -140,9 +140,9 @@ std::optional<std::string> unmetDependencies(const std::string& package, const s
         std::string why = !found.empty() ? found
             : alternatives.size() > 1    ? "none of them is installed"
                                          : parseRelation(alternatives[0]).package + " is not installed";
-        return package + " depends on " + std::string(trimmed(group)) + ", but " + why;
+        return Platform::Failure { package + " depends on " + std::string(trimmed(group)) + ", but " + why };
     }
-    return std::nullopt;
+    return {};
 }
 
 // An archive as the checks read it, before dpkg changes anything.
@@ -157,8 +157,8 @@ struct ArchiveFacts {
 // record and its whole file tree (dpkg itself would find a damaged tree only half-way through
 // unpacking it), its scheme, and dpkg's own checks (architecture, conflicts, pre-dependencies),
 // which write nothing, not even its log.
-Expected<ArchiveFacts> readArchive(const std::string& archive, Scheme scheme, const Dpkg& dpkg,
-    const PackageDatabase& database)
+Expected<ArchiveFacts> readArchive(
+    const std::string& archive, Scheme scheme, const Dpkg& dpkg, const PackageDatabase& database)
 {
     ToolOptions discard;
     discard.discardStandardOutput = true;
@@ -181,8 +181,8 @@ Expected<ArchiveFacts> readArchive(const std::string& archive, Scheme scheme, co
     }
     // A package built for the other kind of jailbreak would put its files where nothing on
     // this device looks for them.
-    if (auto mismatch = packageSchemeMismatch(scheme, listedPaths(contents.output)))
-        return Failure { *mismatch };
+    if (auto fits = packageFitsScheme(scheme, listedPaths(contents.output)); !fits)
+        return fits.failure();
     if (!check.succeeded())
         return Failure { failureReason(check) };
     auto values = split(fields.output, '\t');
@@ -283,8 +283,8 @@ Expected<PackageChange> PackageManager::installArchive(const std::string& archiv
     if (!recovered)
         return recovered.failure();
     std::string note = *recovered;
-    if (auto unmet = unmetDependencies(package, relations, installed))
-        return Failure { note + *unmet };
+    if (auto met = dependenciesMet(package, relations, installed); !met)
+        return Failure { note + met.error() };
 
     std::optional<std::string> before;
     if (auto found = installed.find(package); found != installed.end() && found->second.isInstalled())
@@ -318,7 +318,8 @@ Expected<PackageChange> PackageManager::remove(const std::string& package, bool 
 Expected<PackageChange> PackageManager::removePackage(const std::string& package, bool purge)
 {
     std::string verb = purge ? "purge" : "remove";
-    auto refused = [&](const std::string& reason) { return Failure { "cannot " + verb + " " + package + ": " + reason }; };
+    auto refused
+        = [&](const std::string& reason) { return Failure { "cannot " + verb + " " + package + ": " + reason }; };
     auto all = m_database.read();
     if (!all)
         return refused(all.error());

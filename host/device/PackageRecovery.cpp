@@ -44,7 +44,8 @@ std::string PackageRecovery::completeHalfInstalled(const std::string& package, c
     return "unpacked " + package + " again from " + *archive + " to finish what an interrupted dpkg run began; ";
 }
 
-Platform::Expected<std::string> PackageRecovery::finishInterruptedRuns(const std::string& except, Packages& packages) const
+Platform::Expected<std::string> PackageRecovery::finishInterruptedRuns(
+    const std::string& except, Packages& packages) const
 {
     auto reread = [&]() -> Platform::Expected<void> {
         auto now = m_database.read();
@@ -75,9 +76,8 @@ Platform::Expected<std::string> PackageRecovery::finishInterruptedRuns(const std
     if (unconfigured) {
         auto run = runTool(m_dpkg.command({ "--configure", "--pending" }));
         if (!run.succeeded())
-            return Platform::Failure {
-                note + "cannot finish configuring what an interrupted dpkg run had unpacked: " + failureReason(run)
-            };
+            return Platform::Failure { note
+                + "cannot finish configuring what an interrupted dpkg run had unpacked: " + failureReason(run) };
         note += "finished configuring what an interrupted dpkg run had unpacked; ";
         if (auto read = reread(); !read)
             return read.failure();

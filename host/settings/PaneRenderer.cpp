@@ -299,7 +299,7 @@ void configureScreenFromDevice()
     UIScreen::configureMainScreen(number("Width", 375), number("Height", 667), number("Scale", 2));
 }
 
-std::optional<std::string> renderPane(SettingsPane& pane, const std::string& hostPath)
+Platform::Expected<void> renderPane(SettingsPane& pane, const std::string& hostPath)
 {
     registerRendererClasses();
     CGRect screen = UIScreen::mainScreenBounds();
@@ -314,10 +314,10 @@ std::optional<std::string> renderPane(SettingsPane& pane, const std::string& hos
 
     id image = renderView(page, scale);
     if (!image)
-        return "the pane could not be drawn";
+        return Platform::Failure { "the pane could not be drawn" };
     if (!writePNG(image, hostPath))
-        return "cannot write " + hostPath;
-    return std::nullopt;
+        return Platform::Failure { "cannot write " + hostPath };
+    return {};
 }
 
 } // namespace SettingsHost

@@ -11,8 +11,9 @@
 
 namespace SettingsHost {
 
-// Nullopt on success, else why no image was written. The caller keeps an autorelease pool.
-std::optional<std::string> renderPane(SettingsPane&, const std::string& hostPath);
+// Draws the pane into a PNG file, or says why no image was written. The caller keeps an
+// autorelease pool.
+Platform::Expected<void> renderPane(SettingsPane&, const std::string& hostPath);
 
 // The device's screen, from its Screen.plist (375 by 667 points at scale 2 without one).
 void configureScreenFromDevice();

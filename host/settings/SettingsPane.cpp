@@ -54,25 +54,22 @@ std::string formatNumber(double value)
 
 } // namespace
 
-std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::string& entryName)
+Platform::Expected<std::unique_ptr<SettingsPane>> SettingsPane::open(const std::string& entryName)
 {
     if (!isPlainName(entryName)) {
-        error = "bad pane name " + entryName;
-        return nullptr;
+        return Platform::Failure { "bad pane name " + entryName };
     }
     std::string entryPath = Platform::resolve(std::string(Platform::jailbreakRoot()) + entryFolder + "/" + entryName + ".plist");
     auto entryFile = readFile(entryPath);
     if (entryFile.isMissing()) {
-        error = "no Settings entry " + entryName + ".plist: its pane is not installed";
-        return nullptr;
+        return Platform::Failure { "no Settings entry " + entryName + ".plist: its pane is not installed" };
     }
     const Value* entry
         = entryFile.ok() && entryFile.value.asDictionary() ? entryFile.value.asDictionary()->find("entry") : nullptr;
     auto bundleName = entry && entry->asDictionary() ? stringIn(*entry->asDictionary(), "bundle") : std::nullopt;
     if (!bundleName || !isPlainName(*bundleName)) {
-        error = "the Settings entry " + entryName + ".plist names no bundle"
-            + (entryFile.ok() ? "" : " (" + entryFile.reason + ")");
-        return nullptr;
+        return Platform::Failure { "the Settings entry " + entryName + ".plist names no bundle"
+            + (entryFile.ok() ? "" : " (" + entryFile.reason + ")") };
     }
 
     std::string bundlePath = Platform::resolve(std::string(Platform::jailbreakRoot()) + bundleFolder + "/" + *bundleName + ".bundle");
@@ -81,18 +78,15 @@ std::unique_ptr<SettingsPane> SettingsPane::open(std::string& error, const std::
     auto executable = infoDictionary ? stringIn(*infoDictionary, "CFBundleExecutable") : std::nullopt;
     auto principalClass = infoDictionary ? stringIn(*infoDictionary, "NSPrincipalClass") : std::nullopt;
     if (!executable || !principalClass || !isPlainName(*executable)) {
-        error = "the bundle " + *bundleName + " has no usable Info.plist";
-        return nullptr;
+        return Platform::Failure { "the bundle " + *bundleName + " has no usable Info.plist" };
     }
     if (!dlopen((bundlePath + "/" + *executable).c_str(), RTLD_NOW | RTLD_LOCAL)) {
         const char* reason = dlerror();
-        error = "cannot load the bundle " + *bundleName + ": " + (reason ? reason : "unknown error");
-        return nullptr;
+        return Platform::Failure { "cannot load the bundle " + *bundleName + ": " + (reason ? reason : "unknown error") };
     }
     Class cls = ObjC::classFromString(principalClass->c_str());
     if (!cls || !Preferences::isSubclassOf(cls, Preferences::PSListController::runtimeClass())) {
-        error = "the bundle " + *bundleName + " has no list controller " + *principalClass;
-        return nullptr;
+        return Platform::Failure { "the bundle " + *bundleName + " has no list controller " + *principalClass };
     }
     Preferences::setBundlePathForClass(cls, bundlePath);
 
@@ -141,13 +135,13 @@ ObjC::RetainPtr SettingsPane::buttonWithAction(const std::string& action)
     return nullptr;
 }
 
-std::optional<std::string> SettingsPane::setValue(const std::string& key, const std::string& typed)
+Platform::Expected<void> SettingsPane::setValue(const std::string& key, const std::string& typed)
 {
     static SEL const setPreferenceValue = sel("setPreferenceValue:specifier:");
     ObjC::RetainPtr rowObject = rowWithKey(key);
     PSSpecifier* row = PSSpecifier::from(rowObject);
     if (!row)
-        return "the pane has no row with the key " + key;
+        return Platform::Failure { "the pane has no row with the key " + key };
     std::string label = row->stringProperty("label").value_or(key);
     // A quoted word is text: never a switch position or a number.
     bool bare = !Device::isQuoted(typed);
@@ -156,22 +150,22 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
     case Preferences::PSSwitchCell: {
         auto on = bare ? Device::parseSwitchWord(typed) : std::nullopt;
         if (!on)
-            return key + " is a switch: use " + Device::switchWords + ", not " + typed;
+            return Platform::Failure { key + " is a switch: use " + Device::switchWords + ", not " + typed };
         value = Value::boolean(*on);
         break;
     }
     case Preferences::PSSliderCell: {
         auto number = bare ? Device::parseNumber(typed) : std::optional<Device::Number>();
         if (!number)
-            return key + " is a slider: " + number.error();
+            return Platform::Failure { key + " is a slider: " + number.error() };
         if (!*number)
-            return key + " is a slider: use a number, not " + typed;
+            return Platform::Failure { key + " is a slider: use a number, not " + typed };
         double given = (*number)->value();
         auto minimum = numberProperty(*row, "min");
         auto maximum = numberProperty(*row, "max");
         if ((minimum && given < *minimum) || (maximum && given > *maximum)) {
-            return key + " is a slider from " + formatNumber(minimum.value_or(given)) + " to "
-                + formatNumber(maximum.value_or(given)) + ": " + typed + " is outside it";
+            return Platform::Failure { key + " is a slider from " + formatNumber(minimum.value_or(given)) + " to "
+                + formatNumber(maximum.value_or(given)) + ": " + typed + " is outside it" };
         }
         value = Value::real(given);
         break;
@@ -182,7 +176,7 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
         value = Value::string(Device::unquote(typed));
         break;
     default:
-        return key + " (" + label + ") is not a row that can be changed";
+        return Platform::Failure { key + " (" + label + ") is not a row that can be changed" };
     }
     send(m_controller, setPreferenceValue, Platform::foundationObject(*value), rowObject.get());
 
@@ -192,24 +186,24 @@ std::optional<std::string> SettingsPane::setValue(const std::string& key, const 
         auto file = readFile(Platform::resolve("/var/mobile/Library/Preferences/" + *domain + ".plist"));
         const Value* stored = file.ok() && file.value.asDictionary() ? file.value.asDictionary()->find(key) : nullptr;
         if (!stored || !(*stored == *value))
-            return "the pane could not store " + key + " in the settings file";
+            return Platform::Failure { "the pane could not store " + key + " in the settings file" };
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> SettingsPane::tap(const std::string& action)
+Platform::Expected<void> SettingsPane::tap(const std::string& action)
 {
     static SEL const targetSelector = sel("target");
     static SEL const buttonAction = sel("buttonAction");
     auto button = buttonWithAction(action);
     if (!button)
-        return "the pane has no button with the action " + action;
+        return Platform::Failure { "the pane has no button with the action " + action };
     id target = send<id>(button, targetSelector);
     SEL selector = send<SEL>(button, buttonAction);
     if (!target || !selector || !ObjC::respondsToSelector(target, selector))
-        return "the button " + action + " does nothing: its target does not answer " + action;
+        return Platform::Failure { "the button " + action + " does nothing: its target does not answer " + action };
     send(target, selector);
-    return std::nullopt;
+    return {};
 }
 
 std::string labelTexts(id object)

@@ -8,6 +8,8 @@
 #include "platform/preferences/PSListController.h"
 #include "platform/preferences/PSTableCell.h"
 
+#include "platform/Expected.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,10 +19,10 @@ namespace SettingsHost {
 
 class SettingsPane {
 public:
-    // Opens the pane of the entry /Library/PreferenceLoader/Preferences/ENTRY.plist
-    // on the current device; nullptr (and why) when it cannot be loaded. The caller keeps an
-    // autorelease pool for as long as it uses the pane.
-    static std::unique_ptr<SettingsPane> open(std::string& error, const std::string& entryName = "KestrelPrefs");
+    // Opens the pane of the entry /Library/PreferenceLoader/Preferences/ENTRY.plist (under
+    // /var/jb on a rootless device) on the current device, or says why it cannot be loaded. The
+    // caller keeps an autorelease pool for as long as it uses the pane.
+    static Platform::Expected<std::unique_ptr<SettingsPane>> open(const std::string& entryName = "KestrelPrefs");
 
     id controller() const { return m_controller.get(); }
     const std::string& bundlePath() const { return m_bundlePath; }
@@ -40,11 +42,10 @@ public:
     // Changes the row with this key as a tap would, to the value a word typed for it
     // names: a switch reads yes/no, on/off, true/false or 1/0 in any case, a slider a
     // number (Device::parseNumber) in its range, a text field the word's text. A quoted
-    // word is text only. Nullopt on success, else why nothing was written, with the
-    // word as typed.
-    std::optional<std::string> setValue(const std::string& key, const std::string& typed);
+    // word is text only. Fails with why nothing was written, with the word as typed.
+    Platform::Expected<void> setValue(const std::string& key, const std::string& typed);
     // Presses the button with this action.
-    std::optional<std::string> tap(const std::string& action);
+    Platform::Expected<void> tap(const std::string& action);
 
 private:
     SettingsPane() = default;

@@ -89,8 +89,8 @@ ScenarioLine lineFor(const char* text)
     ScenarioPhase booted { true };
     auto parsed = parseCommand(text, booted);
     if (!parsed || !*parsed)
-        throw std::logic_error(std::string("the demo's line \"") + text + "\" is not a command: "
-            + (parsed ? std::string("blank") : parsed.error()));
+        throw std::logic_error(std::string("the demo's line \"") + text
+            + "\" is not a command: " + (parsed ? std::string("blank") : parsed.error()));
     return { 0, std::move(**parsed) };
 }
 
@@ -132,12 +132,12 @@ int runDemo(const std::vector<std::string>& arguments)
         return 2;
     }
     std::string root = std::filesystem::canonical(directory).string();
-    std::string problem;
-    auto session = DeviceSession::open(root, {}, problem);
-    if (!session) {
-        std::fprintf(stderr, "kestrel: %s\n", problem.c_str());
+    auto opened = DeviceSession::open(root, {});
+    if (!opened) {
+        std::fprintf(stderr, "kestrel: %s\n", opened.error().c_str());
         return 2;
     }
+    auto& session = *opened;
 
     print("Kestrel demo: a simulated iPhone at " + root);
     print("");

@@ -102,31 +102,31 @@ int runSettingsAction(const std::vector<std::string>& arguments)
     SettingsHost::configureScreenFromDevice();
 
     ObjC::AutoreleasePool pool;
-    std::string error;
-    auto pane = SettingsHost::SettingsPane::open(error);
-    if (!pane)
-        return fail(error);
+    auto opened = SettingsHost::SettingsPane::open();
+    if (!opened)
+        return fail(opened.error());
+    auto& pane = *opened;
 
     if (action == "list")
         return list(*pane);
     if (action == "set") {
-        if (auto problem = pane->setValue(arguments[2], arguments[3]))
-            return fail(*problem);
+        if (auto set = pane->setValue(arguments[2], arguments[3]); !set)
+            return fail(set.error());
         Platform::drainNotifyDeliveries();
         return 0;
     }
     if (action == "tap") {
         auto before = springBoards(root);
-        if (auto problem = pane->tap(arguments[2]))
-            return fail(*problem);
+        if (auto tapped = pane->tap(arguments[2]); !tapped)
+            return fail(tapped.error());
         for (auto& url : UIKit::UIApplication::shared().openedURLs())
             std::printf("opened %s\n", url.c_str());
         if (arguments[2] == "respring")
             std::printf("%s\n", restartOutcome(root, before).c_str());
         return 0;
     }
-    if (auto problem = SettingsHost::renderPane(*pane, arguments[2]))
-        return fail(*problem);
+    if (auto drawn = SettingsHost::renderPane(*pane, arguments[2]); !drawn)
+        return fail(drawn.error());
     std::printf("drew the pane into %s\n", arguments[2].c_str());
     return 0;
 }

@@ -250,13 +250,14 @@ int run(const Arguments& arguments)
         return error(file + ":" + scenario.error());
     // A profile the device's jailbreak does not run is refused before anything runs.
     for (auto& line : scenario->lines) {
-        if (auto refusal = Kestrel::DeviceSession::refusal(*root, line.command))
-            return error(file + ":" + std::to_string(line.number) + ": " + *refusal);
+        if (auto admitted = Kestrel::DeviceSession::admits(*root, line.command); !admitted)
+            return error(file + ":" + std::to_string(line.number) + ": " + admitted.error());
     }
 
-    auto session = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") }, problem);
-    if (!session)
-        return error(problem);
+    auto opened = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") });
+    if (!opened)
+        return error(opened.error());
+    auto& session = *opened;
     int failures = 0;
     {
         Kestrel::ScenarioRun run(*session);
@@ -279,9 +280,10 @@ int boot(const Arguments& arguments)
     auto root = deviceAt(arguments.positional[0], problem);
     if (!root)
         return error(problem);
-    auto session = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") }, problem);
-    if (!session)
-        return error(problem);
+    auto opened = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") });
+    if (!opened)
+        return error(opened.error());
+    auto& session = *opened;
     Kestrel::ScenarioRun run(*session);
     if (!run.runLine({ 0, Kestrel::Boot {} }))
         return 1;
@@ -293,10 +295,9 @@ int boot(const Arguments& arguments)
         auto status = reader.next(line);
         if (status == Kestrel::LineReader::Status::End || status == Kestrel::LineReader::Status::Error)
             break;
-        auto parsed = status == Kestrel::LineReader::Status::TooLong
-            ? Kestrel::ParsedLine(Platform::Failure {
-                "a line longer than " + std::to_string(Kestrel::maximumLineLength) + " bytes" })
-            : Kestrel::parseCommand(line, phase);
+        auto parsed = status == Kestrel::LineReader::Status::TooLong ? Kestrel::ParsedLine(Platform::Failure {
+                          "a line longer than " + std::to_string(Kestrel::maximumLineLength) + " bytes" })
+                                                                     : Kestrel::parseCommand(line, phase);
         if (!parsed) {
             std::fprintf(stderr, "kestrel: stdin:%d: %s\n", number, Device::printable(parsed.error()).c_str());
             malformed = true;

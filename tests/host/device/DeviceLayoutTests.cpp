@@ -99,8 +99,8 @@ TEST_P(BaseSystemOfEachScheme, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuil
         if (!entry.is_regular_file())
             continue;
         std::string path = entry.path().string().substr(root.size());
-        bool jailbreaks = path.starts_with("/Library/") || path.starts_with("/usr/bin/") || path.starts_with("/var/lib/")
-            || path.starts_with(jailbreak + "/");
+        bool jailbreaks = path.starts_with("/Library/") || path.starts_with("/usr/bin/")
+            || path.starts_with("/var/lib/") || path.starts_with(jailbreak + "/");
         if (jailbreaks) {
             EXPECT_EQ(path.starts_with(jailbreak + "/"), scheme == Scheme::rootless) << path;
         }
@@ -127,14 +127,14 @@ TEST_P(BaseSystemOfEachScheme, ADeviceNamesNothingOfItsBuildAndBootsAfterTheBuil
     std::string output;
     EXPECT_TRUE(bootsAndUnlocks(root, scratch.path(), output)) << output;
     if (scheme == Scheme::rootless) {
-        auto query = runTool({ root + jailbreak + "/usr/bin/dpkg-query", "--show", "--showformat=${Package} ", PackageNames::kestrel, PackageNames::companion });
+        auto query = runTool({ root + jailbreak + "/usr/bin/dpkg-query", "--show", "--showformat=${Package} ",
+            PackageNames::kestrel, PackageNames::companion });
         EXPECT_EQ(query.output, "com.plover.kestrel com.plover.nightjar ") << "its dpkg-query reads its own database";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(BaseSystem, BaseSystemOfEachScheme, testing::Values(Scheme::rootful, Scheme::rootless),
     [](const testing::TestParamInfo<Scheme>& info) { return std::string(facts(info.param).name); });
-
 
 TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
 {
@@ -177,7 +177,8 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
         "kept com.plover.kestrel 1.0.1, com.plover.nightjar " KESTREL_VERSION
         "; brought the base system up to date (replaced SpringBoard, "
             + fs::path(library).filename().string() + "; removed libRetired.so)");
-    EXPECT_EQ(readAll(root + "/" + library), readAll(builtArtifacts().baseSystemDirectory(Scheme::rootful) + "/files/" + library));
+    EXPECT_EQ(readAll(root + "/" + library),
+        readAll(builtArtifacts().baseSystemDirectory(Scheme::rootful) + "/files/" + library));
     EXPECT_FALSE(fs::exists(root + "/usr/lib/libRetired.so"));
     EXPECT_EQ(installedVersion(root, PackageNames::kestrel), "1.0.1");
     EXPECT_EQ(installedVersion(root, PackageNames::companion), KESTREL_VERSION);
@@ -204,8 +205,8 @@ TEST(BaseSystem, InitAgainUpdatesTheBaseSystemAndChangesNoPackage)
     companion.companion = true;
     refused = initDevice(root, companion, builtArtifacts());
     ASSERT_FALSE(refused);
-    EXPECT_NE(refused.error().find("kestrel install " + root + " " + builtArtifacts().companionPackage()),
-        std::string::npos)
+    EXPECT_NE(
+        refused.error().find("kestrel install " + root + " " + builtArtifacts().companionPackage()), std::string::npos)
         << refused.error();
     EXPECT_EQ(snapshot(root), before) << "a refused init changes nothing";
 

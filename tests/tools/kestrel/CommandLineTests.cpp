@@ -182,8 +182,9 @@ TEST_F(CommandLineTest, ADeviceKeepsItsSchemeAndRefusesWhatIsBuiltForTheOther)
     };
     for (auto& [words, line] : std::vector<Refusal> {
              { { "init", m_device, "--rootless" },
-                 m_device + " is a rootful device, and a device keeps the kind it was laid out as; lay out a rootless "
-                            "device in an empty folder" },
+                 m_device
+                     + " is a rootful device, and a device keeps the kind it was laid out as; lay out a rootless "
+                       "device in an empty folder" },
              { { "install", rootless, packages + package + "amd64.deb" },
                  "cannot install " + packages + package
                      + "amd64.deb: it is built for rootful jailbreaks "

@@ -795,9 +795,8 @@ Platform::Expected<Scenario> readScenario(int descriptor)
         if (status == LineReader::Status::Error)
             return Platform::Failure { std::to_string(number) + ": cannot read the scenario: " + std::strerror(errno) };
         if (status == LineReader::Status::TooLong)
-            return Platform::Failure {
-                std::to_string(number) + ": a line longer than " + std::to_string(maximumLineLength) + " bytes"
-            };
+            return Platform::Failure { std::to_string(number) + ": a line longer than "
+                + std::to_string(maximumLineLength) + " bytes" };
         auto parsed = parseCommand(line, phase);
         if (!parsed)
             return Platform::Failure { std::to_string(number) + ": " + parsed.error() };

@@ -66,19 +66,17 @@ std::string describeState(const SessionState& state)
     return text.str();
 }
 
-std::optional<std::string> DeviceSession::refusal(const std::string& root, const Command& command)
+Platform::Expected<void> DeviceSession::admits(const std::string& root, const Command& command)
 {
     auto* ios = std::get_if<SetIos>(&command);
-    return ios ? Device::unsupportedSystem(Device::schemeOf(root), ios->version) : std::nullopt;
+    return ios ? Device::runsSystem(Device::schemeOf(root), ios->version) : Platform::Expected<void>();
 }
 
-std::unique_ptr<DeviceSession> DeviceSession::open(const std::string& root, SessionOptions options, std::string& error)
+Platform::Expected<std::unique_ptr<DeviceSession>> DeviceSession::open(const std::string& root, SessionOptions options)
 {
     auto hold = Device::DeviceHold::take(root);
-    if (!hold) {
-        error = hold.error();
-        return nullptr;
-    }
+    if (!hold)
+        return hold.failure();
     return std::unique_ptr<DeviceSession>(new DeviceSession(root, options, std::move(*hold)));
 }
 
@@ -188,7 +186,7 @@ std::vector<DeviceSession::AcceptedCommand> DeviceSession::acceptedCommands()
     return m_accepted;
 }
 
-std::optional<std::string> DeviceSession::withPane(const std::function<void(SettingsHost::SettingsPane&)>& work)
+Platform::Expected<void> DeviceSession::withPane(const std::function<void(SettingsHost::SettingsPane&)>& work)
 {
     std::lock_guard guard(m_commandLock);
     return usePane(work);
@@ -200,10 +198,6 @@ std::optional<std::string> DeviceSession::withPane(const std::function<void(Sett
 struct DeviceSession::Runner {
     DeviceSession& session;
 
-    static CommandResult outcome(std::optional<std::string> error)
-    {
-        return error ? CommandResult { false, std::move(*error), {} } : CommandResult {};
-    }
     static CommandResult outcome(const Platform::Expected<void>& result)
     {
         return result ? CommandResult {} : CommandResult { false, result.error(), {} };
@@ -239,8 +233,8 @@ struct DeviceSession::Runner {
     CommandResult operator()(const SetIos& command) const
     {
         return beforeBoot([&] {
-            if (auto refused = Device::unsupportedSystem(session.m_scheme, command.version))
-                return CommandResult { false, *refused, {} };
+            if (auto runs = Device::runsSystem(session.m_scheme, command.version); !runs)
+                return outcome(runs);
             session.m_boot.ios = command.version;
             return CommandResult {};
         });
@@ -290,14 +284,14 @@ struct DeviceSession::Runner {
     {
         std::string path = session.m_root + Device::Paths::settingsFile;
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            return outcome("cannot delete the settings file");
+            return outcome(Platform::Failure { "cannot delete the settings file" });
         return {};
     }
     CommandResult operator()(const SettingsCorrupt&) const
     {
         if (!replaceFileAtomically(
                 session.m_root + Device::Paths::settingsFile, "this is not a property list \x01\x02\xff\n"))
-            return outcome("cannot write the settings file");
+            return outcome(Platform::Failure { "cannot write the settings file" });
         return {};
     }
     CommandResult operator()(const PackageInstall& command) const
@@ -327,11 +321,11 @@ struct DeviceSession::Runner {
     CommandResult operator()(const PaneTap& command) const
     {
         uint64_t restartsBefore = session.killRestartCount();
-        auto error = paneTap(command.action);
+        auto tapped = paneTap(command.action);
         // A restart the pane asked for settles as one asked for by `respring`.
-        if (!error && command.action == "respring")
+        if (tapped && command.action == "respring")
             session.settleRestart(restartsBefore);
-        return outcome(error);
+        return outcome(tapped);
     }
     CommandResult operator()(const Wait& command) const { return outcome(session.wait(command.nanoseconds)); }
     CommandResult operator()(const PrintState&) const
@@ -343,16 +337,16 @@ struct DeviceSession::Runner {
 
 CommandResult DeviceSession::perform(const Command& command) { return std::visit(Runner { *this }, command); }
 
-std::optional<std::string> DeviceSession::deviceCommand(const Driver::DeviceCommand& command)
+Platform::Expected<void> DeviceSession::deviceCommand(const Driver::DeviceCommand& command)
 {
     if (!m_supervisor || !m_supervisor->hasBooted())
-        return "the device has not booted";
+        return Platform::Failure { "the device has not booted" };
     auto answer = m_supervisor->request(Driver::toRequest(command));
     if (!answer.delivered)
-        return "SpringBoard is not running";
+        return Platform::Failure { "SpringBoard is not running" };
     if (auto* refused = std::get_if<Driver::Refused>(&answer.reply))
-        return "SpringBoard refused the command: " + refused->error;
-    return std::nullopt;
+        return Platform::Failure { "SpringBoard refused the command: " + refused->error };
+    return {};
 }
 
 // As package managers on a phone do, dpkg's work ends with a restart of a booted
@@ -374,18 +368,16 @@ Platform::Expected<void> DeviceSession::changePackages(
     return {};
 }
 
-std::optional<std::string> DeviceSession::boot(bool finishLaunching)
+Platform::Expected<void> DeviceSession::boot(bool finishLaunching)
 {
     // A phone's firmware package follows the system it runs.
     if (auto recorded = Device::PackageManager(m_root).setFirmwareVersion(Platform::systemVersionString(m_boot.ios));
         !recorded)
-        return recorded.error();
+        return recorded;
     m_supervisor = std::make_unique<Device::Supervisor>(
         m_root, m_boot, [this] { return now(); },
         [this](int64_t stamp, const Driver::Event& event) { publish(stamp, event); });
-    if (auto booted = m_supervisor->boot(finishLaunching); !booted)
-        return booted.error();
-    return std::nullopt;
+    return m_supervisor->boot(finishLaunching);
 }
 
 SessionState DeviceSession::state()
@@ -471,23 +463,23 @@ void DeviceSession::settleRestart(uint64_t restartsBefore)
     }
 }
 
-std::optional<std::string> DeviceSession::wait(int64_t nanoseconds)
+Platform::Expected<void> DeviceSession::wait(int64_t nanoseconds)
 {
     if (m_options.realTime) {
         std::unique_lock guard(m_interruptLock);
         if (m_interrupted.wait_for(guard, std::chrono::nanoseconds(nanoseconds), [&] { return m_interrupting.load(); }))
-            return "the session is ending";
-        return std::nullopt;
+            return Platform::Failure { "the session is ending" };
+        return {};
     }
     int64_t target = m_virtualNow.load() + nanoseconds;
-    std::optional<std::string> error;
+    Platform::Expected<void> advanced;
     if (m_supervisor && m_supervisor->isRunning()) {
         auto answer = m_supervisor->request(Driver::Advance { nanoseconds });
         if (!answer.delivered)
-            error = "SpringBoard is not running";
+            advanced = Platform::Failure { "SpringBoard is not running" };
     }
     m_virtualNow = target;
-    return error;
+    return advanced;
 }
 
 // Changes the settings file's entries, keeping the others (a file that is no dictionary

@@ -60,12 +60,12 @@ struct SessionOptions {
 
 class DeviceSession {
 public:
-    // Takes the device at root (an existing device, its real path) for this process.
-    // Nullptr and one line in error when another process holds it.
-    static std::unique_ptr<DeviceSession> open(const std::string& root, SessionOptions, std::string& error);
-    // Why a session on the device at root refuses the command whatever comes before it (an iOS
-    // profile its jailbreak does not run), in one line; nullopt when it may run.
-    static std::optional<std::string> refusal(const std::string& root, const Command&);
+    // Takes the device at root (an existing device, its real path) for this process, or says
+    // in one line why not (another process holds it).
+    static Platform::Expected<std::unique_ptr<DeviceSession>> open(const std::string& root, SessionOptions);
+    // Whether a session on the device at root may run the command whatever comes before it:
+    // why not (an iOS profile its jailbreak does not run), in one line.
+    static Platform::Expected<void> admits(const std::string& root, const Command&);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -89,7 +89,7 @@ public:
     // Runs work with the settings pane loaded as the Settings app loads it, between
     // commands (the pane's code is not for two threads at once). Nullopt, or why the
     // pane could not be loaded.
-    std::optional<std::string> withPane(const std::function<void(SettingsHost::SettingsPane&)>&);
+    Platform::Expected<void> withPane(const std::function<void(SettingsHost::SettingsPane&)>&);
 
     // Listeners get every event, one at a time and in order, on whichever thread it arrived.
     // A listener must not call run(), state() or unsubscribe().
@@ -125,12 +125,12 @@ private:
     CommandResult perform(const Command&);
     SessionState currentState(); // with the command lock held
     void publish(int64_t stamp, const Driver::Event&);
-    std::optional<std::string> deviceCommand(const Driver::DeviceCommand&);
-    std::optional<std::string> boot(bool finishLaunching);
+    Platform::Expected<void> deviceCommand(const Driver::DeviceCommand&);
+    Platform::Expected<void> boot(bool finishLaunching);
     Platform::Expected<void> changePackages(
         const std::function<Platform::Expected<Device::PackageChange>(Device::PackageManager&)>&);
     Platform::Expected<void> editSettings(const std::function<void(Platform::Plist::Dictionary&)>&);
-    std::optional<std::string> wait(int64_t nanoseconds);
+    Platform::Expected<void> wait(int64_t nanoseconds);
     void postAndSettle(const std::string& name);
     void settleRestart(uint64_t restartsBefore);
 

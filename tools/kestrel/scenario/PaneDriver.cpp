@@ -4,34 +4,33 @@
 
 namespace Kestrel {
 
-std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work)
+Platform::Expected<void> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work)
 {
     SettingsHost::configureScreenFromDevice();
     // The pane's objects live in this pool: it may be a thread of a server that runs Foundation
     // code nowhere else.
     ObjC::AutoreleasePool pool;
-    std::string error;
-    auto pane = SettingsHost::SettingsPane::open(error);
+    auto pane = SettingsHost::SettingsPane::open();
     if (!pane)
-        return error;
-    work(*pane);
-    return std::nullopt;
+        return pane.failure();
+    work(**pane);
+    return {};
 }
 
-std::optional<std::string> paneSet(const std::string& key, const std::string& word)
+Platform::Expected<void> paneSet(const std::string& key, const std::string& word)
 {
-    std::optional<std::string> problem;
-    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.setValue(key, word); }))
-        return error;
-    return problem;
+    Platform::Expected<void> done;
+    if (auto used = usePane([&](SettingsHost::SettingsPane& pane) { done = pane.setValue(key, word); }); !used)
+        return used;
+    return done;
 }
 
-std::optional<std::string> paneTap(const std::string& action)
+Platform::Expected<void> paneTap(const std::string& action)
 {
-    std::optional<std::string> problem;
-    if (auto error = usePane([&](SettingsHost::SettingsPane& pane) { problem = pane.tap(action); }))
-        return error;
-    return problem;
+    Platform::Expected<void> done;
+    if (auto used = usePane([&](SettingsHost::SettingsPane& pane) { done = pane.tap(action); }); !used)
+        return used;
+    return done;
 }
 
 } // namespace Kestrel

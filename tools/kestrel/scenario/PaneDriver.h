@@ -12,10 +12,10 @@
 namespace Kestrel {
 
 // Loads the pane and runs work with it; nullopt, or why the pane could not be loaded.
-std::optional<std::string> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work);
+Platform::Expected<void> usePane(const std::function<void(SettingsHost::SettingsPane&)>& work);
 
 // Both answer nullopt on success, else what went wrong.
-std::optional<std::string> paneSet(const std::string& key, const std::string& word);
-std::optional<std::string> paneTap(const std::string& action);
+Platform::Expected<void> paneSet(const std::string& key, const std::string& word);
+Platform::Expected<void> paneTap(const std::string& action);
 
 } // namespace Kestrel

@@ -60,7 +60,8 @@ EventNarrator::Sources narratorSources(const std::string& root)
 std::map<std::string, std::string> paneLabels(DeviceSession& session)
 {
     std::map<std::string, std::string> labels;
-    [[maybe_unused]] auto error = session.withPane([&](SettingsHost::SettingsPane& pane) {
+    // A device without the pane has no labels.
+    [[maybe_unused]] auto listed = session.withPane([&](SettingsHost::SettingsPane& pane) {
         for (auto& row : paneListing(pane)) {
             if (row.key && row.label)
                 labels[*row.key] = *row.label;
@@ -89,21 +90,22 @@ int serveDevice(const std::string& root, const ServeOptions& options)
 
     // What a fresh device needs to replay this session, as the device is before boot.
     auto setUp = deviceSetUp(root);
-    std::string problem;
-    auto session = DeviceSession::open(root, { options.realTime }, problem);
-    if (!session)
-        return fail(problem);
+    auto opened = DeviceSession::open(root, { options.realTime });
+    if (!opened)
+        return fail(opened.error());
+    auto& session = *opened;
     TimelineFeed feed(*session, narratorSources(root));
     std::unique_ptr<StockDevice> stock;
     if (options.compare) {
-        stock = StockDevice::start(Device::schemeOf(root), options.realTime, problem);
-        if (!stock)
-            return fail(problem);
+        auto started = StockDevice::start(Device::schemeOf(root), options.realTime);
+        if (!started)
+            return fail(started.error());
+        stock = std::move(*started);
     }
     SimulatorServer server(*session, feed, std::move(setUp), stock.get());
-    auto port = server.bind(options.port, problem);
+    auto port = server.bind(options.port);
     if (!port)
-        return fail(problem);
+        return fail(port.error());
     auto booted = session->run(Boot {}, "boot");
     if (!booted.ok)
         return fail(booted.error);

@@ -183,15 +183,14 @@ SimulatorServer::SimulatorServer(
 
 SimulatorServer::~SimulatorServer() { stop(); }
 
-std::optional<int> SimulatorServer::bind(int port, std::string& error)
+Platform::Expected<int> SimulatorServer::bind(int port)
 {
     auto bound = m_server->bindLoopback(port);
-    if (!bound) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (is it in use? --port 0 picks a free port)";
-        return std::nullopt;
-    }
+    if (!bound)
+        return Platform::Failure { "cannot listen on 127.0.0.1:" + std::to_string(port)
+            + " (is it in use? --port 0 picks a free port)" };
     m_port = *bound;
-    return bound;
+    return *bound;
 }
 
 void SimulatorServer::start(std::function<void()> ended)
@@ -415,8 +414,9 @@ void SimulatorServer::runText(const std::string& given, int refused, httplib::Re
 void SimulatorServer::pane(httplib::Response& response)
 {
     std::vector<PaneRow> rows;
-    if (auto error = m_session.withPane([&](SettingsHost::SettingsPane& pane) { rows = paneListing(pane); })) {
-        sendError(response, 500, *error);
+    if (auto listed = m_session.withPane([&](SettingsHost::SettingsPane& pane) { rows = paneListing(pane); });
+        !listed) {
+        sendError(response, 500, listed.error());
         return;
     }
     sendJson(response, 200, paneJson(rows));
@@ -433,19 +433,20 @@ void SimulatorServer::paneImage(httplib::Response& response)
         return;
     }
     ::close(descriptor);
-    std::optional<std::string> problem;
-    if (auto error
-        = m_session.withPane([&](SettingsHost::SettingsPane& pane) { problem = SettingsHost::renderPane(pane, path); }))
-        problem = error;
+    Platform::Expected<void> drawn;
+    if (auto used
+        = m_session.withPane([&](SettingsHost::SettingsPane& pane) { drawn = SettingsHost::renderPane(pane, path); });
+        !used)
+        drawn = used;
     std::ostringstream bytes;
-    if (!problem) {
+    if (drawn) {
         std::ifstream image(path, std::ios::binary);
         bytes << image.rdbuf();
     }
     ::unlink(path);
     ::malloc_trim(0);
-    if (problem) {
-        sendError(response, 500, *problem);
+    if (!drawn) {
+        sendError(response, 500, drawn.error());
         return;
     }
     response.set_content(bytes.str(), "image/png");

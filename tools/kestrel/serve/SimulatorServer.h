@@ -40,8 +40,8 @@ public:
     SimulatorServer(const SimulatorServer&) = delete;
     SimulatorServer& operator=(const SimulatorServer&) = delete;
 
-    // Binds 127.0.0.1:port (0: any free port). The port, or nullopt and why not.
-    std::optional<int> bind(int port, std::string& error);
+    // Binds 127.0.0.1:port (0: any free port). The port, or why not.
+    Platform::Expected<int> bind(int port);
     // Serves on a thread of its own until stop(). `ended` runs if serving ends by itself.
     void start(std::function<void()> ended);
     // Ends the event streams, closes the listening socket and waits for every worker. Idempotent.

@@ -59,22 +59,21 @@ std::string firstLine(int descriptor)
 
 } // namespace
 
-std::unique_ptr<StockDevice> StockDevice::start(Device::Scheme scheme, bool realTime, std::string& error)
+Platform::Expected<std::unique_ptr<StockDevice>> StockDevice::start(Device::Scheme scheme, bool realTime)
 {
     const char* temporary = std::getenv("TMPDIR");
     std::string pattern = std::string(temporary && *temporary ? temporary : "/tmp") + "/kestrel-stock.XXXXXX";
     std::vector<char> path(pattern.begin(), pattern.end());
     path.push_back('\0');
     if (!::mkdtemp(path.data())) {
-        error = "cannot make a folder for the stock device in " + pattern.substr(0, pattern.rfind('/'));
-        return nullptr;
+        return Platform::Failure { "cannot make a folder for the stock device in "
+            + pattern.substr(0, pattern.rfind('/')) };
     }
     std::string root = path.data();
     auto giveUp = [&](std::string why) {
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
-        error = std::move(why);
-        return nullptr;
+        return Platform::Failure { std::move(why) };
     };
     Device::InitOptions options;
     options.stock = true;

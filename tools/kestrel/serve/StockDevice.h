@@ -21,7 +21,7 @@ class StockDevice {
 public:
     // Lays the device out, of the scheme of the device beside it, and starts its server, in
     // real or virtual time as this one runs.
-    static std::unique_ptr<StockDevice> start(Device::Scheme, bool realTime, std::string& error);
+    static Platform::Expected<std::unique_ptr<StockDevice>> start(Device::Scheme, bool realTime);
     ~StockDevice();
     StockDevice(const StockDevice&) = delete;
     StockDevice& operator=(const StockDevice&) = delete;

@@ -42,10 +42,12 @@ protected:
 TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
 {
     std::string error;
-    auto session = DeviceSession::open(m_root, {}, error);
-    ASSERT_TRUE(session) << error;
-    EXPECT_FALSE(DeviceSession::open(m_root, {}, error)) << "a second session on the same device";
-    EXPECT_NE(error.find(std::to_string(::getpid())), std::string::npos) << error;
+    auto opened = DeviceSession::open(m_root, {});
+    ASSERT_TRUE(opened) << opened.error();
+    auto& session = *opened;
+    auto second = DeviceSession::open(m_root, {});
+    EXPECT_FALSE(second) << "a second session on the same device";
+    EXPECT_NE(second.error().find(std::to_string(::getpid())), std::string::npos) << second.error();
 
     std::atomic<bool> returned { false };
     std::vector<std::string> heard;
@@ -100,8 +102,9 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
 TEST_F(DeviceSessionTest, CommandsFromSeveralThreadsRunOneAtATime)
 {
     std::string error;
-    auto session = DeviceSession::open(m_root, {}, error);
-    ASSERT_TRUE(session) << error;
+    auto opened = DeviceSession::open(m_root, {});
+    ASSERT_TRUE(opened) << opened.error();
+    auto& session = *opened;
     ASSERT_TRUE(session->run(Boot {}).ok);
     std::atomic<int> touches { 0 };
     session->subscribe([&](const SessionEvent& event) { touches += Driver::timelineText(event.event) == "hit-test"; });
