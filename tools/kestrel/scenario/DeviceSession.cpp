@@ -164,9 +164,10 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
     }
     CommandResult result;
     try {
-        result = m_interrupting ? CommandResult { false, "the session is ending", {} } : perform(command);
+        result
+            = m_interrupting ? CommandResult { Platform::Failure { "the session is ending" }, {} } : perform(command);
     } catch (const std::exception& exception) {
-        result = { false, exception.what(), {} };
+        result = { Platform::Failure { exception.what() }, {} };
     }
     uint64_t endEvent = 0;
     {
@@ -175,7 +176,7 @@ CommandResult DeviceSession::run(const Command& command, std::string_view text)
         endEvent = m_nextSequence;
     }
     result.events = std::move(events);
-    if (result.ok)
+    if (result.outcome.ok())
         m_accepted.push_back({ startedAt, now(), std::string(text), command, firstEvent, endEvent });
     return result;
 }
@@ -198,15 +199,12 @@ Platform::Expected<void> DeviceSession::withPane(const std::function<void(Settin
 struct DeviceSession::Runner {
     DeviceSession& session;
 
-    static CommandResult outcome(const Platform::Expected<void>& result)
-    {
-        return result ? CommandResult {} : CommandResult { false, result.error(), {} };
-    }
+    static CommandResult outcome(const Platform::Expected<void>& result) { return CommandResult { result, {} }; }
     // The parser keeps each driver's lines in order; the session keeps the device's own.
     template <typename Change> CommandResult beforeBoot(Change&& change) const
     {
         if (session.m_supervisor)
-            return { false, "the device is already booted; set-up comes before boot", {} };
+            return { Platform::Failure { "the device is already booted; set-up comes before boot" }, {} };
         return change();
     }
     // A change of the boot configuration, before boot.
@@ -222,7 +220,7 @@ struct DeviceSession::Runner {
     template <typename T>
     requires isCheck<T> CommandResult operator()(const T&) const
     {
-        return { false, "a check is not a command the device runs", {} };
+        return { Platform::Failure { "a check is not a command the device runs" }, {} };
     }
     template <typename T>
     requires isDeviceCommand<T> CommandResult operator()(const T& command) const

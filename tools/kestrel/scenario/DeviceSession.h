@@ -39,10 +39,10 @@ struct SessionEvent {
 // "t=1.500 attempt passcode=nil ...": an event as the timeline prints it.
 std::string timelineLine(const SessionEvent&);
 
+// What a command did: whether it ran (or why not, in one line), and what happened while it ran.
 struct CommandResult {
-    bool ok { true };
-    std::string error; // one line, when the command could not run
-    std::vector<SessionEvent> events; // what happened while it ran
+    Platform::Expected<void> outcome;
+    std::vector<SessionEvent> events;
 };
 
 struct SessionState {

@@ -74,26 +74,26 @@ void ScenarioChecks::discardUnchecked()
 // Each check, run. A check without its own overload does not compile: the template for
 // checks is deleted, and the one for the other commands answers that they are not checks.
 struct ScenarioChecks::Checker {
-    using Failure = std::optional<CheckFailure>;
+    using Verdict = Platform::Expected<std::optional<CheckFailure>>;
     ScenarioChecks& checks;
 
     template <typename T>
-    requires isCheck<T> Failure operator()(const T&) const = delete;
+    requires isCheck<T> Verdict operator()(const T&) const = delete;
     template <typename T>
-    requires(!isCheck<T>) Failure operator()(const T&) const
+    requires(!isCheck<T>) Verdict operator()(const T&) const
     {
         return CheckFailure { "a check", "a command that is not one" };
     }
 
-    Failure operator()(const ExpectLockscreen& expected) const
+    Verdict operator()(const ExpectLockscreen& expected) const
     {
         return checks.checkState(Driver::Facts::lockscreen, &Driver::DeviceState::lockscreenShown, expected.shown);
     }
-    Failure operator()(const ExpectDevice& expected) const
+    Verdict operator()(const ExpectDevice& expected) const
     {
         return checks.checkState(Driver::Facts::device, &Driver::DeviceState::deviceLocked, expected.locked);
     }
-    Failure operator()(const ExpectAttempt& expected) const
+    Verdict operator()(const ExpectAttempt& expected) const
     {
         std::string wanted = Driver::attemptText(expected.passcode, expected.mesa, expected.finish, expected.result);
         auto actual = checks.takeFirst(checks.m_attempts);
@@ -101,10 +101,10 @@ struct ScenarioChecks::Checker {
             return CheckFailure { wanted, "no attempt" };
         bool same = actual->passcode == expected.passcode && actual->mesa == expected.mesa
             && actual->finish == expected.finish && (!expected.result || actual->result == *expected.result);
-        return same ? Failure() : CheckFailure { wanted, Driver::timelineText(*actual) };
+        return same ? std::optional<CheckFailure>() : CheckFailure { wanted, Driver::timelineText(*actual) };
     }
-    Failure operator()(const ExpectNoAttempt&) const { return checks.noneLeft(checks.m_attempts, "no attempt"); }
-    Failure operator()(const ExpectBiometric& expected) const
+    Verdict operator()(const ExpectNoAttempt&) const { return checks.noneLeft(checks.m_attempts, "no attempt"); }
+    Verdict operator()(const ExpectBiometric& expected) const
     {
         auto wanted = Driver::timelineText(Driver::BiometricCall { expected.kind });
         auto actual = checks.takeFirst(checks.m_biometricCalls);
@@ -114,11 +114,11 @@ struct ScenarioChecks::Checker {
             return CheckFailure { wanted, Driver::timelineText(*actual) };
         return std::nullopt;
     }
-    Failure operator()(const ExpectNoBiometric&) const
+    Verdict operator()(const ExpectNoBiometric&) const
     {
         return checks.noneLeft(checks.m_biometricCalls, "no biometric call");
     }
-    Failure operator()(const ExpectDecision& expected) const
+    Verdict operator()(const ExpectDecision& expected) const
     {
         auto wanted = Driver::decisionText(expected.outcome, expected.reason);
         auto actual = checks.takeFirst(checks.m_decisions);
@@ -128,9 +128,9 @@ struct ScenarioChecks::Checker {
             return CheckFailure { wanted, Driver::timelineText(*actual) };
         return std::nullopt;
     }
-    Failure operator()(const ExpectRespring&) const { return checks.checkRespring(true); }
-    Failure operator()(const ExpectNoRespring&) const { return checks.checkRespring(false); }
-    Failure operator()(const ExpectLog& expected) const
+    Verdict operator()(const ExpectRespring&) const { return checks.checkRespring(true); }
+    Verdict operator()(const ExpectNoRespring&) const { return checks.checkRespring(false); }
+    Verdict operator()(const ExpectLog& expected) const
     {
         bool found = false;
         for (auto& logLine : Platform::readSystemLog())
@@ -141,7 +141,7 @@ struct ScenarioChecks::Checker {
             return CheckFailure { "no log line containing \"" + expected.text + "\"", "one" };
         return std::nullopt;
     }
-    Failure operator()(const ExpectPosted& expected) const
+    Verdict operator()(const ExpectPosted& expected) const
     {
         auto posted = checks.m_session.takePosted();
         if (posted.count(expected.name))
@@ -151,11 +151,11 @@ struct ScenarioChecks::Checker {
             got += " " + other;
         return CheckFailure { expected.name + " posted", got };
     }
-    Failure operator()(const ExpectPackage& expected) const
+    Verdict operator()(const ExpectPackage& expected) const
     {
         auto read = Device::PackageManager(checks.m_session.root()).installedVersion(Device::PackageNames::kestrel);
         if (!read)
-            throw std::runtime_error(read.error());
+            return read.failure();
         auto& installed = *read;
         auto describe = [](const std::optional<std::string>& version) {
             return version ? "package installed " + *version : std::string("package absent");
@@ -164,10 +164,10 @@ struct ScenarioChecks::Checker {
             return CheckFailure { describe(expected.version), describe(installed) };
         return std::nullopt;
     }
-    Failure operator()(const ExpectSetting& expected) const { return checks.checkSetting(expected); }
+    Verdict operator()(const ExpectSetting& expected) const { return checks.checkSetting(expected); }
 };
 
-std::optional<CheckFailure> ScenarioChecks::check(const Command& command)
+Platform::Expected<std::optional<CheckFailure>> ScenarioChecks::check(const Command& command)
 {
     return std::visit(Checker { *this }, command);
 }

@@ -4,6 +4,7 @@
 // file, the system log and the restarts when a check runs.
 #pragma once
 
+#include "platform/Expected.h"
 #include "tools/kestrel/scenario/DeviceSession.h"
 
 #include <deque>
@@ -27,8 +28,9 @@ public:
     ScenarioChecks(const ScenarioChecks&) = delete;
     ScenarioChecks& operator=(const ScenarioChecks&) = delete;
 
-    // Runs one check command; nullopt when it holds.
-    std::optional<CheckFailure> check(const Command&);
+    // Runs one check command: nullopt when it holds, what was expected and what was found when
+    // it does not, or why it could not be checked (the device's database could not be read).
+    Platform::Expected<std::optional<CheckFailure>> check(const Command&);
 
     // Forgets the attempts, biometric calls and decisions no check has looked at yet.
     void discardUnchecked();

@@ -35,20 +35,23 @@ bool ScenarioRun::runLine(const ScenarioLine& line)
     std::string problem;
     if (isCheckCommand(line.command)) {
         try {
-            auto failure = m_checks.check(line.command);
-            if (!failure)
+            auto verdict = m_checks.check(line.command);
+            if (verdict && !*verdict)
                 return true;
-            ++m_failures;
-            print(failure->line(line.number), LineKind::Failure);
-            return false;
+            if (verdict) {
+                ++m_failures;
+                print((*verdict)->line(line.number), LineKind::Failure);
+                return false;
+            }
+            problem = verdict.error();
         } catch (const std::exception& exception) {
             problem = exception.what();
         }
     } else {
         auto result = m_session.run(line.command);
-        if (result.ok)
+        if (result.outcome.ok())
             return true;
-        problem = result.error;
+        problem = result.outcome.error();
     }
     ++m_failures;
     std::fprintf(stderr, "kestrel: line %d: %s\n", line.number, Device::printable(problem).c_str());

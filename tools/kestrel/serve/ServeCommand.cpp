@@ -107,8 +107,8 @@ int serveDevice(const std::string& root, const ServeOptions& options)
     if (!port)
         return fail(port.error());
     auto booted = session->run(Boot {}, "boot");
-    if (!booted.ok)
-        return fail(booted.error);
+    if (!booted.outcome.ok())
+        return fail(booted.outcome.error());
     feed.setLabels(paneLabels(*session));
 
     std::atomic<bool> endedByItself { false };

@@ -401,8 +401,8 @@ void SimulatorServer::runText(const std::string& given, int refused, httplib::Re
         return;
     }
     auto result = m_session.run(**parsed, text);
-    if (!result.ok) {
-        sendError(response, refused, result.error);
+    if (!result.outcome.ok()) {
+        sendError(response, refused, result.outcome.error());
         return;
     }
     // The answer carries the state the command left, so a page draws it without asking again.

@@ -57,11 +57,11 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
         heardLate = heardLate || returned;
     });
     EXPECT_EQ(session->state().springBoard, SessionState::SpringBoard::NotBooted);
-    ASSERT_TRUE(session->run(Boot {}).ok);
+    ASSERT_TRUE(session->run(Boot {}).outcome.ok());
 
     auto result = session->run(command("face match"));
     returned = true;
-    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_TRUE(result.outcome.ok()) << result.outcome.error();
     ASSERT_EQ(result.events.size(), 4u);
     auto* attempt = std::get_if<Driver::AttemptCall>(&result.events[0].event);
     ASSERT_TRUE(attempt) << "the attempt arrives typed";
@@ -85,15 +85,15 @@ TEST_F(DeviceSessionTest, EventsArriveBeforeTheAnswerAndTheDeviceHasOneSession)
     EXPECT_TRUE(describeState(state).starts_with("state device=unlocked lockscreen=dismissed launched=yes "));
 
     auto check = session->run(command("expect lockscreen shown"));
-    EXPECT_FALSE(check.ok) << "checks are not the session's to run";
+    EXPECT_FALSE(check.outcome.ok()) << "checks are not the session's to run";
     for (Command lateSetUp : { Command(Boot {}), Command(SetCompanion { true }), Command(SetIos {}) }) {
         auto late = session->run(lateSetUp);
-        EXPECT_EQ(late.error, "the device is already booted; set-up comes before boot")
+        EXPECT_EQ(late.outcome.error(), "the device is already booted; set-up comes before boot")
             << "whatever the driver's parser let by";
     }
     EXPECT_EQ(session->state().generation, 1) << "the booted SpringBoard is the same";
     auto refused = session->run(command("wait 1"));
-    EXPECT_TRUE(refused.ok);
+    EXPECT_TRUE(refused.outcome.ok());
     session->unsubscribe(subscription);
     session->shutdown();
     EXPECT_EQ(session->state().springBoard, SessionState::SpringBoard::NotRunning);
@@ -105,7 +105,7 @@ TEST_F(DeviceSessionTest, CommandsFromSeveralThreadsRunOneAtATime)
     auto opened = DeviceSession::open(m_root, {});
     ASSERT_TRUE(opened) << opened.error();
     auto& session = *opened;
-    ASSERT_TRUE(session->run(Boot {}).ok);
+    ASSERT_TRUE(session->run(Boot {}).outcome.ok());
     std::atomic<int> touches { 0 };
     session->subscribe([&](const SessionEvent& event) { touches += Driver::timelineText(event.event) == "hit-test"; });
     std::vector<std::thread> threads;
@@ -114,7 +114,7 @@ TEST_F(DeviceSessionTest, CommandsFromSeveralThreadsRunOneAtATime)
         threads.emplace_back([&] {
             for (int i = 0; i < 25; ++i) {
                 auto result = session->run(command("touch"));
-                failures += !result.ok || result.events.size() != 1;
+                failures += !result.outcome.ok() || result.events.size() != 1;
             }
         });
     }
