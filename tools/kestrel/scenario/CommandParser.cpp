@@ -1,6 +1,7 @@
 #include "tools/kestrel/scenario/CommandParser.h"
 
 #include "host/device/Words.h"
+#include "platform/Lines.h"
 #include "platform/notify/NotifyMessage.h"
 #include "platform/plist/ValueVisit.h"
 #include "tools/kestrel/scenario/LineReader.h"
@@ -764,20 +765,13 @@ Platform::Expected<Scenario> parseScenario(std::string_view text)
     Scenario scenario;
     ScenarioPhase phase;
     int number = 0;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
+    for (auto line : Platform::lines(text)) {
         ++number;
-        auto parsed = parseCommand(text.substr(start, end - start), phase);
-        start = end + 1;
+        auto parsed = parseCommand(line, phase);
         if (!parsed)
             return Platform::Failure { std::to_string(number) + ": " + parsed.error() };
         if (*parsed)
             scenario.lines.push_back({ number, std::move(**parsed) });
-        if (end == text.size())
-            break;
     }
     return scenario;
 }
