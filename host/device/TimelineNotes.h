@@ -17,14 +17,14 @@ namespace Driver {
 // What a match the biometric resource started by itself came to: no face in front of it
 // (nothing was queued), or the queued match or failure.
 enum class MatchOutcome { NoFace, Match, Fail };
-template<> struct Names<MatchOutcome> {
+template <> struct Names<MatchOutcome> {
     static constexpr std::array words { "no-face", "match", "fail" };
     static constexpr auto last = MatchOutcome::Fail;
 };
 
 // A note that is a fixed beginning and one value: an integer in decimal, text as it is,
 // optional text with nil for none, or an enum's word.
-template<typename T> struct NoteForm {
+template <typename T> struct NoteForm {
     std::string_view prefix;
 
     std::string line(const T& value) const { return std::string(prefix) + word(value); }

@@ -44,7 +44,8 @@ json noteJson(const std::string& text)
     if (text == Notes::launchFinished)
         return typed(EventType::Launch);
     if (auto generation = Notes::springboardStarted.read(text))
-        return typed(EventType::Restart, { { "phase", Driver::name(RestartPhase::Started) }, { "generation", *generation } });
+        return typed(
+            EventType::Restart, { { "phase", Driver::name(RestartPhase::Started) }, { "generation", *generation } });
     if (auto how = Notes::springboardExited.read(text))
         return typed(EventType::Restart, { { "phase", Driver::name(RestartPhase::Exited) }, { "how", *how } });
     if (auto why = Notes::springboardNotRestarted.read(text))

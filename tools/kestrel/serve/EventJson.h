@@ -44,16 +44,16 @@ nlohmann::json eventJson(const SessionEvent&);
 
 } // namespace Kestrel
 
-template<> struct Driver::Names<Kestrel::EventType> {
+template <> struct Driver::Names<Kestrel::EventType> {
     static constexpr std::array words { "attempt", "retry", "decision", "delayed-unlock", "device", "lockscreen",
         "notification", "audio", "flashlight", "touch", "biometric-event", "match", "launch", "restart", "note" };
     static constexpr auto last = Kestrel::EventType::Note;
 };
-template<> struct Driver::Names<Kestrel::NotificationChange> {
+template <> struct Driver::Names<Kestrel::NotificationChange> {
     static constexpr std::array words { "added", "cleared" };
     static constexpr auto last = Kestrel::NotificationChange::Cleared;
 };
-template<> struct Driver::Names<Kestrel::RestartPhase> {
+template <> struct Driver::Names<Kestrel::RestartPhase> {
     static constexpr std::array words { "started", "exited", "given-up" };
     static constexpr auto last = Kestrel::RestartPhase::GivenUp;
 };

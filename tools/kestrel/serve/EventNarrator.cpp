@@ -51,6 +51,20 @@ std::string secondsText(float seconds)
     return result + " s";
 }
 
+// The value the event's field names in the words of Table (an enum's Names, or the page's
+// own); nullopt when the field is missing, no text, or no word of the table.
+template <typename Table> std::optional<Driver::TableEnum<Table>> fieldValue(const json& event, const char* field)
+{
+    auto found = event.find(field);
+    if (found == event.end() || !found->is_string())
+        return std::nullopt;
+    return Driver::valueIn<Table>(found->get_ref<const std::string&>());
+}
+template <typename E> std::optional<E> field(const json& event, const char* name)
+{
+    return fieldValue<Driver::Names<E>>(event, name);
+}
+
 std::string stampText(double seconds)
 {
     char text[32];
@@ -95,8 +109,7 @@ void EventNarrator::narrate(json& event)
     // Settings are read at most once for each event, and afresh for the next one.
     m_settings.reset();
     auto said = explain(event);
-    m_justLocked
-        = Driver::named<EventType>(event.value("type", "")) == EventType::Device && event.value("locked", false);
+    m_justLocked = field<EventType>(event, "type") == EventType::Device && event.value("locked", false);
     if (!said)
         return;
     event["kind"] = said->kind;
@@ -106,7 +119,7 @@ void EventNarrator::narrate(json& event)
 
 std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
 {
-    auto type = Driver::named<EventType>(event.value("type", ""));
+    auto type = field<EventType>(event, "type");
     if (!type)
         return std::nullopt;
     switch (*type) {
@@ -153,7 +166,7 @@ std::optional<EventNarrator::Said> EventNarrator::explain(const json& event)
 
 std::optional<EventNarrator::Said> EventNarrator::retry(const json& event)
 {
-    auto step = Driver::valueIn<RetrySteps>(event.value("step", ""));
+    auto step = fieldValue<RetrySteps>(event, "step");
     if (!step)
         return std::nullopt;
     switch (*step) {
@@ -174,7 +187,7 @@ std::optional<EventNarrator::Said> EventNarrator::retry(const json& event)
 
 std::optional<EventNarrator::Said> EventNarrator::retriedMatch(const json& event)
 {
-    auto outcome = Driver::named<Driver::MatchOutcome>(event.value("outcome", ""));
+    auto outcome = field<Driver::MatchOutcome>(event, "outcome");
     if (!outcome)
         return std::nullopt;
     switch (*outcome) {
@@ -211,15 +224,14 @@ std::optional<EventNarrator::Said> EventNarrator::lockScreen(const json& event)
 
 std::optional<EventNarrator::Said> EventNarrator::notification(const json& event)
 {
-    auto change = Driver::named<NotificationChange>(event.value("change", ""));
+    auto change = field<NotificationChange>(event, "change");
     if (!change)
         return std::nullopt;
     switch (*change) {
     case NotificationChange::Added: {
         auto section = event.find("section");
-        m_notifications.push_back(section != event.end() && section->is_string()
-                ? std::optional(section->get<std::string>())
-                : std::nullopt);
+        m_notifications.push_back(
+            section != event.end() && section->is_string() ? std::optional(section->get<std::string>()) : std::nullopt);
         return std::nullopt;
     }
     case NotificationChange::Cleared:
@@ -231,7 +243,7 @@ std::optional<EventNarrator::Said> EventNarrator::notification(const json& event
 
 std::optional<EventNarrator::Said> EventNarrator::restart(const json& event)
 {
-    auto phase = Driver::named<RestartPhase>(event.value("phase", ""));
+    auto phase = field<RestartPhase>(event, "phase");
     if (!phase)
         return std::nullopt;
     switch (*phase) {
@@ -342,13 +354,10 @@ std::optional<EventNarrator::Said> EventNarrator::decision(const json& event)
     using Reason = Driver::Decision::Reason;
     Attempt attempt = m_attempt.value_or(Attempt { m_lockScreenShown, m_locked, true, false, !m_locked });
     m_attempt.reset();
-    auto outcome = Driver::named<Outcome>(event.value("outcome", ""));
+    auto outcome = field<Outcome>(event, "outcome");
     if (!outcome)
         return std::nullopt;
-    auto given = event.find("reason");
-    Reason reason = given != event.end() && given->is_string()
-        ? Driver::named<Reason>(given->get<std::string>()).value_or(Reason::None)
-        : Reason::None;
+    Reason reason = field<Reason>(event, "reason").value_or(Reason::None);
     if (*outcome == Outcome::PassThrough && reason == Reason::ReSend) {
         // The delayed unlock's attempt: what came of it is told when the delayed unlock reports.
         m_resent = attempt;
@@ -427,8 +436,7 @@ std::optional<EventNarrator::Said> EventNarrator::blocked(Driver::Decision::Reas
     case Reason::Notifications: {
         size_t count = m_notifications.size();
         bool onlyNotice = count == 1 && m_notifications.front() == std::optional<std::string>(doNotDisturbSection);
-        why = onlyNotice
-            ? "the Do Not Disturb notice is waiting (on this system it counts like any notification) and "
+        why = onlyNotice ? "the Do Not Disturb notice is waiting (on this system it counts like any notification) and "
             : count == 1 ? "a notification is waiting and "
                          : std::to_string(count) + " notifications are waiting and ";
         why += label("DisableIfNotifications") + " is on";
@@ -461,7 +469,7 @@ EventNarrator::Said EventNarrator::leftAlone(const std::string& sentence, const 
 std::optional<EventNarrator::Said> EventNarrator::delayedUnlock(const json& event)
 {
     using Result = Driver::DelayedUnlock::Result;
-    auto result = Driver::named<Result>(event.value("result", ""));
+    auto result = field<Result>(event, "result");
     auto resent = m_resent;
     m_resent.reset();
     if (!result)
@@ -485,7 +493,8 @@ std::optional<EventNarrator::Said> EventNarrator::delayedUnlock(const json& even
             return delayOverGone();
         m_holding = Holding::Nothing;
         if (!m_lockScreenShown)
-            return Said { "dismissed", "The delay is over: the lock screen was dismissed.", "dismissed after the delay" };
+            return Said { "dismissed", "The delay is over: the lock screen was dismissed.",
+                "dismissed after the delay" };
         return Said { "failed",
             std::string("The delay is over and Kestrel sent the unlock again, but it failed")
                 + (m_locked ? ": the phone was locked again meanwhile, so the lock screen stays."
