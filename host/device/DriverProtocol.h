@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -34,16 +35,26 @@ concept Named = requires
     Names<E>::last;
 };
 
-template<Named E> constexpr const char* name(E value) { return Names<E>::words.at(size_t(value)); }
-template<Named E> constexpr std::optional<E> named(std::string_view word)
+// Any table of that shape is read and written alike: Names<E>, or the words one reader uses
+// for an enum that has its Names already (the simulator page's retry steps).
+template<typename Table> using TableEnum = std::remove_cv_t<decltype(Table::last)>;
+template<typename Table> constexpr const char* wordIn(TableEnum<Table> value)
 {
-    static_assert(Names<E>::words.size() == size_t(Names<E>::last) + 1, "one word for each value");
-    for (size_t i = 0; i < Names<E>::words.size(); ++i) {
-        if (word == Names<E>::words[i])
-            return E(i);
+    static_assert(Table::words.size() == size_t(Table::last) + 1, "one word for each value");
+    return Table::words.at(size_t(value));
+}
+template<typename Table> constexpr std::optional<TableEnum<Table>> valueIn(std::string_view word)
+{
+    static_assert(Table::words.size() == size_t(Table::last) + 1, "one word for each value");
+    for (size_t i = 0; i < Table::words.size(); ++i) {
+        if (word == Table::words[i])
+            return TableEnum<Table>(i);
     }
     return std::nullopt;
 }
+
+template<Named E> constexpr const char* name(E value) { return wordIn<Names<E>>(value); }
+template<Named E> constexpr std::optional<E> named(std::string_view word) { return valueIn<Names<E>>(word); }
 
 // A fact of the device with two states, as the timeline's notes ("lockscreen shown"), the
 // `state` line (lockscreen=shown), the scenario's checks and the simulator page name it.

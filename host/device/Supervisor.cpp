@@ -1,5 +1,6 @@
 #include "host/device/Supervisor.h"
 
+#include "host/device/TimelineNotes.h"
 #include "platform/notify/Notify.h"
 
 #include <cerrno>
@@ -164,14 +165,14 @@ Platform::Expected<void> Supervisor::start(int number, bool finishLaunching, boo
             *killedWhileStarting = diedByItself && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
         generation->channel->shutdown();
         generation->reader.join();
-        m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
+        m_events(m_clock(), Driver::Note { Driver::Notes::springboardExited.line(describeExit(status)) });
         return Platform::Failure { "SpringBoard did not start (see the device's var/log/syslog)" };
     }
     generation->replies.pop_front();
     generation->booted = true;
     lock.unlock();
     m_changed.notify_all();
-    m_events(m_clock(), Driver::Note { "springboard started generation=" + std::to_string(number) });
+    m_events(m_clock(), Driver::Note { Driver::Notes::springboardStarted.line(number) });
     return {};
 }
 
@@ -235,12 +236,12 @@ void Supervisor::watch()
         generation->channel->shutdown();
         generation->reader.join();
         if (!shuttingDown)
-            m_events(m_clock(), Driver::Note { "springboard exited " + describeExit(status) });
+            m_events(m_clock(), Driver::Note { Driver::Notes::springboardExited.line(describeExit(status)) });
         if (!restart) {
             if (!shuttingDown) {
                 m_events(m_clock(),
-                    Driver::Note {
-                        "springboard not restarted: it died " + std::to_string(m_quickDeaths) + " times in a row" });
+                    Driver::Note { Driver::Notes::springboardNotRestarted.line(
+                        "it died " + std::to_string(m_quickDeaths) + " times in a row") });
             }
             return;
         }
@@ -263,7 +264,7 @@ void Supervisor::watch()
         }
         m_changed.notify_all();
         if (!started) {
-            m_events(m_clock(), Driver::Note { "springboard not restarted: " + started.error() });
+            m_events(m_clock(), Driver::Note { Driver::Notes::springboardNotRestarted.line(started.error()) });
             return;
         }
     }

@@ -140,13 +140,13 @@ struct Performer {
     Driver::Reply operator()(const Driver::NotificationAdd& command)
     {
         state.notifications.push_back(command.section);
-        hostEvent("notification added section=" + command.section.value_or("nil"));
+        hostEvent(Driver::Notes::notificationAdded.line(command.section));
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::NotificationClear&)
     {
         state.notifications.clear();
-        hostEvent("notifications cleared");
+        hostEvent(Driver::Notes::notificationsCleared);
         return Driver::Done {};
     }
     Driver::Reply operator()(const Driver::NotificationNewController&)

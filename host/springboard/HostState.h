@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/device/DriverProtocol.h"
+#include "host/device/TimelineNotes.h"
 #include "platform/foundation/CoreFoundation.h"
 #include "runtime/ObjC.h"
 
@@ -26,7 +27,7 @@ struct HostProfile {
 // The route a release offers: the priority list until iOS 14, the structured list from then on.
 NotificationRoute defaultNotificationRoute(int iosMajor);
 
-enum class MatchOutcome { Match, Fail };
+using Driver::MatchOutcome;
 
 struct HostState {
     static HostState& shared();
@@ -46,6 +47,7 @@ struct HostState {
     std::vector<std::optional<std::string>> notifications;
     // What the host's own unlock attempt answers; YES unless the scenario says otherwise.
     bool attemptResult { true };
+    // What the matches the resource starts by itself come to, in order (a match or a failure).
     std::deque<MatchOutcome> queuedMatches;
     int nextNotificationListId { 1 };
 

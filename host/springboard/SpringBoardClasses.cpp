@@ -117,7 +117,7 @@ void setOwnedObjectIvar(id object, const char* name, id value)
 void SpringBoardApplication::applicationDidFinishLaunching(id)
 {
     HostState::shared().launched = true;
-    hostEvent("launch finished");
+    hostEvent(Driver::Notes::launchFinished);
 }
 
 id SBLockScreenManager::sharedInstance()
@@ -144,7 +144,7 @@ bool SBLockScreenManager::attemptUnlock(id passcode, bool mesa, bool finishUIUnl
 
 void SBUIBiometricResource::notifyObserversOfEvent(int64_t event)
 {
-    hostEvent("biometric event=" + std::to_string(event));
+    hostEvent(Driver::Notes::biometricEvent.line(event));
 }
 
 void SBUIBiometricResource::setAuthenticated(bool authenticated)
@@ -172,32 +172,30 @@ void SBUIBiometricResource::startMatch()
 {
     auto& state = HostState::shared();
     if (state.queuedMatches.empty()) {
-        hostEvent("biometric match outcome=no-face");
+        hostEvent(Driver::Notes::biometricMatch.line(MatchOutcome::NoFace));
         return;
     }
     MatchOutcome outcome = state.queuedMatches.front();
     state.queuedMatches.pop_front();
+    hostEvent(Driver::Notes::biometricMatch.line(outcome));
     if (outcome == MatchOutcome::Match) {
-        hostEvent("biometric match outcome=match");
         state.biometricAuthenticated = true;
         send<bool>(
             SBLockScreenManager::sharedInstance(), s_attemptUnlock, nullptr, true, false, CompletionBlock::create());
-    } else {
-        hostEvent("biometric match outcome=fail");
+    } else
         send(selfOf(this), s_notifyObserversOfEvent, failedMatchEvent);
-    }
 }
 
 id SBCoverSheetWindow::hitTest(CGPoint, id)
 {
-    hostEvent("hit-test");
+    hostEvent(Driver::Notes::hitTest);
     return selfOf(this);
 }
 
 void QuickActionsViewController::flashlightLevelDidChange(int64_t level)
 {
     HostState::shared().flashlightLevel = level;
-    hostEvent("flashlight level=" + std::to_string(level));
+    hostEvent(Driver::Notes::flashlight.line(level));
 }
 
 void QuickActionsViewController::viewWillAppear(bool) { hostEvent("quick-actions will-appear"); }

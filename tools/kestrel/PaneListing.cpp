@@ -2,6 +2,8 @@
 
 #include "host/device/Words.h"
 #include "platform/foundation/FoundationValue.h"
+#include "platform/plist/ValueVisit.h"
+#include "tools/kestrel/scenario/CommandParser.h"
 
 #include <cctype>
 
@@ -35,14 +37,16 @@ constexpr EngineReading engineReadings[] = {
     { "BlockForTouch", false },
 };
 
-// A stored value as a note names it: text always quoted, so that "yes" the text is not yes.
+// A stored value as a note names it: as a check does (text always quoted, so that "yes" the
+// text is not yes), and a value no scenario holds by its kind as the list shows it: "(array)".
+struct StoredWord {
+    const Platform::Plist::Value& value;
+    std::string operator()(Platform::Plist::Kind) const { return SettingsHost::displayValue(value); }
+    std::string operator()(const auto&) const { return describeValue(value); }
+};
 std::string storedText(const Platform::Plist::Value& value)
 {
-    if (auto text = value.asString())
-        return Device::quotedWord(*text);
-    if (value.isReal())
-        return Device::realText(value.doubleValue());
-    return SettingsHost::displayValue(value);
+    return Platform::Plist::visitScalar(value, StoredWord { value });
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "tools/kestrel/serve/EventJson.h"
 
-#include "host/device/Words.h"
+#include "host/device/TimelineNotes.h"
 
 namespace Kestrel {
 
@@ -10,69 +10,47 @@ namespace {
 
 json textOrNull(const std::optional<std::string>& text) { return text ? json(*text) : json(nullptr); }
 
-// The part of text after prefix, when text starts with it.
-std::optional<std::string_view> after(std::string_view text, std::string_view prefix)
+json typed(EventType type, json fields = json::object())
 {
-    if (!text.starts_with(prefix))
-        return std::nullopt;
-    return text.substr(prefix.size());
+    fields["type"] = Driver::name(type);
+    return fields;
 }
 
 // SpringBoard and the supervisor report the device's own changes as notes of fixed forms
 // ("device locked", "springboard started generation=2"); each known form gets its type.
 json noteJson(const std::string& text)
 {
+    namespace Notes = Driver::Notes;
     if (auto locked = Driver::Facts::device.readLine(text))
-        return { { "type", "device" }, { "locked", *locked } };
+        return typed(EventType::Device, { { "locked", *locked } });
     if (auto shown = Driver::Facts::lockscreen.readLine(text))
-        return { { "type", "lockscreen" }, { "shown", *shown } };
-    if (auto section = after(text, "notification added section=")) {
-        // The host writes a request without a section identifier as nil.
-        return { { "type", "notification" }, { "change", "added" },
-            { "section", *section == "nil" ? json(nullptr) : json(std::string(*section)) } };
+        return typed(EventType::Lockscreen, { { "shown", *shown } });
+    if (auto section = Notes::notificationAdded.read(text)) {
+        return typed(EventType::Notification,
+            { { "change", Driver::name(NotificationChange::Added) }, { "section", textOrNull(*section) } });
     }
-    if (text == "notifications cleared")
-        return { { "type", "notification" }, { "change", "cleared" } };
+    if (text == Notes::notificationsCleared)
+        return typed(EventType::Notification, { { "change", Driver::name(NotificationChange::Cleared) } });
     if (auto playing = Driver::Facts::audio.readLine(text))
-        return { { "type", "audio" }, { "playing", *playing } };
-    if (auto level = after(text, "flashlight level=")) {
-        if (auto number = Device::parseInteger(*level))
-            return { { "type", "flashlight" }, { "level", *number } };
-    }
-    if (text == "hit-test")
-        return { { "type", "touch" } };
-    if (auto number = after(text, "biometric event=")) {
-        if (auto event = Device::parseInteger(*number))
-            return { { "type", "biometric-event" }, { "event", *event } };
-    }
-    if (auto outcome = after(text, "biometric match outcome="))
-        return { { "type", "match" }, { "outcome", std::string(*outcome) } };
-    if (text == "launch finished")
-        return { { "type", "launch" } };
-    if (auto generation = after(text, "springboard started generation=")) {
-        if (auto number = Device::parseInteger(*generation))
-            return { { "type", "restart" }, { "phase", "started" }, { "generation", *number } };
-    }
-    if (auto how = after(text, "springboard exited "))
-        return { { "type", "restart" }, { "phase", "exited" }, { "how", std::string(*how) } };
-    if (auto why = after(text, "springboard not restarted: "))
-        return { { "type", "restart" }, { "phase", "given-up" }, { "why", std::string(*why) } };
-    return { { "type", "note" }, { "text", text } };
-}
-
-const char* retryStep(Driver::BiometricCall::Kind kind)
-{
-    switch (kind) {
-    case Driver::BiometricCall::Kind::SetAuthenticatedNo:
-        return "authentication-cleared";
-    case Driver::BiometricCall::Kind::SetAuthenticatedYes:
-        return "authenticated";
-    case Driver::BiometricCall::Kind::ScreenOff:
-        return "screen-off";
-    case Driver::BiometricCall::Kind::ScreenOn:
-        return "screen-on";
-    }
-    return "unknown";
+        return typed(EventType::Audio, { { "playing", *playing } });
+    if (auto level = Notes::flashlight.read(text))
+        return typed(EventType::Flashlight, { { "level", *level } });
+    if (text == Notes::hitTest)
+        return typed(EventType::Touch);
+    if (auto event = Notes::biometricEvent.read(text))
+        return typed(EventType::BiometricEvent, { { "event", *event } });
+    if (auto outcome = Notes::biometricMatch.read(text))
+        return typed(EventType::Match, { { "outcome", Driver::name(*outcome) } });
+    if (text == Notes::launchFinished)
+        return typed(EventType::Launch);
+    if (auto generation = Notes::springboardStarted.read(text))
+        return typed(
+            EventType::Restart, { { "phase", Driver::name(RestartPhase::Started) }, { "generation", *generation } });
+    if (auto how = Notes::springboardExited.read(text))
+        return typed(EventType::Restart, { { "phase", Driver::name(RestartPhase::Exited) }, { "how", *how } });
+    if (auto why = Notes::springboardNotRestarted.read(text))
+        return typed(EventType::Restart, { { "phase", Driver::name(RestartPhase::GivenUp) }, { "why", *why } });
+    return typed(EventType::Note, { { "text", text } });
 }
 
 } // namespace
@@ -80,22 +58,24 @@ const char* retryStep(Driver::BiometricCall::Kind kind)
 json eventJson(const SessionEvent& event)
 {
     json object = std::visit(
-        [](const auto& typed) -> json {
-            using T = std::decay_t<decltype(typed)>;
+        [](const auto& typedEvent) -> json {
+            using T = std::decay_t<decltype(typedEvent)>;
             if constexpr (std::is_same_v<T, Driver::AttemptCall>) {
-                return { { "type", "attempt" }, { "passcode", textOrNull(typed.passcode) }, { "mesa", typed.mesa },
-                    { "finish", typed.finish }, { "result", typed.result } };
+                return typed(EventType::Attempt,
+                    { { "passcode", textOrNull(typedEvent.passcode) }, { "mesa", typedEvent.mesa },
+                        { "finish", typedEvent.finish }, { "result", typedEvent.result } });
             } else if constexpr (std::is_same_v<T, Driver::BiometricCall>)
                 // Only the engine's retry of a failed match makes these calls.
-                return { { "type", "retry" }, { "step", retryStep(typed.kind) } };
+                return typed(EventType::Retry, { { "step", Driver::wordIn<RetrySteps>(typedEvent.kind) } });
             else if constexpr (std::is_same_v<T, Driver::Decision>) {
-                auto reason = typed.givenReason();
-                return { { "type", "decision" }, { "outcome", Driver::name(typed.outcome) },
-                    { "reason", reason ? json(Driver::name(*reason)) : json(nullptr) } };
+                auto reason = typedEvent.givenReason();
+                return typed(EventType::Decision,
+                    { { "outcome", Driver::name(typedEvent.outcome) },
+                        { "reason", reason ? json(Driver::name(*reason)) : json(nullptr) } });
             } else if constexpr (std::is_same_v<T, Driver::DelayedUnlock>)
-                return { { "type", "delayed-unlock" }, { "result", Driver::name(typed.result) } };
+                return typed(EventType::DelayedUnlock, { { "result", Driver::name(typedEvent.result) } });
             else
-                return noteJson(typed.text);
+                return noteJson(typedEvent.text);
         },
         event.event);
     object["seq"] = event.sequence;

@@ -8,6 +8,7 @@
 // the condition that kept the lock screen goes away.
 #pragma once
 
+#include "host/device/DriverProtocol.h"
 #include "platform/plist/Value.h"
 
 #include <functional>
@@ -57,8 +58,17 @@ private:
     std::optional<Said> attempt(const nlohmann::json& event);
     std::optional<Said> stockAttempt(const Attempt&);
     std::optional<Said> decision(const nlohmann::json& event);
-    std::optional<Said> delayedUnlock(const std::string& result);
+    std::optional<Said> blocked(Driver::Decision::Reason, const Attempt&);
+    // Kestrel let the attempt be: the sentence, and how the device is left after it.
+    Said leftAlone(const std::string& sentence, const std::string& briefPrefix) const;
+    std::optional<Said> delayedUnlock(const nlohmann::json& event);
+    static Said delayOverGone();
     std::optional<Said> failedMatch();
+    std::optional<Said> retry(const nlohmann::json& event);
+    std::optional<Said> retriedMatch(const nlohmann::json& event);
+    std::optional<Said> lockScreen(const nlohmann::json& event);
+    std::optional<Said> notification(const nlohmann::json& event);
+    std::optional<Said> restart(const nlohmann::json& event);
     std::optional<Said> conditionGone(Holding, const char* what);
     void restarted();
 

@@ -150,6 +150,18 @@ bool opensStream(std::string_view requestLine)
     return false;
 }
 
+// The command that adds a notification of the section the page was given, written as the
+// session's recording writes it: the page never quotes a word of the scenario itself.
+void notificationCommand(const httplib::Request& request, httplib::Response& response)
+{
+    if (request.get_param_value_count("section") != 1) {
+        sendError(response, 400, "expected ?section=SECTION_ID");
+        return;
+    }
+    sendJson(response, 200,
+        json { { "command", describe(Driver::NotificationAdd { request.get_param_value("section") }) } });
+}
+
 GatedServer::Limits serverLimits()
 {
     GatedServer::Limits limits;
@@ -275,6 +287,7 @@ void SimulatorServer::addRoutes()
     server.Get("/api/devices", [this](const httplib::Request&, httplib::Response& response) { devices(response); });
     server.Get("/api/words",
         [](const httplib::Request&, httplib::Response& response) { sendJson(response, 200, wordsJson()); });
+    server.Get("/api/notification-command", notificationCommand);
     // The stock device beside this one, when there is one: its own server answers.
     auto relayed = [this](const httplib::Request& request, httplib::Response& response) { relay(request, response); };
     server.Get("/api/stock/state", relayed);

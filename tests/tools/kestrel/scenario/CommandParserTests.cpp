@@ -1,4 +1,5 @@
 #include "host/device/Words.h"
+#include "support/WordTables.h"
 #include "tools/kestrel/scenario/CommandParser.h"
 #include "tools/kestrel/scenario/DeviceSession.h"
 
@@ -208,19 +209,9 @@ TEST(ScenarioDescription, EveryCommandReadsBackAsItself)
         "expect decision blocked reason=music");
 }
 
-template <typename E> void expectEveryWordReadsBack()
-{
-    std::set<std::string> seen;
-    for (size_t i = 0; i <= size_t(Driver::Names<E>::last); ++i) {
-        std::string word = Driver::name(E(i));
-        EXPECT_TRUE(seen.insert(word).second) << word << " names two values";
-        EXPECT_EQ(Driver::named<E>(word), E(i)) << word;
-    }
-    EXPECT_FALSE(Driver::named<E>("")) << "no value has an empty word";
-}
-
 TEST(ScenarioWords, EachWordNamesOneValueAndReadsBack)
 {
+    using TestSupport::expectEveryWordReadsBack;
     expectEveryWordReadsBack<Driver::NotificationRoute>();
     expectEveryWordReadsBack<Driver::AodAction>();
     expectEveryWordReadsBack<Driver::BiometricCall::Kind>();

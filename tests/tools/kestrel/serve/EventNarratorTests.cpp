@@ -1,5 +1,6 @@
 // The page's sentences: each explained event gets one, from the typed event and what the
 // events before it told; a statement that stops being true is replaced.
+#include "support/WordTables.h"
 #include "tools/kestrel/serve/EventJson.h"
 #include "tools/kestrel/serve/EventNarrator.h"
 
@@ -244,4 +245,13 @@ TEST(EventJson, TheDevicesNotesBecomeTypedEvents)
     EXPECT_TRUE(decision["reason"].is_null());
     EXPECT_TRUE(typed(Driver::AttemptCall { std::nullopt, true, false, true })["passcode"].is_null());
     EXPECT_EQ(typed(Driver::BiometricCall { Driver::BiometricCall::Kind::ScreenOff })["step"], "screen-off");
+}
+
+TEST(EventJson, EachWordOfTheEventsNamesOneValue)
+{
+    using TestSupport::expectEveryWordReadsBack;
+    expectEveryWordReadsBack<EventType>();
+    expectEveryWordReadsBack<NotificationChange>();
+    expectEveryWordReadsBack<RestartPhase>();
+    expectEveryWordReadsBack<RetrySteps>();
 }

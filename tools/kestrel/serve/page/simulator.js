@@ -488,7 +488,7 @@ function bindCommands() {
   $("notification-app").addEventListener("change", () => {
     $("notification-other-row").hidden = $("notification-app").value !== "other";
   });
-  $("notification-add").addEventListener("click", () => {
+  $("notification-add").addEventListener("click", async () => {
     let section = $("notification-app").value;
     if (section === "other") section = $("notification-other").value.trim();
     if (!section) {
@@ -496,7 +496,15 @@ function bindCommands() {
       $("notification-other").focus();
       return;
     }
-    runOnPhones(`notification add ${quoteWord(section)}`);
+    // The server writes the command: it knows which identifiers the scenario language must quote.
+    let command;
+    try {
+      command = (await getJson(`/api/notification-command?${new URLSearchParams({ section })}`)).command;
+    } catch (error) {
+      say(`Add a notification: ${error.message}`, "error");
+      return;
+    }
+    runOnPhones(command);
   });
   $("wait-custom").addEventListener("click", () => runOnPhones(`wait ${$("wait-seconds").value || 0}`));
   $("command-form").addEventListener("submit", async (event) => {
@@ -510,12 +518,6 @@ function bindCommands() {
     // A command may have changed the settings the pane shows.
     refreshPane();
   });
-}
-
-// A text as one word of the scenario language.
-function quoteWord(text) {
-  if (/^[^\s"\\#]+$/.test(text) && text !== "nil") return text;
-  return `"${text.replace(/[\\"]/g, (c) => `\\${c}`)}"`;
 }
 
 // ---- The Settings pane (the Kestrel device's) ----
