@@ -25,16 +25,10 @@ using Words = std::vector<std::string>;
 constexpr Device::BoolWords faceNextWords { "match", "fail" };
 constexpr Device::BoolWords packageRemoveWords { "purge", "remove" };
 
-std::nullopt_t failure(std::string& error, std::string text)
-{
-    error = std::move(text);
-    return std::nullopt;
-}
+using Platform::Expected;
+using Platform::Failure;
 
-std::nullopt_t usage(std::string& error, std::string_view text)
-{
-    return failure(error, "usage: " + std::string(text));
-}
+Failure usage(std::string_view text) { return Failure { "usage: " + std::string(text) }; }
 
 bool oneOf(std::string_view word, std::initializer_list<std::string_view> choices)
 {
@@ -45,9 +39,9 @@ bool oneOf(std::string_view word, std::initializer_list<std::string_view> choice
     return false;
 }
 
-// A parser of one command's words, after the phase has been checked: the command, or
-// nullopt and the error.
-using Parser = std::optional<Command> (*)(const Words&, ScenarioPhase&, std::string& error);
+// A parser of one command's words, after the phase has been checked: the command, or what is
+// wrong with the line.
+using Parser = Expected<Command> (*)(const Words&, ScenarioPhase&);
 
 // Where in a scenario a command may stand.
 enum class Phase { Any, BeforeBoot, Booted };
@@ -58,24 +52,22 @@ struct CommandForm {
 };
 
 // A command of exactly one word.
-template <typename T> std::optional<Command> bare(const Words& words, ScenarioPhase&, std::string& error)
+template <typename T> Expected<Command> bare(const Words& words, ScenarioPhase&)
 {
     if (words.size() != 1)
-        return usage(error, words[0]);
+        return usage(words[0]);
     return T {};
 }
 
 // KEY=VALUE with a value of the scenario's kinds.
-std::optional<std::pair<std::string, ScenarioValue>> assignment(std::string_view word, std::string& error)
+Expected<std::pair<std::string, ScenarioValue>> assignment(std::string_view word)
 {
     size_t equals = word.find('=');
-    if (equals == std::string_view::npos || equals == 0) {
-        error = "expected KEY=VALUE, got " + std::string(word);
-        return std::nullopt;
-    }
+    if (equals == std::string_view::npos || equals == 0)
+        return Failure { "expected KEY=VALUE, got " + std::string(word) };
     auto value = parseValue(word.substr(equals + 1));
     if (!value)
-        return failure(error, value.error());
+        return value.failure();
     return std::make_pair(Device::unquote(word.substr(0, equals)), std::move(*value));
 }
 
@@ -87,17 +79,16 @@ struct AttemptFields {
     std::optional<bool> result;
 };
 
-std::optional<AttemptFields> attemptFields(const Words& words, size_t first, bool allowResult, std::string& error)
+Expected<AttemptFields> attemptFields(const Words& words, size_t first, bool allowResult)
 {
     std::map<std::string, std::string> fields;
     for (size_t i = first; i < words.size(); ++i) {
         size_t equals = words[i].find('=');
-        if (equals == std::string::npos) {
-            error = "expected field=value, got " + words[i];
-            return std::nullopt;
-        }
+        if (equals == std::string::npos)
+            return Failure { "expected field=value, got " + words[i] };
         std::string name = words[i].substr(0, equals);
         std::string value = words[i].substr(equals + 1);
+        std::string error;
         if (!oneOf(name, { "passcode", "mesa", "finish" }) && !(allowResult && name == "result"))
             error = "unknown field " + name;
         else if (fields.count(name))
@@ -109,14 +100,12 @@ std::optional<AttemptFields> attemptFields(const Words& words, size_t first, boo
         else if (name == "passcode" && value.front() == '"' && (value.size() < 2 || value.back() != '"'))
             error = "unterminated quote in passcode";
         if (!error.empty())
-            return std::nullopt;
+            return Failure { error };
         fields[name] = value;
     }
     for (auto required : { "passcode", "mesa", "finish" }) {
-        if (!fields.count(required)) {
-            error = std::string("missing ") + required + "=";
-            return std::nullopt;
-        }
+        if (!fields.count(required))
+            return Failure { std::string("missing ") + required + "=" };
     }
     AttemptFields parsed;
     if (fields["passcode"] != "nil")
@@ -135,13 +124,13 @@ std::string textWord(const std::string& text)
     return yesNo.read(text) ? Device::quotedWord(text) : Device::displayWord(text);
 }
 
-std::optional<Command> parseSettings(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseSettings(const Words& words, ScenarioPhase&)
 {
     if (words.size() < 2)
-        return usage(error, "settings KEY=VALUE ... | settings remove KEY ... | settings delete | settings corrupt");
+        return usage("settings KEY=VALUE ... | settings remove KEY ... | settings delete | settings corrupt");
     if (words[1] == "remove") {
         if (words.size() < 3)
-            return usage(error, "settings remove KEY ...");
+            return usage("settings remove KEY ...");
         SettingsRemove remove;
         for (size_t i = 2; i < words.size(); ++i)
             remove.keys.push_back(Device::unquote(words[i]));
@@ -149,20 +138,20 @@ std::optional<Command> parseSettings(const Words& words, ScenarioPhase&, std::st
     }
     if (words[1] == "delete" || words[1] == "corrupt") {
         if (words.size() != 2)
-            return usage(error, "settings " + words[1]);
+            return usage("settings " + words[1]);
         return words[1] == "delete" ? Command(SettingsDelete {}) : Command(SettingsCorrupt {});
     }
     SettingsWrite write;
     for (size_t i = 1; i < words.size(); ++i) {
-        auto entry = assignment(words[i], error);
+        auto entry = assignment(words[i]);
         if (!entry)
-            return std::nullopt;
+            return entry.failure();
         write.entries.push_back(std::move(*entry));
     }
     return write;
 }
 
-std::optional<Command> parseFace(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseFace(const Words& words, ScenarioPhase&)
 {
     if (words.size() == 2 && words[1] == "match")
         return Driver::FaceMatch {};
@@ -176,16 +165,16 @@ std::optional<Command> parseFace(const Words& words, ScenarioPhase&, std::string
         if (auto match = faceNextWords.read(words[2]))
             return Driver::FaceNext { *match };
     }
-    return usage(error, "face match | face fail | face event N | face next match|fail");
+    return usage("face match | face fail | face event N | face next match|fail");
 }
 
-std::optional<Command> parseNotification(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseNotification(const Words& words, ScenarioPhase&)
 {
     if (words.size() == 3 && words[1] == "add") {
         // A bare word is the identifier as written; nil is a request without one.
         auto value = parseValue(words[2]);
         if (value && *value && !((*value)->isString() || (*value)->isInteger() || (*value)->isReal()))
-            return failure(error, "a section identifier is text or nil");
+            return Failure { "a section identifier is text or nil" };
         Driver::NotificationAdd add;
         if (words[2] != "nil")
             add.section = Device::unquote(words[2]);
@@ -195,112 +184,112 @@ std::optional<Command> parseNotification(const Words& words, ScenarioPhase&, std
         return Driver::NotificationClear {};
     if (words.size() == 2 && words[1] == "new-controller")
         return Driver::NotificationNewController {};
-    return usage(error, "notification add SECTION_ID | notification clear | notification new-controller");
+    return usage("notification add SECTION_ID | notification clear | notification new-controller");
 }
 
 // --- The checks: `expect WHAT ...`, one parser for each WHAT. ---
 
-std::optional<ExpectLockscreen> expectLockscreen(const Words& words, std::string& error)
+Expected<ExpectLockscreen> expectLockscreen(const Words& words)
 {
     auto shown = words.size() == 3 ? Driver::Facts::lockscreen.words.read(words[2]) : std::nullopt;
     if (!shown)
-        return usage(error, "expect lockscreen shown|dismissed");
+        return usage("expect lockscreen shown|dismissed");
     return ExpectLockscreen { {}, *shown };
 }
 
-std::optional<ExpectDevice> expectDevice(const Words& words, std::string& error)
+Expected<ExpectDevice> expectDevice(const Words& words)
 {
     auto locked = words.size() == 3 ? Driver::Facts::device.words.read(words[2]) : std::nullopt;
     if (!locked)
-        return usage(error, "expect device locked|unlocked");
+        return usage("expect device locked|unlocked");
     return ExpectDevice { {}, *locked };
 }
 
-std::optional<ExpectAttempt> expectAttempt(const Words& words, std::string& error)
+Expected<ExpectAttempt> expectAttempt(const Words& words)
 {
-    auto fields = attemptFields(words, 2, true, error);
+    auto fields = attemptFields(words, 2, true);
     if (!fields)
-        return std::nullopt;
+        return fields.failure();
     return ExpectAttempt { {}, fields->passcode, fields->mesa, fields->finish, fields->result };
 }
 
 // `expect WHAT` alone.
-template <typename T> std::optional<T> expectBare(const Words& words, std::string& error)
+template <typename T> Expected<T> expectBare(const Words& words)
 {
     if (words.size() != 2)
-        return usage(error, "expect " + words[1]);
+        return usage("expect " + words[1]);
     return T {};
 }
 
-std::optional<ExpectBiometric> expectBiometric(const Words& words, std::string& error)
+Expected<ExpectBiometric> expectBiometric(const Words& words)
 {
     using Kind = Driver::BiometricCall::Kind;
     auto kind = words.size() == 3 ? named<Kind>(words[2]) : std::nullopt;
     // The host sets the resource authenticated itself, after every match: only its clearing is checked.
     if (!kind || *kind == Kind::SetAuthenticatedYes)
-        return usage(error, "expect biometric set-authenticated=no|screen-off|screen-on");
+        return usage("expect biometric set-authenticated=no|screen-off|screen-on");
     return ExpectBiometric { {}, *kind };
 }
 
-std::optional<ExpectDecision> expectDecision(const Words& words, std::string& error)
+Expected<ExpectDecision> expectDecision(const Words& words)
 {
     constexpr std::string_view decisionUsage = "expect decision OUTCOME [reason=REASON]";
     auto outcome = words.size() >= 3 ? named<Driver::Decision::Outcome>(words[2]) : std::nullopt;
     if (!outcome || words.size() > 4)
-        return usage(error, decisionUsage);
+        return usage(decisionUsage);
     ExpectDecision expected { {}, *outcome, std::nullopt };
     if (words.size() == 4) {
         auto reason
             = words[3].starts_with("reason=") ? named<Driver::Decision::Reason>(words[3].substr(7)) : std::nullopt;
         if (!reason)
-            return usage(error, decisionUsage);
+            return usage(decisionUsage);
         expected.reason = *reason;
     }
     return expected;
 }
 
 // The text a log or posted check looks for; nullopt after the usage line when there is none.
-std::optional<std::string> checkedText(const Words& words, const char* placeholder, std::string& error)
+Expected<std::string> checkedText(const Words& words, const char* placeholder)
 {
     if (words.size() != 3 || Device::unquote(words[2]).empty())
-        return usage(error, "expect " + words[1] + " " + placeholder);
+        return usage("expect " + words[1] + " " + placeholder);
     return Device::unquote(words[2]);
 }
 
-std::optional<ExpectLog> expectLog(const Words& words, std::string& error)
+Expected<ExpectLog> expectLog(const Words& words)
 {
-    auto text = checkedText(words, "TEXT", error);
+    auto text = checkedText(words, "TEXT");
     if (!text)
-        return std::nullopt;
+        return text.failure();
     return ExpectLog { {}, *text, words[1] == "log" };
 }
 
-std::optional<ExpectPosted> expectPosted(const Words& words, std::string& error)
+Expected<ExpectPosted> expectPosted(const Words& words)
 {
-    auto name = checkedText(words, "NAME", error);
+    auto name = checkedText(words, "NAME");
     if (!name)
-        return std::nullopt;
+        return name.failure();
     return ExpectPosted { {}, *name };
 }
 
-std::optional<ExpectPackage> expectPackage(const Words& words, std::string& error)
+Expected<ExpectPackage> expectPackage(const Words& words)
 {
     if (words.size() == 4 && words[2] == "installed")
         return ExpectPackage { {}, Device::unquote(words[3]) };
     if (words.size() == 3 && words[2] == "absent")
         return ExpectPackage { {}, std::nullopt };
-    return usage(error, "expect package installed VERSION | expect package absent");
+    return usage("expect package installed VERSION | expect package absent");
 }
 
-std::optional<ExpectSetting> expectSetting(const Words& words, std::string& error)
+Expected<ExpectSetting> expectSetting(const Words& words)
 {
     if (words.size() == 4 && words[3] == "absent" && words[2].find('=') == std::string::npos)
         return ExpectSetting { {}, Device::unquote(words[2]), std::nullopt };
     if (words.size() != 3)
-        return usage(error, "expect setting KEY=VALUE | expect setting KEY absent");
-    auto entry = assignment(words[2], error);
+        return usage("expect setting KEY=VALUE | expect setting KEY absent");
+    auto entry = assignment(words[2]);
     if (!entry)
-        return std::nullopt;
+        return entry.failure();
     return ExpectSetting { {}, entry->first, entry->second };
 }
 
@@ -321,16 +310,17 @@ struct CheckForm {
     std::string_view what;
     bool needsBoot;
     size_t alternative;
-    std::optional<Command> (*parse)(const Words&, std::string& error);
+    Expected<Command> (*parse)(const Words&);
 };
 
-template <typename T, std::optional<T> (*parse)(const Words&, std::string&)>
+template <typename T, Expected<T> (*parse)(const Words&)>
 constexpr CheckForm checkForm(std::string_view what, bool needsBoot)
 {
-    return { what, needsBoot, commandIndex<T>, [](const Words& words, std::string& error) -> std::optional<Command> {
-                if (auto check = parse(words, error))
-                    return Command(std::move(*check));
-                return std::nullopt;
+    return { what, needsBoot, commandIndex<T>, [](const Words& words) -> Expected<Command> {
+                auto check = parse(words);
+                if (!check)
+                    return check.failure();
+                return Command(std::move(*check));
             } };
 }
 
@@ -369,65 +359,65 @@ constexpr bool everyCheckHasAForm()
 }
 static_assert(everyCheckHasAForm(), "every check of the scenario language has a form after expect");
 
-std::optional<Command> parseExpect(const Words& words, ScenarioPhase& phase, std::string& error)
+Expected<Command> parseExpect(const Words& words, ScenarioPhase& phase)
 {
     if (words.size() < 2)
-        return usage(error, "expect WHAT ...");
+        return usage("expect WHAT ...");
     for (auto& form : checkForms) {
         if (words[1] != form.what)
             continue;
         if (form.needsBoot && !phase.booted)
-            return failure(error, words[0] + " needs a booted device (add boot first)");
-        return form.parse(words, error);
+            return Failure { words[0] + " needs a booted device (add boot first)" };
+        return form.parse(words);
     }
-    return failure(error, "unknown check " + words[1]);
+    return Failure { "unknown check " + words[1] };
 }
 
 // --- The commands, by their first word. ---
 
-std::optional<Command> parseIos(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseIos(const Words& words, ScenarioPhase&)
 {
     Platform::SystemVersion version;
     if (words.size() != 2 || !Platform::parseSystemVersion(words[1], version))
-        return usage(error, "ios VERSION (for example 12.4 or 13.0)");
+        return usage("ios VERSION (for example 12.4 or 13.0)");
     if (version.major < 10)
-        return failure(error, "iOS " + words[1] + " is older than any release the system runs on (10.0)");
+        return Failure { "iOS " + words[1] + " is older than any release the system runs on (10.0)" };
     return SetIos { version };
 }
 
-std::optional<Command> parseCoreFoundation(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseCoreFoundation(const Words& words, ScenarioPhase&)
 {
     auto number = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
     if (!number)
-        return usage(error, "cf NUMBER");
+        return usage("cf NUMBER");
     return SetCoreFoundation { *number };
 }
 
-std::optional<Command> parseNotificationsRoute(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseNotificationsRoute(const Words& words, ScenarioPhase&)
 {
     auto route = words.size() == 2 ? named<Driver::NotificationRoute>(words[1]) : std::nullopt;
     if (!route)
-        return usage(error, "notifications-route priority|structured|none");
+        return usage("notifications-route priority|structured|none");
     return SetNotificationsRoute { *route };
 }
 
-std::optional<Command> parseCompanion(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseCompanion(const Words& words, ScenarioPhase&)
 {
     auto installed = words.size() == 2 ? Driver::Facts::companion.words.read(words[1]) : std::nullopt;
     if (!installed)
-        return usage(error, "companion installed|absent");
+        return usage("companion installed|absent");
     return SetCompanion { *installed };
 }
 
-std::optional<Command> parseProcess(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseProcess(const Words& words, ScenarioPhase&)
 {
     std::string name = words.size() == 2 ? Device::unquote(words[1]) : std::string();
     if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
-        return usage(error, "process NAME (a file name, without slashes)");
+        return usage("process NAME (a file name, without slashes)");
     return SetProcessName { name };
 }
 
-std::optional<Command> parsePackage(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parsePackage(const Words& words, ScenarioPhase&)
 {
     if (words.size() >= 2 && words.size() <= 3 && words[1] == "install") {
         PackageInstall install;
@@ -437,95 +427,94 @@ std::optional<Command> parsePackage(const Words& words, ScenarioPhase&, std::str
     }
     if (auto purge = words.size() == 2 ? packageRemoveWords.read(words[1]) : std::nullopt)
         return PackageRemove { *purge };
-    return usage(error, "package install [FILE.deb] | package remove | package purge");
+    return usage("package install [FILE.deb] | package remove | package purge");
 }
 
-std::optional<Command> parseBoot(const Words& words, ScenarioPhase& phase, std::string& error)
+Expected<Command> parseBoot(const Words& words, ScenarioPhase& phase)
 {
     if (phase.booted)
-        return failure(error, "the device is already booted");
+        return Failure { "the device is already booted" };
     if (words.size() > 2 || (words.size() == 2 && words[1] != "launching"))
-        return usage(error, "boot [launching]");
+        return usage("boot [launching]");
     phase.booted = true;
     return Boot { words.size() == 1 };
 }
 
-std::optional<Command> parseHost(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseHost(const Words& words, ScenarioPhase&)
 {
     auto value = words.size() == 3 ? yesNo.read(words[2]) : std::nullopt;
     if (value && words[1] == "attempt-result")
         return Driver::HostAttemptResult { *value };
     if (value && words[1] == "ui-locked")
         return Driver::HostUILocked { *value };
-    return usage(error, "host attempt-result yes|no | host ui-locked yes|no");
+    return usage("host attempt-result yes|no | host ui-locked yes|no");
 }
 
-std::optional<Command> parseAttempt(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseAttempt(const Words& words, ScenarioPhase&)
 {
-    auto fields = attemptFields(words, 1, false, error);
+    auto fields = attemptFields(words, 1, false);
     if (!fields)
-        return std::nullopt;
+        return fields.failure();
     return Driver::Attempt { fields->passcode, fields->mesa, fields->finish };
 }
 
-std::optional<Command> parseAod(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseAod(const Words& words, ScenarioPhase&)
 {
     auto action = words.size() == 2 ? named<Driver::AodAction>(words[1]) : std::nullopt;
     if (!action)
-        return usage(error, "aod tap|double-tap|hide|post-hide");
+        return usage("aod tap|double-tap|hide|post-hide");
     return Driver::Aod { *action };
 }
 
-std::optional<Command> parseQuickActions(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseQuickActions(const Words& words, ScenarioPhase&)
 {
     if (words.size() != 2 || words[1] != "appear")
-        return usage(error, "quick-actions appear");
+        return usage("quick-actions appear");
     return Driver::QuickActionsAppear {};
 }
 
-std::optional<Command> parseFlashlight(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseFlashlight(const Words& words, ScenarioPhase&)
 {
     auto level = words.size() == 2 ? Device::parseInteger(words[1]) : std::nullopt;
     if (!level)
-        return usage(error, "flashlight LEVEL (a 64-bit integer)");
+        return usage("flashlight LEVEL (a 64-bit integer)");
     return Driver::Flashlight { *level };
 }
 
-std::optional<Command> parseAudio(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseAudio(const Words& words, ScenarioPhase&)
 {
     auto playing = words.size() == 2 ? Driver::Facts::audio.words.read(words[1]) : std::nullopt;
     if (!playing)
-        return usage(error, "audio playing|stopped");
+        return usage("audio playing|stopped");
     return Driver::Audio { *playing };
 }
 
-std::optional<Command> parsePost(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parsePost(const Words& words, ScenarioPhase&)
 {
     if (words.size() != 2 || Device::unquote(words[1]).empty())
-        return usage(error, "post NAME");
+        return usage("post NAME");
     auto name = Device::unquote(words[1]);
     if (!Platform::isValidNotificationName(name))
-        return failure(error,
-            "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
-                + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
-                + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")"));
+        return Failure { "a notification name is 1 to " + std::to_string(Platform::maximumNotificationNameLength)
+            + " bytes of UTF-8 (this one is " + std::to_string(name.size()) + " bytes"
+            + (name.size() <= Platform::maximumNotificationNameLength ? ", and not UTF-8)" : ")") };
     return Post { name };
 }
 
-std::optional<Command> parsePane(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parsePane(const Words& words, ScenarioPhase&)
 {
     if (words.size() == 4 && words[1] == "set")
         return PaneSet { Device::unquote(words[2]), words[3] };
     if (words.size() == 3 && words[1] == "tap")
         return PaneTap { Device::unquote(words[2]) };
-    return usage(error, "pane set KEY VALUE | pane tap ACTION");
+    return usage("pane set KEY VALUE | pane tap ACTION");
 }
 
-std::optional<Command> parseWait(const Words& words, ScenarioPhase&, std::string& error)
+Expected<Command> parseWait(const Words& words, ScenarioPhase&)
 {
     auto seconds = words.size() == 2 ? Device::parseReal(words[1]) : std::nullopt;
     if (!seconds || !(*seconds >= 0) || *seconds > 1e9)
-        return usage(error, "wait SECONDS (a number from 0 up)");
+        return usage("wait SECONDS (a number from 0 up)");
     return Wait { int64_t(std::llround(*seconds * 1e9)) };
 }
 
@@ -752,12 +741,11 @@ ParsedLine parseCommand(std::string_view line, ScenarioPhase& phase)
         return Failure { name + " needs a booted device (add boot first)" };
     // A failed parse leaves the phase as it was.
     ScenarioPhase next = phase;
-    std::string error;
-    auto command = form.parse(*words, next, error);
+    auto command = form.parse(*words, next);
     if (!command)
-        return Failure { error };
+        return command.failure();
     phase = next;
-    return command;
+    return std::optional<Command>(std::move(*command));
 }
 
 Platform::Expected<Scenario> parseScenario(std::string_view text)
