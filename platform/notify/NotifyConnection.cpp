@@ -214,6 +214,7 @@ struct NotifyConnection::Endpoint {
 
     std::string registrationDirectory;
     ino_t registrationInode { 0 };
+    bool registered { false };
 
     std::mutex lock;
     std::condition_variable condition;
@@ -327,16 +328,21 @@ void NotifyConnection::addToTable(const std::function<void(ObserverTable&)>& cha
     std::string problem;
     {
         std::lock_guard guard(m_lock);
-        if (!m_endpoint)
-            m_endpoint = openEndpoint(root, problem);
+        if (!m_endpoint) {
+            auto opened = openEndpoint(root);
+            if (!opened)
+                problem = opened.error();
+            else if (m_endpoint = *opened; !m_endpoint->registered)
+                problem = "cannot register in " + root + std::string(notifyRegistryDevicePath)
+                    + "; other processes of the device will not reach this one";
+        }
     }
     // Logged without the lock: the log's timeline sink may post.
     if (!problem.empty())
         systemLog("notify: " + problem);
 }
 
-std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(
-    const std::string& root, std::string& problem)
+Platform::Expected<std::shared_ptr<NotifyConnection::Endpoint>> NotifyConnection::openEndpoint(const std::string& root)
 {
     auto endpoint = std::make_shared<Endpoint>();
     endpoint->root = root;
@@ -353,29 +359,25 @@ std::shared_ptr<NotifyConnection::Endpoint> NotifyConnection::openEndpoint(
         int error = errno;
         if (endpoint->socket >= 0)
             ::close(endpoint->socket);
-        problem = std::string("cannot open this process's endpoint: ") + std::strerror(error);
-        return nullptr;
+        return Platform::Failure { std::string("cannot open this process's endpoint: ") + std::strerror(error) };
     }
     endpoint->selfSender = connectNotifySender(address);
     if (endpoint->selfSender < 0) {
-        problem = std::string("cannot reach this process's own endpoint: ") + std::strerror(errno);
+        int error = errno;
         ::close(endpoint->socket);
-        return nullptr;
+        return Platform::Failure { std::string("cannot reach this process's own endpoint: ") + std::strerror(error) };
     }
 
     try {
         std::thread([this, endpoint] { deliveryLoop(endpoint); }).detach();
     } catch (const std::system_error& error) {
-        problem = std::string("cannot start the delivery thread: ") + error.what();
         ::close(endpoint->socket);
-        return nullptr;
+        return Platform::Failure { std::string("cannot start the delivery thread: ") + error.what() };
     }
 
     // Registered only once bound, so a poster that finds the file can always reach the socket
     // unless the process is gone.
-    if (!writeRegistration(*endpoint))
-        problem = "cannot register in " + root + std::string(notifyRegistryDevicePath)
-            + "; other processes of the device will not reach this one";
+    endpoint->registered = writeRegistration(*endpoint);
     return endpoint;
 }
 

@@ -2,6 +2,7 @@
 // which other processes of the device reach them, and the thread that delivers.
 #pragma once
 
+#include "platform/Expected.h"
 #include "platform/notify/Notify.h"
 #include "platform/notify/NotifyRegistry.h"
 
@@ -36,8 +37,9 @@ private:
 
     NotifyConnection();
     void addToTable(const std::function<void(ObserverTable&)>& change);
-    // On failure, or a partial one, problem says what went wrong.
-    std::shared_ptr<Endpoint> openEndpoint(const std::string& root, std::string& problem);
+    // The process's endpoint on the device at root, or why there is none. One that other
+    // processes cannot find (its registration failed) says so in its `registered`.
+    Platform::Expected<std::shared_ptr<Endpoint>> openEndpoint(const std::string& root);
     void closeEndpoint(const std::shared_ptr<Endpoint>&);
     void deliveryLoop(const std::shared_ptr<Endpoint>&);
     void deliver(Endpoint&, std::string_view name);
