@@ -161,15 +161,13 @@ std::optional<std::string> absolutePath(const std::string& path)
     return std::string(resolved);
 }
 
-// The device at DIR, or an error line.
-std::optional<std::string> deviceAt(const std::string& directory, std::string& problem)
+// The device at DIR (its real path), or why not.
+Platform::Expected<std::string> deviceAt(const std::string& directory)
 {
     auto root = absolutePath(directory);
-    if (!root || !Device::isDevice(*root)) {
-        problem = directory + " is not a device (make one with: kestrel init " + directory + ")";
-        return std::nullopt;
-    }
-    return root;
+    if (!root || !Device::isDevice(*root))
+        return Platform::Failure { directory + " is not a device (make one with: kestrel init " + directory + ")" };
+    return *root;
 }
 
 int init(const Arguments& arguments)
@@ -204,10 +202,9 @@ int installPackage(const Arguments& arguments)
 {
     if (auto status = misuse("install", arguments, 2))
         return *status;
-    std::string problem;
-    auto root = deviceAt(arguments.positional[0], problem);
+    auto root = deviceAt(arguments.positional[0]);
     if (!root)
-        return error(problem);
+        return error(root.error());
     return report(Device::PackageManager(*root).install(arguments.positional[1]));
 }
 
@@ -215,10 +212,9 @@ int removeKestrel(const Arguments& arguments)
 {
     if (auto status = misuse("remove", arguments, 1, { "--purge" }))
         return *status;
-    std::string problem;
-    auto root = deviceAt(arguments.positional[0], problem);
+    auto root = deviceAt(arguments.positional[0]);
     if (!root)
-        return error(problem);
+        return error(root.error());
     return report(Device::PackageManager(*root).remove(Device::PackageNames::kestrel, arguments.has("--purge")));
 }
 
@@ -226,10 +222,9 @@ int run(const Arguments& arguments)
 {
     if (auto status = misuse("run", arguments, 2, { "--real-time" }))
         return *status;
-    std::string problem;
-    auto root = deviceAt(arguments.positional[0], problem);
+    auto root = deviceAt(arguments.positional[0]);
     if (!root)
-        return error(problem);
+        return error(root.error());
     const auto& file = arguments.positional[1];
     // Opened without waiting for a writer, so a FIFO is refused rather than waited on.
     int descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -276,10 +271,9 @@ int boot(const Arguments& arguments)
 {
     if (auto status = misuse("boot", arguments, 1, { "--real-time" }))
         return *status;
-    std::string problem;
-    auto root = deviceAt(arguments.positional[0], problem);
+    auto root = deviceAt(arguments.positional[0]);
     if (!root)
-        return error(problem);
+        return error(root.error());
     auto opened = Kestrel::DeviceSession::open(*root, { arguments.has("--real-time") });
     if (!opened)
         return error(opened.error());
@@ -332,10 +326,9 @@ int serve(const std::vector<std::string>& words)
     }
     if (positional.size() != 1)
         return usage("serve");
-    std::string problem;
-    auto root = deviceAt(positional[0], problem);
+    auto root = deviceAt(positional[0]);
     if (!root)
-        return error(problem);
+        return error(root.error());
     return Kestrel::serveDevice(*root, options);
 }
 
