@@ -13,15 +13,6 @@ Platform::SystemVersion parsed(const char* text)
     return version;
 }
 
-bool isEarlier(const Platform::SystemVersion& left, const Platform::SystemVersion& right)
-{
-    if (left.major != right.major)
-        return left.major < right.major;
-    if (left.minor != right.minor)
-        return left.minor < right.minor;
-    return left.patch < right.patch;
-}
-
 // A path as dpkg-deb lists it, as a device path: "./var/jb/" is "/var/jb".
 std::string devicePathOf(std::string_view listed)
 {
@@ -56,7 +47,7 @@ std::string jailbreakPath(Scheme scheme, std::string_view devicePath)
 Platform::Expected<void> runsSystem(Scheme scheme, const Platform::SystemVersion& version)
 {
     auto& earliest = facts(scheme).earliestSystem;
-    if (!earliest || !isEarlier(version, *earliest))
+    if (!earliest || version >= *earliest)
         return {};
     return Platform::Failure { "a " + std::string(facts(scheme).name) + " device runs iOS "
         + Platform::systemVersionString(*earliest) + " and later, not " + Platform::systemVersionString(version) };

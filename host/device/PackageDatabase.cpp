@@ -1,5 +1,6 @@
 #include "host/device/PackageDatabase.h"
 
+#include "host/device/DriverProtocol.h"
 #include "host/device/ToolRun.h"
 #include "platform/Lines.h"
 #include "platform/fs/ReplaceFile.h"
@@ -24,55 +25,16 @@ namespace {
 constexpr const char* dpkgQueryProgram = "/usr/bin/dpkg-query";
 constexpr auto lockPatience = std::chrono::seconds(5);
 
-constexpr std::array<std::pair<PackageStatus, std::string_view>, 8> statusWords { {
-    { PackageStatus::notInstalled, "not-installed" },
-    { PackageStatus::configFiles, "config-files" },
-    { PackageStatus::halfInstalled, "half-installed" },
-    { PackageStatus::unpacked, "unpacked" },
-    { PackageStatus::halfConfigured, "half-configured" },
-    { PackageStatus::triggersAwaited, "triggers-awaited" },
-    { PackageStatus::triggersPending, "triggers-pending" },
-    { PackageStatus::installed, "installed" },
-} };
-constexpr std::array<std::pair<PackageWant, std::string_view>, 5> wantWords { {
-    { PackageWant::unknown, "unknown" },
-    { PackageWant::install, "install" },
-    { PackageWant::hold, "hold" },
-    { PackageWant::deinstall, "deinstall" },
-    { PackageWant::purge, "purge" },
-} };
-
-template <typename Enum, size_t count>
-std::optional<Enum> named(const std::array<std::pair<Enum, std::string_view>, count>& table, std::string_view word)
-{
-    for (auto& [value, name] : table) {
-        if (name == word)
-            return value;
-    }
-    return std::nullopt;
-}
-
-template <typename Enum, size_t count>
-std::string_view wordOf(const std::array<std::pair<Enum, std::string_view>, count>& table, Enum value)
-{
-    for (auto& [entry, name] : table) {
-        if (entry == value)
-            return name;
-    }
-    return {};
-}
-
-std::vector<std::string_view> fieldsOf(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    while (true) {
-        size_t tab = line.find('\t');
-        fields.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos)
-            return fields;
-        line.remove_prefix(tab + 1);
-    }
-}
+// dpkg's words, in the order of the values (read and written as the protocol's tables are).
+struct StatusWords {
+    static constexpr std::array words { "not-installed", "config-files", "half-installed", "unpacked",
+        "half-configured", "triggers-awaited", "triggers-pending", "installed" };
+    static constexpr auto last = PackageStatus::installed;
+};
+struct WantWords {
+    static constexpr std::array words { "unknown", "install", "hold", "deinstall", "purge" };
+    static constexpr auto last = PackageWant::purge;
+};
 
 // Upstream versions as a system reports them: "14.0", "12.4.1", "13.0b2".
 bool isFirmwareVersion(const std::string& version)
@@ -157,8 +119,8 @@ std::optional<int> nextJournalEntry(const std::string& updates)
 
 } // namespace
 
-std::string_view statusWord(PackageStatus status) { return wordOf(statusWords, status); }
-std::string_view wantWord(PackageWant want) { return wordOf(wantWords, want); }
+std::string_view statusWord(PackageStatus status) { return Driver::wordIn<StatusWords>(status); }
+std::string_view wantWord(PackageWant want) { return Driver::wordIn<WantWords>(want); }
 
 PackageDatabase::PackageDatabase(std::string root, std::string adminDirectory)
     : m_root(std::move(root))
@@ -189,11 +151,11 @@ Packages PackageDatabase::parse(std::string_view listing)
 {
     Packages found;
     for (auto line : Platform::lines(listing)) {
-        auto fields = fieldsOf(line);
-        auto status = fields.size() == 6 ? named(statusWords, fields[3]) : std::nullopt;
+        auto fields = Platform::fields(line, '\t');
+        auto status = fields.size() == 6 ? Driver::valueIn<StatusWords>(fields[3]) : std::nullopt;
         if (fields[0].empty() || !status || *status == PackageStatus::notInstalled)
             continue;
-        found[std::string(fields[0])] = { named(wantWords, fields[1]).value_or(PackageWant::unknown), *status,
+        found[std::string(fields[0])] = { Driver::valueIn<WantWords>(fields[1]).value_or(PackageWant::unknown), *status,
             fields[2] == "reinstreq", std::string(fields[4]), std::string(fields[5]) };
     }
     return found;

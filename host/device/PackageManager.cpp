@@ -30,18 +30,6 @@ std::string_view trimmed(std::string_view text)
     return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator)
-{
-    std::vector<std::string_view> pieces;
-    while (true) {
-        size_t end = text.find(separator);
-        pieces.push_back(text.substr(0, end));
-        if (end == std::string_view::npos)
-            return pieces;
-        text.remove_prefix(end + 1);
-    }
-}
-
 // One alternative of a dependency: "firmware (>= 10.0)", "foo:any", "bar".
 struct Relation {
     std::string package;
@@ -110,10 +98,10 @@ std::vector<std::string> listedPaths(std::string_view listing)
 Expected<void> dependenciesMet(const std::string& package, const std::string& relations, Packages installed)
 {
     std::erase_if(installed, [](auto& entry) { return !entry.second.isInstalled(); });
-    for (auto group : split(relations, ',')) {
+    for (auto group : Platform::fields(relations, ',')) {
         if (trimmed(group).empty())
             continue;
-        auto alternatives = split(group, '|');
+        auto alternatives = Platform::fields(group, '|');
         std::string found;
         bool met = false;
         for (auto alternative : alternatives) {
@@ -124,7 +112,7 @@ Expected<void> dependenciesMet(const std::string& package, const std::string& re
                     found = wanted.package + " " + it->second.version + " is installed";
             }
             for (auto& [name, state] : installed) {
-                for (auto provided : split(state.provides, ',')) {
+                for (auto provided : Platform::fields(state.provides, ',')) {
                     auto offer = parseRelation(provided);
                     if (!met && offer.package == wanted.package && !offer.package.empty())
                         met = wanted.relation.empty()
@@ -185,7 +173,7 @@ Expected<ArchiveFacts> readArchive(
         return fits.failure();
     if (!check.succeeded())
         return Failure { failureReason(check) };
-    auto values = split(fields.output, '\t');
+    auto values = Platform::fields(fields.output, '\t');
     if (values.size() != 3)
         return Failure { "its control record cannot be read" };
     ArchiveFacts facts { std::string(values[0]), std::string(values[1]), std::string(values[2]),

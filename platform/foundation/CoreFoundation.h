@@ -3,6 +3,7 @@
 // The host sets both from the device profile before any module looks.
 #pragma once
 
+#include <compare>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,7 @@ struct SystemVersion {
     int major { 14 };
     int minor { 0 };
     int patch { 0 };
+    auto operator<=>(const SystemVersion&) const = default;
 };
 
 void setSystemVersion(SystemVersion);
